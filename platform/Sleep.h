@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/Cancellation.h"
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <optional>
+
+namespace jw {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Sleeps on the GUI thread's event loop with a precise timer. Returns false when the token was
+// cancelled before or during the sleep (the sleep then ends early), true otherwise.
+QCoro::Task<bool> sleepFor(std::chrono::nanoseconds duration, std::optional<CancellationToken> token = std::nullopt);
+
+inline std::chrono::nanoseconds seconds(double s)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(s));
+}
+
+} // namespace jw

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs a command headless: an X server (Xvfb), a private D-Bus session and an unlocked
+# gnome-keyring holding a throw-away login keyring. Nothing of the user's session is touched.
+set -euo pipefail
+
+if [ "${1:-}" != "--inner" ]; then
+    export JW_HEADLESS_HOME
+    JW_HEADLESS_HOME=$(mktemp -d /tmp/jotwarden-headless.XXXXXX)
+    trap 'rm -rf "$JW_HEADLESS_HOME"' EXIT
+    status=0
+    xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
+        dbus-run-session -- "$0" --inner "$@" || status=$?
+    exit $status
+fi
+shift
+
+# The keyring daemon keeps its files under XDG_DATA_HOME; give it a private one.
+export XDG_DATA_HOME="$JW_HEADLESS_HOME/data"
+export XDG_RUNTIME_DIR="$JW_HEADLESS_HOME/run"
+mkdir -p "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+# Started explicitly unlocked: a keyring auto-started by D-Bus would be locked and its first
+# store would wait for a password prompt that never comes.
+eval "$(printf 'jotwarden-test' | gnome-keyring-daemon --unlock --components=secrets)"
+export GNOME_KEYRING_CONTROL
+unset XDG_DATA_HOME
+
+status=0
+"$@" || status=$?
+kill "$(pgrep -u "$(id -u)" -f 'gnome-keyring-daemon' -n 2>/dev/null)" 2>/dev/null || true
+exit $status
