@@ -1,12 +1,146 @@
 #include "app/JotwardenApp.h"
 
+#include "app/AppDelegate.h"
+
 #include <QApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
 
 namespace jw {
 
+namespace {
+
+// A panel can only be placed at the top centre of the screen through X11, so a Wayland session
+// runs us through XWayland. Returns whether the choice was made here.
+bool preferX11OnWayland()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!wayland)
+        return false;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
+} // namespace
+
+JotwardenApp::JotwardenApp()
+    : m_appDelegate(std::make_unique<AppDelegate>())
+{
+}
+
+JotwardenApp::~JotwardenApp()
+{
+    delete m_trayIcon;
+    delete m_panel;
+}
+
+QIcon JotwardenApp::menuBarIcon()
+{
+    // A note with a check mark, drawn here so the icon never depends on the icon theme.
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size / 16.0;
+        QPainterPath page;
+        page.addRoundedRect(QRectF(2.5 * s, 1.5 * s, 11 * s, 13 * s), 2 * s, 2 * s);
+        p.setPen(QPen(QColor(0x2d, 0x7f, 0xf9), 1.3 * s));
+        p.setBrush(QColor(255, 255, 255, 235));
+        p.drawPath(page);
+        QPainterPath check;
+        check.moveTo(5 * s, 8.5 * s);
+        check.lineTo(7.2 * s, 10.8 * s);
+        check.lineTo(11 * s, 5.5 * s);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(0x2d, 0x7f, 0xf9), 1.6 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(check);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QWidget* JotwardenApp::makeMenuContent()
+{
+    auto* panel = new QWidget;
+    panel->setWindowTitle(QStringLiteral("Jot Warden"));
+    panel->setWindowIcon(menuBarIcon());
+    panel->setFixedSize(kPanelWidth, kPanelHeight);
+    auto* layout = new QVBoxLayout(panel);
+    auto* label = new QLabel(QStringLiteral("Jot Warden"), panel);
+    label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(label);
+    return panel;
+}
+
+void JotwardenApp::showScene()
+{
+    m_panel = makeMenuContent();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_panel->setWindowFlags(Qt::Popup);
+        m_trayIcon = new QSystemTrayIcon(menuBarIcon());
+        m_trayIcon->setToolTip(QStringLiteral("Jot Warden"));
+        connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                togglePanel();
+        });
+        m_trayIcon->show();
+    } else {
+        m_panel->show();
+    }
+}
+
+void JotwardenApp::togglePanel()
+{
+    if (!m_panel)
+        return;
+    if (m_panel->isVisible()) {
+        m_panel->hide();
+        return;
+    }
+    // Next to the icon, kept on the icon's screen.
+    const QRect iconRect = m_trayIcon ? m_trayIcon->geometry() : QRect();
+    QScreen* screen = iconRect.isValid() ? QGuiApplication::screenAt(iconRect.center()) : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        QPoint pos = iconRect.isValid() ? QPoint(iconRect.center().x() - kPanelWidth / 2, iconRect.bottom() + 4)
+                                        : QPoint(area.right() - kPanelWidth, area.top());
+        if (iconRect.isValid() && iconRect.center().y() > area.center().y())
+            pos.setY(iconRect.top() - kPanelHeight - 4);
+        pos.setX(std::clamp(pos.x(), area.left(), area.right() - kPanelWidth));
+        pos.setY(std::clamp(pos.y(), area.top(), area.bottom() - kPanelHeight));
+        m_panel->move(pos);
+    }
+    m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
+}
+
 int JotwardenApp::main(int argc, char** argv)
 {
+    const bool choseX11 = preferX11OnWayland();
     QApplication app(argc, argv);
+    // Browsers and editors we open must not inherit the platform choice made for us.
+    if (choseX11)
+        qunsetenv("QT_QPA_PLATFORM");
+    QApplication::setApplicationName(QStringLiteral("Jot Warden"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0.0"));
+    // The process lives in the tray: closing the panel or a chooser must not end it.
+    app.setQuitOnLastWindowClosed(false);
+
+    JotwardenApp scene;
+    scene.showScene();
+    QTimer::singleShot(0, scene.appDelegate(), [&scene] { scene.appDelegate()->applicationDidFinishLaunching(); });
     return app.exec();
 }
 

@@ -369,15 +369,6 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
             return {};
         };
 
-        // Crash safety: a save that returned is in the log, and the log survives a killed process.
-        QSqlQuery mode(db);
-        if (!mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !mode.next()
-            || mode.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
-            return R::failure(QStringLiteral("The store %1 cannot be used: %2").arg(path, errorText(mode.lastError())));
-        mode.finish();
-        if (QString e = exec(QStringLiteral("PRAGMA synchronous = FULL")); !e.isEmpty())
-            return R::failure(e);
-
         QSqlQuery tables(db);
         if (!tables.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
             return R::failure(QStringLiteral("The store %1 cannot be read: %2").arg(path, errorText(tables.lastError())));
@@ -401,6 +392,15 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
         } else if (!existing.isEmpty()) {
             return R::failure(QStringLiteral("The store %1 belongs to another program").arg(path));
         }
+
+        // Crash safety: a save that returned is in the log, and the log survives a killed process.
+        QSqlQuery mode(db);
+        if (!mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !mode.next()
+            || mode.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+            return R::failure(QStringLiteral("The store %1 cannot be used: %2").arg(path, errorText(mode.lastError())));
+        mode.finish();
+        if (QString e = exec(QStringLiteral("PRAGMA synchronous = FULL")); !e.isEmpty())
+            return R::failure(e);
 
         if (!db.transaction())
             return R::failure(errorText(db.lastError()));

@@ -1,0 +1,93 @@
+#include "app/AppDelegate.h"
+
+#include "app/models/AppSettings.h"
+#include "app/models/Schema.h"
+#include "app/models/SeenTodo.h"
+#include "app/models/WatchedDirectory.h"
+#include "platform/Log.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace jw {
+
+AppDelegate::AppDelegate()
+    : m_appState(std::make_unique<AppState>())
+    , m_modelContainer(makeModelContainer())
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+std::unique_ptr<store::ModelContainer> AppDelegate::makeModelContainer()
+{
+    auto container = store::ModelContainer::open(jotwardenSchema(), jotwardenConfiguration());
+    if (!container) {
+        const QByteArray message = "Fatal error: Failed to create model container: " + container.error().toUtf8() + '\n';
+        std::fwrite(message.constData(), 1, static_cast<size_t>(message.size()), stderr);
+        std::fflush(stderr);
+        std::exit(EXIT_FAILURE);
+    }
+    return std::move(container.value());
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    bootstrap();
+}
+
+void AppDelegate::bootstrap()
+{
+    store::ModelContext* context = m_modelContainer->mainContext();
+
+    if (auto count = context->fetchCount<AppSettings>(); count && count.value() == 0) {
+        context->insert(std::make_shared<AppSettings>(true));
+        (void)context->save();
+    }
+
+    // The 20 newest filed issues; records without an issue address neither show nor count.
+    if (auto records = context->fetch<SeenTodo>(store::SortDescriptor<SeenTodo>::by(&SeenTodo::createdAt, true))) {
+        QList<CreatedIssue> recent;
+        for (const auto& record : records.value()) {
+            if (!record->issueURL())
+                continue;
+            recent << CreatedIssue(*record);
+            if (recent.size() == AppState::kMaxRecentIssues)
+                break;
+        }
+        m_appState->setRecentIssues(recent);
+    }
+
+    startWatching(context);
+    setUpIsland();
+
+    log(QStringLiteral("Bootstrap complete. Token: ")
+        + (m_appState->githubToken() ? QStringLiteral("present") : QStringLiteral("missing")));
+}
+
+void AppDelegate::startWatching(store::ModelContext* context)
+{
+    auto directories = context->fetch<WatchedDirectory>();
+    if (!directories)
+        return;
+    QStringList paths;
+    for (const auto& d : directories.value())
+        if (d->isEnabled())
+            paths << d->path();
+    if (paths.isEmpty()) {
+        log(QStringLiteral("No watched directories configured"));
+        return;
+    }
+    QStringList quoted;
+    for (const QString& p : paths)
+        quoted << QLatin1Char('"') + p + QLatin1Char('"');
+    log(QStringLiteral("Starting watcher for %1 directory(ies): [%2]").arg(paths.size()).arg(quoted.join(QStringLiteral(", "))));
+}
+
+void AppDelegate::setUpIsland()
+{
+    if (m_islandFactory)
+        m_appState->setIslandController(m_islandFactory());
+}
+
+} // namespace jw
