@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace jw::SourceLines {
+
+// One line of a UTF-8 file as byte offsets, without its line-break character.
+struct Span
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+
+// Splits at every newline character (LF, VT, FF, CR, NEL, LS, PS), each on its own, so a CR LF
+// pair yields an empty line between its two characters: the numbering the TODO parser uses.
+QList<Span> split(const QByteArray& utf8);
+
+// Whether the line already holds "(#" and the issue number followed by a non-digit character.
+bool isAnnotated(const QString& line, qint64 issueNumber);
+
+// A blank, "(#", the number, a blank, the address and ")".
+QString annotation(qint64 issueNumber, const QString& issueURL);
+
+} // namespace jw::SourceLines
