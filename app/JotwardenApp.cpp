@@ -3,6 +3,9 @@
 #include "app/AppDelegate.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -84,6 +87,34 @@ QWidget* JotwardenApp::makeMenuContent()
 void JotwardenApp::showScene()
 {
     m_panel = makeMenuContent();
+    // Qt settles once per process whether a D-Bus tray host exists, so asking before the
+    // desktop's host is up would hide the icon for good: wait for the host's name first.
+    static const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface() || bus.interface()->isServiceRegistered(kWatcher)) {
+        createTrayOrWindow();
+        return;
+    }
+    auto* watcher = new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    auto* timeout = new QTimer(this);
+    timeout->setSingleShot(true);
+    auto done = [this, watcher, timeout] {
+        timeout->stop();
+        watcher->disconnect(this);
+        timeout->disconnect(this);
+        watcher->deleteLater();
+        timeout->deleteLater();
+        createTrayOrWindow();
+    };
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, done, Qt::SingleShotConnection);
+    connect(timeout, &QTimer::timeout, this, done, Qt::SingleShotConnection);
+    timeout->start(kTrayHostWaitMs);
+}
+
+void JotwardenApp::createTrayOrWindow()
+{
+    if (m_trayIcon || !m_panel)
+        return;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_panel->setWindowFlags(Qt::Popup);
         m_trayIcon = new QSystemTrayIcon(menuBarIcon());
@@ -96,6 +127,7 @@ void JotwardenApp::showScene()
     } else {
         m_panel->show();
     }
+    Q_EMIT sceneShown();
 }
 
 void JotwardenApp::togglePanel()

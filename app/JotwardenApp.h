@@ -30,14 +30,21 @@ public:
     QWidget* panel() const { return m_panel; }
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
 
-    // Creates the tray icon, or shows the panel as a window when there is no tray.
+    // Waits briefly for a tray host, then creates the tray icon, or shows the panel as a window
+    // when no tray comes.
     void showScene();
+    // How long to wait for a tray host that is not there yet (a session just starting).
+    static constexpr int kTrayHostWaitMs = 5000;
     void togglePanel();
 
     static QIcon menuBarIcon();
 
+Q_SIGNALS:
+    void sceneShown();
+
 private:
     QWidget* makeMenuContent();
+    void createTrayOrWindow();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
     QPointer<QWidget> m_panel;
