@@ -143,7 +143,7 @@ private:
     bool m_disableCompactTrailing = false;
     NotchDrawerState m_state = NotchDrawerState::hidden;
     Spring m_stateAnimation = kHideSpring;
-    QSizeF m_notchSize;
+    QSizeF m_notchSize{0, 0};
     double m_menubarHeight = 0;
     bool m_isHovering = false;
 
