@@ -4,7 +4,16 @@
 
 #include <QScreen>
 
+#include <QGuiApplication>
+
 namespace jw {
+namespace {
+bool supportsShapedWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+} // namespace
 
 NotchDrawerPanel::NotchDrawerPanel(QScreen* screen)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
@@ -40,6 +49,9 @@ void NotchDrawerPanel::setInputRegion(const QRegion& region)
     m_maskSet = true;
     // An empty mask would mean "no mask" (the whole window); a pixel outside the window
     // keeps the shape empty instead.
+    // Window systems without shaped windows (the offscreen ones) would complain on every frame.
+    if (!supportsShapedWindows())
+        return;
     setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
 }
 

@@ -19,6 +19,15 @@ public:
     virtual bool step(std::chrono::steady_clock::time_point now) = 0;
     // The opaque outline as presented now, in this widget's coordinates.
     virtual QPainterPath paintedShape() const = 0;
+
+    // A caller's widget at its ideal size: its size hint within its minimum and maximum.
+    static QSizeF idealSize(const QWidget* widget)
+    {
+        if (!widget)
+            return {};
+        const QSize hint = widget->sizeHint().expandedTo(QSize(0, 0));
+        return QSizeF(hint.expandedTo(widget->minimumSize()).boundedTo(widget->maximumSize()));
+    }
 };
 
 } // namespace jw

@@ -17,20 +17,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QSizeF idealSize(const QWidget* widget)
-{
-    if (!widget)
-        return {};
-    const QSize s = widget->sizeHint();
-    return QSizeF(std::max(0, s.width()), std::max(0, s.height()));
-}
-
 void makeForegroundWhite(QWidget* widget)
 {
     QPalette palette = widget->palette();
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText})
         palette.setColor(role, Qt::white);
     widget->setPalette(palette);
+    // Contents with style sheets of their own take no palette from their parents, but they do
+    // take a parent's style sheet colour.
+    widget->setStyleSheet(QStringLiteral("color: white;"));
 }
 
 } // namespace
@@ -111,9 +106,9 @@ NotchLayout::Input NotchView::layoutInput() const
     in.disableCompactTrailing = m_drawer->disableCompactTrailing();
     in.compactLeadingWidth = m_compactLeadingWidth;
     in.compactTrailingWidth = m_compactTrailingWidth;
-    in.compactLeadingContent = idealSize(m_leading.content);
-    in.compactTrailingContent = idealSize(m_trailing.content);
-    in.expandedContent = idealSize(m_expanded.content);
+    in.compactLeadingContent = NotchSurface::idealSize(m_leading.content);
+    in.compactTrailingContent = NotchSurface::idealSize(m_trailing.content);
+    in.expandedContent = NotchSurface::idealSize(m_expanded.content);
     return in;
 }
 
@@ -155,7 +150,7 @@ void NotchView::relayout(Spring spring, bool animate)
                  QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset), spring, animate, now);
     placeElement(m_trailing, layout.showsTrailing, layout.trailingRect(panelWidth, n),
                  QPointF(0, NotchLayout::kSideTopInset), spring, animate, now);
-    const QSizeF expandedContent = idealSize(m_expanded.content);
+    const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
     placeElement(m_expanded, layout.showsExpanded, layout.expandedRect(panelWidth),
                  QPointF((layout.expandedBox.width() - expandedContent.width()) / 2, h), spring, animate, now);
 
@@ -169,7 +164,7 @@ void NotchView::placeElement(Element& e, bool shown, const QRectF& rect, QPointF
 {
     e.box->setGeometry(rect.toAlignedRect());
     if (e.content && e.content->parentWidget() == e.box)
-        e.content->setGeometry(QRectF(contentAt, idealSize(e.content)).toAlignedRect());
+        e.content->setGeometry(QRectF(contentAt, NotchSurface::idealSize(e.content)).toAlignedRect());
     if (shown == e.shown)
         return;
     e.shown = shown;

@@ -14,14 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QSizeF idealSize(const QWidget* widget)
-{
-    if (!widget)
-        return {};
-    const QSize s = widget->sizeHint();
-    return QSizeF(std::max(0, s.width()), std::max(0, s.height()));
-}
-
 QColor quaternary(const QPalette& palette)
 {
     const bool dark = palette.color(QPalette::Window).lightnessF() < 0.5;
@@ -61,7 +53,7 @@ NotchlessLayout NotchlessView::targetLayout() const
 {
     if (!m_drawer)
         return {};
-    return NotchlessLayout::compute(idealSize(m_content), m_drawer->style(), m_drawer->state(),
+    return NotchlessLayout::compute(NotchSurface::idealSize(m_content), m_drawer->style(), m_drawer->state(),
                                     m_drawer->notchSize().height());
 }
 
