@@ -106,7 +106,7 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
         g.setColorAt(0, QColor(70, 110, 170));
         g.setColorAt(1, QColor(190, 140, 120));
         p.fillRect(desktop.rect(), g);
-        p.fillRect(QRect(0, 0, desktop.width(), 37), QColor(230, 230, 235, 200));
+        p.fillRect(QRect(0, 0, desktop.width(), int(d.menubarHeight())), QColor(230, 230, 235, 200));
         p.drawPixmap(0, 0, panel);
     }
     desktop.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
@@ -163,8 +163,8 @@ int main(int argc, char** argv)
         spin([&] { return d->state() == NotchDrawerState::expanded; });
         QElapsedTimer t;
         t.start();
-        spin([] { return false; }, 60);
-        save(*d, dir, QStringLiteral("notch-expanding-60ms"));
+        spin([] { return false; }, 90);
+        save(*d, dir, QStringLiteral("notch-expanding-90ms"));
         QCoro::waitFor(std::move(task));
     }
     {
