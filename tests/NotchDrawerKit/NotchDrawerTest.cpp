@@ -69,6 +69,8 @@ TEST(NotchDrawer, ShortInitialiserStartsHiddenWithBothSidesDisabledAndNoPanel)
     EXPECT_DOUBLE_EQ(d.menubarHeight(), 0);
     EXPECT_EQ(d.panel(), nullptr);
     EXPECT_EQ(d.namespaceId(), 0u);
+    EXPECT_EQ(d.property("state").value<NotchDrawerState>(), NotchDrawerState::hidden);
+    EXPECT_EQ(d.property("disableCompactLeading").toBool(), true);
     ASSERT_NE(d.compactLeadingContent(), nullptr);
 
     // Nothing to show compact: it hides, and being hidden that returns at once.

@@ -1,4 +1,5 @@
 #include "NotchDrawerKit/ViewModifiers.h"
+#include "NotchDrawerKit/VisualEffectView.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,22 @@ TEST(ViewModifiers, ActiveEndsChangeTheDrawing)
     EXPECT_DOUBLE_EQ(half.opacity, 0.5);
     EXPECT_DOUBLE_EQ(half.scale.yScale, 0.8);
     EXPECT_DOUBLE_EQ(half.blur.intensity, 5);
+}
+
+TEST(VisualEffectView, AlwaysActiveAndEmphasizedAndPaintsATranslucentMaterial)
+{
+    VisualEffectView view(VisualEffectView::Material::popover, VisualEffectView::BlendingMode::behindWindow);
+    EXPECT_EQ(int(view.material()), 6);
+    EXPECT_EQ(int(view.blendingMode()), 0);
+    EXPECT_EQ(view.state(), VisualEffectView::State::active);
+    EXPECT_TRUE(view.isEmphasized());
+    view.resize(40, 20);
+    QPixmap pixmap(view.size());
+    pixmap.fill(Qt::transparent);
+    view.render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QRgb p = pixmap.toImage().pixel(20, 10);
+    EXPECT_GT(qAlpha(p), 150);
+    EXPECT_LT(qAlpha(p), 255) << "lets a little of what is behind through";
 }
 
 } // namespace jw
