@@ -100,23 +100,26 @@ void NotchContentView::paintEvent(QPaintEvent*)
     const QPainterPath shape = m_surface->paintedShape();
     if (shape.isEmpty())
         return;
-    const BlurModifier blur{s.radius};
-    const QRectF bounds = shape.boundingRect();
     const qreal dpr = devicePixelRatioF();
-    QImage image((bounds.size() * dpr).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.translate(-bounds.topLeft());
-        p.fillPath(shape, Qt::black);
+    // Repaints at rest (a content redrawing itself) reuse the blurred image.
+    if (m_shadow.image.isNull() || m_shadow.shape != shape || m_shadow.radius != s.radius || m_shadow.dpr != dpr) {
+        const BlurModifier blur{s.radius};
+        const QRectF bounds = shape.boundingRect();
+        QImage image((bounds.size() * dpr).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.translate(-bounds.topLeft());
+            p.fillPath(shape, Qt::black);
+        }
+        const double pad = blur.spread() / dpr;
+        m_shadow = ShadowCache{shape, s.radius, dpr, blur.apply(image), bounds.topLeft() - QPointF(pad, pad)};
     }
-    const QImage blurred = blur.apply(image);
     QPainter painter(this);
     painter.setOpacity(s.opacity);
-    const double pad = blur.spread() / dpr;
-    painter.drawImage(bounds.topLeft() - QPointF(pad, pad), blurred);
+    painter.drawImage(m_shadow.origin, m_shadow.image);
 }
 
 void NotchContentView::resizeEvent(QResizeEvent* event)

@@ -4,6 +4,8 @@
 #include "NotchDrawerKit/NotchLayout.h"
 #include "NotchDrawerKit/Spring.h"
 
+#include <QImage>
+#include <QPainterPath>
 #include <QPointer>
 #include <QRegion>
 #include <QWidget>
@@ -60,6 +62,15 @@ private:
     AnimatedValue m_shadowRadius;
     NotchShadow m_presentedShadow;
     QRegion m_paintedRegion;
+    struct ShadowCache
+    {
+        QPainterPath shape;
+        double radius = 0;
+        qreal dpr = 1;
+        QImage image;
+        QPointF origin;
+    };
+    ShadowCache m_shadow;
     bool m_appeared = false;
 };
 

@@ -1,6 +1,7 @@
 #include "NotchDrawerKit/NotchView.h"
 
 #include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
 #include "NotchDrawerKit/NotchEnvironment.h"
 #include "NotchDrawerKit/NotchShape.h"
@@ -61,17 +62,19 @@ NotchView::NotchView(NotchDrawer* drawer, FrameAnimator* animator, QWidget* pare
         measure();
         relayout(m_drawer->stateAnimation(), true);
     });
-    connect(drawer, &NotchDrawer::isHoveringChanged, this, [this] { relayout(Spring{0.4, 0.85}, true); });
+    connect(drawer, &NotchDrawer::isHoveringChanged, this, [this] { relayout(NotchContentView::kHoverSpring, true); });
     connect(drawer, &NotchDrawer::notchSizeChanged, this, [this] { relayout({}, false); });
     connect(drawer, &NotchDrawer::menubarHeightChanged, this, [this] { relayout({}, false); });
     connect(drawer, &NotchDrawer::disableCompactLeadingChanged, this, [this](bool disabled) {
         if (disabled)
             m_compactLeadingWidth = 0;
+        measure();
         relayout(kWidthSpring, true);
     });
     connect(drawer, &NotchDrawer::disableCompactTrailingChanged, this, [this](bool disabled) {
         if (disabled)
             m_compactTrailingWidth = 0;
+        measure();
         relayout(kWidthSpring, true);
     });
 

@@ -124,6 +124,12 @@ TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
     const QImage one = d->panel()->grab().toImage();
     EXPECT_EQ(countLight(one, QRect(kPanelCentre + 100, 0, 100, 32)), 0);
     EXPECT_GT(countLight(one, QRect(kPanelCentre - 140, 0, 40, 32)), 5);
+
+    // Enabled again while compact: measured again, and the gap re-centres with both sides.
+    d->setDisableCompactTrailing(false);
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->compactTrailingWidth(), 100);
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
 }
 
 TEST(NotchView, HiddenShrinksToTheNotchSizedShapeAtTheTopCentre)
