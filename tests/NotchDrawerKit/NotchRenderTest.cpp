@@ -167,6 +167,26 @@ TEST(NotchView, PointerOverTheShapeReportsHovering)
     EXPECT_FALSE(d->isHovering());
 }
 
+TEST(NotchContentView, HoverAnimatesTheShadowTowardItsNewValues)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch(), NotchDrawerHoverBehavior::shadowOnHover);
+    runTo(*d, NotchDrawerState::expanded);
+    NotchContentView* view = root(*d);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().opacity, 0.5);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().radius, 10);
+    d->setHovering(true);
+    // The model changes at once; the presentation springs from where it was.
+    EXPECT_DOUBLE_EQ(view->shadow().opacity, 0.8);
+    EXPECT_NEAR(view->presentedShadow().opacity, 0.5, 1e-6);
+    EXPECT_TRUE(view->animator()->isRunning());
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->presentedShadow().opacity, 0.8);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().radius, 20);
+    // The painted region grows with the larger shadow, so it takes input where it paints.
+    EXPECT_TRUE(d->panel()->inputRegion().contains(QPoint(kPanelCentre, 107 + 15)));
+}
+
 TEST(NotchlessView, CardSlidesBelowTheMenuBarWithABorderInsideItsEdge)
 {
     ScreenScope scope(plainScreen());
