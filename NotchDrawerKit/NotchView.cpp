@@ -165,8 +165,11 @@ void NotchView::relayout(Spring spring, bool animate)
     placeElement(m_trailing, layout.showsTrailing, layout.trailingRect(panelWidth, n),
                  QPointF(0, NotchLayout::kSideTopInset), spring, animate, now);
     const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
-    placeElement(m_expanded, layout.showsExpanded, layout.expandedRect(panelWidth),
-                 QPointF((layout.expandedBox.width() - expandedContent.width()) / 2, h), spring, animate, now);
+    // The expanded transition scales the content alone about its top, not its insets.
+    const QRectF block = layout.expandedRect(panelWidth);
+    const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2, h, expandedContent.width(),
+                         expandedContent.height());
+    placeElement(m_expanded, layout.showsExpanded, content, QPointF(0, 0), spring, animate, now);
 
     step(now);
     if (m_animator)
