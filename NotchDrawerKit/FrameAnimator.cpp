@@ -18,9 +18,15 @@ FrameAnimator::FrameAnimator(QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &FrameAnimator::tick);
 }
 
-FrameAnimator::~FrameAnimator() { --g_live; }
+FrameAnimator::~FrameAnimator()
+{
+    --g_live;
+}
 
-int FrameAnimator::liveCount() { return g_live; }
+int FrameAnimator::liveCount()
+{
+    return g_live;
+}
 
 void FrameAnimator::addClient(QObject* context, Step step)
 {

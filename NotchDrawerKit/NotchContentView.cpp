@@ -74,8 +74,8 @@ void NotchContentView::retargetShadow(Spring spring, bool animate)
 bool NotchContentView::step(Clock::time_point now)
 {
     const bool surfaceMoving = m_surface->step(now);
-    m_presentedShadow = NotchShadow{std::clamp(m_shadowOpacity.value(now), 0.0, 1.0),
-                                    std::max(0.0, m_shadowRadius.value(now))};
+    m_presentedShadow =
+        NotchShadow{std::clamp(m_shadowOpacity.value(now), 0.0, 1.0), std::max(0.0, m_shadowRadius.value(now))};
     const QPainterPath shape = m_surface->paintedShape();
     QPainterPath covered = shape;
     if (m_presentedShadow.opacity > kVisibleShadow && m_presentedShadow.radius > 0) {

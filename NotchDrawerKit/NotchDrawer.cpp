@@ -32,8 +32,12 @@ QWidget* build(const NotchDrawer::ContentFactory& factory)
 
 } // namespace
 
-NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyle style, ContentFactory expanded,
-                         ContentFactory compactLeading, ContentFactory compactTrailing, QObject* parent)
+NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior,
+                         NotchDrawerStyle style,
+                         ContentFactory expanded,
+                         ContentFactory compactLeading,
+                         ContentFactory compactTrailing,
+                         QObject* parent)
     : QObject(parent)
     , m_style(style)
     , m_hoverBehavior(hoverBehavior)
@@ -48,7 +52,9 @@ NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyl
     startScreenObserver();
 }
 
-NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyle style, ContentFactory expanded,
+NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior,
+                         NotchDrawerStyle style,
+                         ContentFactory expanded,
                          QObject* parent)
     : NotchDrawer(hoverBehavior, style, std::move(expanded), nullptr, nullptr, parent)
 {
@@ -56,7 +62,10 @@ NotchDrawer::NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyl
     setDisableCompactTrailing(true);
 }
 
-NotchDrawerPanel* NotchDrawer::panel() const { return m_panel.data(); }
+NotchDrawerPanel* NotchDrawer::panel() const
+{
+    return m_panel.data();
+}
 
 NotchDrawer::~NotchDrawer()
 {
@@ -112,9 +121,15 @@ void NotchDrawer::setIsHovering(bool hovering)
     Q_EMIT isHoveringChanged(hovering);
 }
 
-QCoro::Task<> NotchDrawer::expand(QScreen* screen) { return expand(screen, false); }
+QCoro::Task<> NotchDrawer::expand(QScreen* screen)
+{
+    return expand(screen, false);
+}
 
-QCoro::Task<> NotchDrawer::compact(QScreen* screen) { return compact(screen, false); }
+QCoro::Task<> NotchDrawer::compact(QScreen* screen)
+{
+    return compact(screen, false);
+}
 
 QCoro::Task<> NotchDrawer::expand(QScreen* screen, bool skipHide)
 {
@@ -243,8 +258,8 @@ NotchDrawerStyle NotchDrawer::resolvedStyle(QScreen* screen) const
 
 bool NotchDrawer::needsNewPanel(QScreen* screen) const
 {
-    return m_state == NotchDrawerState::hidden || !m_panel || !m_panel->targetScreen() ||
-           m_panel->targetScreen() != screen;
+    return m_state == NotchDrawerState::hidden || !m_panel || !m_panel->targetScreen()
+           || m_panel->targetScreen() != screen;
 }
 
 void NotchDrawer::createPanel(QScreen* screen)

@@ -26,6 +26,13 @@ class ScreenChangeObserver;
 //
 // Every state change carries the spring it animates with (stateAnimation()); the state itself
 // changes at once and the views animate their presentation toward it.
+//
+//   auto* notch = new NotchDrawer(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(),
+//                                 [model] { return new IslandView(model); });
+//   co_await notch->expand(QGuiApplication::primaryScreen());
+//   co_await notch->hide();   // then release it; nothing of it stays behind
+//
+// The content widgets belong to the notch object and move into each panel it creates.
 class NotchDrawer : public QObject, public NotchDrawerControllable
 {
     Q_OBJECT
@@ -43,10 +50,16 @@ public:
     using ContentFactory = std::function<QWidget*()>;
 
     // Calls the factories once each (expanded, leading, trailing) and takes the widgets.
-    NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyle style, ContentFactory expanded,
-                ContentFactory compactLeading, ContentFactory compactTrailing, QObject* parent = nullptr);
+    NotchDrawer(NotchDrawerHoverBehavior hoverBehavior,
+                NotchDrawerStyle style,
+                ContentFactory expanded,
+                ContentFactory compactLeading,
+                ContentFactory compactTrailing,
+                QObject* parent = nullptr);
     // Without side views: both sides are empty widgets and disabled.
-    NotchDrawer(NotchDrawerHoverBehavior hoverBehavior, NotchDrawerStyle style, ContentFactory expanded,
+    NotchDrawer(NotchDrawerHoverBehavior hoverBehavior,
+                NotchDrawerStyle style,
+                ContentFactory expanded,
                 QObject* parent = nullptr);
     ~NotchDrawer() override;
 

@@ -2,9 +2,8 @@
 
 #include "NotchDrawerKit/NotchContentView.h"
 
-#include <QScreen>
-
 #include <QGuiApplication>
+#include <QScreen>
 
 namespace jw {
 namespace {

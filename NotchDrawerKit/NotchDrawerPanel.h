@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QPointer>
-#include <QScreen>
 #include <QRegion>
+#include <QScreen>
 #include <QWidget>
 
 class QScreen;

@@ -9,15 +9,30 @@ class QScreen;
 
 namespace jw {
 
-enum class NotchDrawerState { expanded, compact, hidden };
+enum class NotchDrawerState
+{
+    expanded,
+    compact,
+    hidden
+};
 
-enum class NotchDrawerSection { expanded, compactLeading, compactTrailing };
+enum class NotchDrawerSection
+{
+    expanded,
+    compactLeading,
+    compactTrailing
+};
 
 // The style a panel is drawn in. `auto` is a C++ keyword, so that case is spelled `automatic`.
 class NotchDrawerStyle
 {
 public:
-    enum class Kind { notch, floating, automatic };
+    enum class Kind
+    {
+        notch,
+        floating,
+        automatic
+    };
 
     constexpr NotchDrawerStyle() = default;
 

@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kStyleKey = "__Key_notchStyle";
 constexpr const char* kSectionKey = "__Key_notchSection";
 
-template<typename T>
+template <typename T>
 T lookUp(const QWidget* widget, const char* key, T fallback)
 {
     for (const QWidget* w = widget; w; w = w->parentWidget()) {

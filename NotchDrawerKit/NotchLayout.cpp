@@ -73,13 +73,17 @@ QRectF NotchLayout::viewRect(double panelWidth) const
 QRectF NotchLayout::leadingRect(double panelWidth, double notchWidth) const
 {
     const double right = panelWidth / 2 - notchWidth / 2;
-    return QRectF(right - leadingBox.width(), (rowHeight - leadingBox.height()) / 2, leadingBox.width(),
+    return QRectF(right - leadingBox.width(),
+                  (rowHeight - leadingBox.height()) / 2,
+                  leadingBox.width(),
                   leadingBox.height());
 }
 
 QRectF NotchLayout::trailingRect(double panelWidth, double notchWidth) const
 {
-    return QRectF(panelWidth / 2 + notchWidth / 2, (rowHeight - trailingBox.height()) / 2, trailingBox.width(),
+    return QRectF(panelWidth / 2 + notchWidth / 2,
+                  (rowHeight - trailingBox.height()) / 2,
+                  trailingBox.width(),
                   trailingBox.height());
 }
 
@@ -93,8 +97,8 @@ double NotchlessLayout::cornerRadiusFor(NotchDrawerStyle storedStyle)
     return storedStyle.isFloating() ? storedStyle.cornerRadius() : 20;
 }
 
-NotchlessLayout NotchlessLayout::compute(QSizeF content, NotchDrawerStyle storedStyle, NotchDrawerState state,
-                                         double notchHeight)
+NotchlessLayout
+NotchlessLayout::compute(QSizeF content, NotchDrawerStyle storedStyle, NotchDrawerState state, double notchHeight)
 {
     NotchlessLayout l;
     l.cardSize = QSizeF(std::max(0.0, content.width()) + 2 * kSafeAreaInset,

@@ -84,11 +84,14 @@ struct NotchlessLayout
     double yOffset = 0;
 
     static double cornerRadiusFor(NotchDrawerStyle storedStyle);
-    static NotchlessLayout compute(QSizeF expandedContent, NotchDrawerStyle storedStyle, NotchDrawerState state,
-                                   double notchHeight);
+    static NotchlessLayout
+    compute(QSizeF expandedContent, NotchDrawerStyle storedStyle, NotchDrawerState state, double notchHeight);
 
     QRectF viewRect(double panelWidth) const;
-    QRectF cardRect(double panelWidth) const { return viewRect(panelWidth).adjusted(kMargin, kMargin, -kMargin, -kMargin); }
+    QRectF cardRect(double panelWidth) const
+    {
+        return viewRect(panelWidth).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    }
 };
 
 // The shadow around the panel's shape: the hover test before the state test for the opacity,

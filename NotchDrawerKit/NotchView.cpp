@@ -126,7 +126,10 @@ NotchLayout::Input NotchView::layoutInput() const
     return in;
 }
 
-NotchLayout NotchView::targetLayout() const { return NotchLayout::compute(layoutInput()); }
+NotchLayout NotchView::targetLayout() const
+{
+    return NotchLayout::compute(layoutInput());
+}
 
 void NotchView::measure()
 {
@@ -160,14 +163,26 @@ void NotchView::relayout(Spring spring, bool animate)
     set(m_maskTop, layout.maskTopRadius);
     set(m_maskBottom, layout.maskBottomRadius);
 
-    placeElement(m_leading, layout.showsLeading, layout.leadingRect(panelWidth, n),
-                 QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset), spring, animate, now);
-    placeElement(m_trailing, layout.showsTrailing, layout.trailingRect(panelWidth, n),
-                 QPointF(0, NotchLayout::kSideTopInset), spring, animate, now);
+    placeElement(m_leading,
+                 layout.showsLeading,
+                 layout.leadingRect(panelWidth, n),
+                 QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                 spring,
+                 animate,
+                 now);
+    placeElement(m_trailing,
+                 layout.showsTrailing,
+                 layout.trailingRect(panelWidth, n),
+                 QPointF(0, NotchLayout::kSideTopInset),
+                 spring,
+                 animate,
+                 now);
     const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
     // The expanded transition scales the content alone about its top, not its insets.
     const QRectF block = layout.expandedRect(panelWidth);
-    const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2, h, expandedContent.width(),
+    const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2,
+                         h,
+                         expandedContent.width(),
                          expandedContent.height());
     placeElement(m_expanded, layout.showsExpanded, content, QPointF(0, 0), spring, animate, now);
 
@@ -176,8 +191,13 @@ void NotchView::relayout(Spring spring, bool animate)
         m_animator->wake();
 }
 
-void NotchView::placeElement(Element& e, bool shown, const QRectF& rect, QPointF contentAt, Spring spring,
-                             bool animate, Clock::time_point now)
+void NotchView::placeElement(Element& e,
+                             bool shown,
+                             const QRectF& rect,
+                             QPointF contentAt,
+                             Spring spring,
+                             bool animate,
+                             Clock::time_point now)
 {
     e.box->setGeometry(rect.toAlignedRect());
     if (e.content && e.content->parentWidget() == e.box)
@@ -245,7 +265,10 @@ void NotchView::resizeEvent(QResizeEvent* event)
     relayout({}, false);
 }
 
-void NotchView::enterEvent(QEnterEvent* event) { updateHover(event->position()); }
+void NotchView::enterEvent(QEnterEvent* event)
+{
+    updateHover(event->position());
+}
 
 void NotchView::leaveEvent(QEvent*)
 {
@@ -253,7 +276,10 @@ void NotchView::leaveEvent(QEvent*)
         m_drawer->setHovering(false);
 }
 
-void NotchView::mouseMoveEvent(QMouseEvent* event) { updateHover(event->position()); }
+void NotchView::mouseMoveEvent(QMouseEvent* event)
+{
+    updateHover(event->position());
+}
 
 void NotchView::updateHover(QPointF position)
 {

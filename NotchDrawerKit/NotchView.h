@@ -59,8 +59,13 @@ private:
     NotchLayout::Input layoutInput() const;
     void measure();
     void relayout(Spring spring, bool animate);
-    void placeElement(Element& element, bool shown, const QRectF& rect, QPointF contentAt, Spring spring,
-                      bool animate, std::chrono::steady_clock::time_point now);
+    void placeElement(Element& element,
+                      bool shown,
+                      const QRectF& rect,
+                      QPointF contentAt,
+                      Spring spring,
+                      bool animate,
+                      std::chrono::steady_clock::time_point now);
     void updateHover(QPointF position);
     void adopt(Element& element, QWidget* content, ScaleModifier activeScale);
 

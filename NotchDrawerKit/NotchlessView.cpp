@@ -53,7 +53,9 @@ NotchlessLayout NotchlessView::targetLayout() const
 {
     if (!m_drawer)
         return {};
-    return NotchlessLayout::compute(NotchSurface::idealSize(m_content), m_drawer->style(), m_drawer->state(),
+    return NotchlessLayout::compute(NotchSurface::idealSize(m_content),
+                                    m_drawer->style(),
+                                    m_drawer->state(),
                                     m_drawer->notchSize().height());
 }
 
@@ -77,8 +79,10 @@ bool NotchlessView::step(Clock::time_point now)
     m_cardRect = layout.cardRect(width());
     m_card = QPainterPath();
     m_card.addRoundedRect(m_cardRect, layout.cornerRadius, layout.cornerRadius);
-    const QRectF inner = m_cardRect.adjusted(NotchlessLayout::kSafeAreaInset, NotchlessLayout::kSafeAreaInset,
-                                             -NotchlessLayout::kSafeAreaInset, -NotchlessLayout::kSafeAreaInset);
+    const QRectF inner = m_cardRect.adjusted(NotchlessLayout::kSafeAreaInset,
+                                             NotchlessLayout::kSafeAreaInset,
+                                             -NotchlessLayout::kSafeAreaInset,
+                                             -NotchlessLayout::kSafeAreaInset);
     m_box->setGeometry(inner.toAlignedRect());
     if (m_content && m_content->parentWidget() == m_box)
         m_content->setGeometry(QRect(QPoint(0, 0), inner.size().toSize()));

@@ -12,7 +12,10 @@ constexpr double kCriticalBand = 1e-6;
 // cannot keep a frame timer alive.
 constexpr double kMaxDuration = 10.0;
 
-double omega0(const Spring& s) { return 2 * std::numbers::pi / std::max(s.response, 1e-6); }
+double omega0(const Spring& s)
+{
+    return 2 * std::numbers::pi / std::max(s.response, 1e-6);
+}
 
 } // namespace
 

@@ -48,7 +48,10 @@ void boxPass(QImage& image, int radius, bool horizontal)
 
 } // namespace
 
-int BlurModifier::spread() const { return isNeutral() ? 0 : int(std::ceil(intensity * 1.5)); }
+int BlurModifier::spread() const
+{
+    return isNeutral() ? 0 : int(std::ceil(intensity * 1.5));
+}
 
 QImage BlurModifier::apply(const QImage& source) const
 {
@@ -81,8 +84,12 @@ QTransform ScaleModifier::transform(const QRectF& bounds) const
     return t;
 }
 
-void TransitionPainter::paint(QPainter& painter, const QPixmap& snapshot, const QRectF& target, double opacity,
-                              const ScaleModifier& scale, const BlurModifier& blur)
+void TransitionPainter::paint(QPainter& painter,
+                              const QPixmap& snapshot,
+                              const QRectF& target,
+                              double opacity,
+                              const ScaleModifier& scale,
+                              const BlurModifier& blur)
 {
     if (opacity <= 0 || snapshot.isNull())
         return;
@@ -110,7 +117,8 @@ TransitionFrame TransitionFrame::at(double progress, ScaleModifier activeScale, 
     }
     f.opacity = std::clamp(progress, 0.0, 1.0);
     f.scale = ScaleModifier{activeScale.xScale + (1 - activeScale.xScale) * progress,
-                            activeScale.yScale + (1 - activeScale.yScale) * progress, activeScale.anchor};
+                            activeScale.yScale + (1 - activeScale.yScale) * progress,
+                            activeScale.anchor};
     f.blur = BlurModifier{std::max(0.0, activeBlur.intensity * (1 - progress))};
     return f;
 }

@@ -52,8 +52,12 @@ struct ScaleModifier
 // The neutral ends (opacity 1, scale 1 by 1, blur 0) draw the snapshot exactly as it is.
 struct TransitionPainter
 {
-    static void paint(QPainter& painter, const QPixmap& snapshot, const QRectF& target, double opacity,
-                      const ScaleModifier& scale, const BlurModifier& blur);
+    static void paint(QPainter& painter,
+                      const QPixmap& snapshot,
+                      const QRectF& target,
+                      double opacity,
+                      const ScaleModifier& scale,
+                      const BlurModifier& blur);
 };
 
 // Interpolates a transition between its active end (progress 0) and its identity (progress 1).

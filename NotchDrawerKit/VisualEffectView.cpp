@@ -33,7 +33,9 @@ QColor VisualEffectView::materialColor(Material material, const QPalette& palett
     return dark ? QColor(44, 44, 46, alpha) : QColor(246, 246, 246, alpha);
 }
 
-void VisualEffectView::paintMaterial(QPainter& painter, const QPainterPath& shape, Material material,
+void VisualEffectView::paintMaterial(QPainter& painter,
+                                     const QPainterPath& shape,
+                                     Material material,
                                      const QPalette& palette)
 {
     painter.save();

@@ -14,7 +14,8 @@ class VisualEffectView : public QWidget
     Q_OBJECT
 public:
     // Raw values follow the platform's material numbering.
-    enum class Material {
+    enum class Material
+    {
         titlebar = 3,
         selection = 4,
         menu = 5,
@@ -30,8 +31,17 @@ public:
         underWindowBackground = 21,
         underPageBackground = 22,
     };
-    enum class BlendingMode { behindWindow = 0, withinWindow = 1 };
-    enum class State { followsWindowActiveState = 0, active = 1, inactive = 2 };
+    enum class BlendingMode
+    {
+        behindWindow = 0,
+        withinWindow = 1
+    };
+    enum class State
+    {
+        followsWindowActiveState = 0,
+        active = 1,
+        inactive = 2
+    };
 
     VisualEffectView(Material material, BlendingMode blendingMode, QWidget* parent = nullptr);
 

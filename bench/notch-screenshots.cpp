@@ -113,10 +113,14 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
     std::printf("%s/%s.png\n", qPrintable(dir), qPrintable(name));
 }
 
-std::unique_ptr<NotchDrawer> make(NotchDrawerStyle style, NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover)
+std::unique_ptr<NotchDrawer> make(NotchDrawerStyle style,
+                                  NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover)
 {
     return std::make_unique<NotchDrawer>(
-        behavior, style, [] { return expandedRow(); }, [] { return side(QStringLiteral("● REC"), "rgb(255,69,58)"); },
+        behavior,
+        style,
+        [] { return expandedRow(); },
+        [] { return side(QStringLiteral("● REC"), "rgb(255,69,58)"); },
         [] { return side(QStringLiteral("3:42"), "white"); });
 }
 
@@ -168,7 +172,8 @@ int main(int argc, char** argv)
         QCoro::waitFor(std::move(task));
     }
     {
-        auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::notch(6, 14),
+        auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                               NotchDrawerStyle::notch(6, 14),
                                                [] { return expandedRow(); });
         QCoro::waitFor(d->expand(screen));
         settle(*d);

@@ -17,7 +17,10 @@ std::shared_ptr<HapticFeedbackPerformer>& current()
 
 } // namespace
 
-HapticFeedbackPerformer& HapticFeedbackManager::defaultPerformer() { return *current(); }
+HapticFeedbackPerformer& HapticFeedbackManager::defaultPerformer()
+{
+    return *current();
+}
 
 void HapticFeedbackManager::setDefaultPerformer(std::shared_ptr<HapticFeedbackPerformer> performer)
 {

@@ -9,8 +9,18 @@ namespace jw {
 class HapticFeedbackPerformer
 {
 public:
-    enum class Pattern { generic = 0, alignment = 1, levelChange = 2 };
-    enum class PerformanceTime { defaultTime = 0, now = 1, drawCompleted = 2 };
+    enum class Pattern
+    {
+        generic = 0,
+        alignment = 1,
+        levelChange = 2
+    };
+    enum class PerformanceTime
+    {
+        defaultTime = 0,
+        now = 1,
+        drawCompleted = 2
+    };
 
     virtual ~HapticFeedbackPerformer() = default;
     virtual void perform(Pattern pattern, PerformanceTime time) = 0;

@@ -28,9 +28,15 @@ ScreenChangeObserver::ScreenChangeObserver(QObject* parent)
         watch(screen);
 }
 
-ScreenChangeObserver::~ScreenChangeObserver() { --g_live; }
+ScreenChangeObserver::~ScreenChangeObserver()
+{
+    --g_live;
+}
 
-int ScreenChangeObserver::liveCount() { return g_live; }
+int ScreenChangeObserver::liveCount()
+{
+    return g_live;
+}
 
 void ScreenChangeObserver::watch(QScreen* screen)
 {

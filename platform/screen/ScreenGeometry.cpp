@@ -11,7 +11,10 @@ ScreenGeometry::Override& overrideHook()
     return hook;
 }
 
-double flip(const ScreenGeometry& g) { return g.qtOriginY.value_or(ScreenGeometry::topEdge(g.frame)); }
+double flip(const ScreenGeometry& g)
+{
+    return g.qtOriginY.value_or(ScreenGeometry::topEdge(g.frame));
+}
 } // namespace
 
 QRectF ScreenGeometry::toQt(const QRectF& rect) const
@@ -41,6 +44,9 @@ ScreenGeometry ScreenGeometry::of(const QScreen* screen)
     return g;
 }
 
-void ScreenGeometry::setOverride(Override override) { overrideHook() = std::move(override); }
+void ScreenGeometry::setOverride(Override override)
+{
+    overrideHook() = std::move(override);
+}
 
 } // namespace jw

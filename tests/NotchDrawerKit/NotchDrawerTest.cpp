@@ -1,16 +1,15 @@
-#include "NotchTestSupport.h"
-
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchEnvironment.h"
 #include "NotchDrawerKit/NotchView.h"
 #include "NotchDrawerKit/NotchlessView.h"
+#include "NotchTestSupport.h"
 #include "platform/screen/ScreenChangeObserver.h"
-
-#include <gtest/gtest.h>
 
 #include <QSignalSpy>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <optional>
 
@@ -29,8 +28,11 @@ std::unique_ptr<NotchDrawer> notchWithSides(NotchDrawerHoverBehavior behavior = 
                                             NotchDrawerStyle style = NotchDrawerStyle::standardNotch())
 {
     return std::make_unique<NotchDrawer>(
-        behavior, style, [] { return label(QStringLiteral("Expanded")); },
-        [] { return label(QStringLiteral("L")); }, [] { return label(QStringLiteral("Trailing")); });
+        behavior,
+        style,
+        [] { return label(QStringLiteral("Expanded")); },
+        [] { return label(QStringLiteral("L")); },
+        [] { return label(QStringLiteral("Trailing")); });
 }
 
 void settle(NotchDrawer& d, NotchDrawerState state)

@@ -1,10 +1,11 @@
 #include "NotchDrawerKit/NotchDrawerTypes.h"
-#include "NotchDrawerKit/NotchEnvironment.h"
 
-#include <gtest/gtest.h>
+#include "NotchDrawerKit/NotchEnvironment.h"
 
 #include <QLabel>
 #include <QWidget>
+
+#include <gtest/gtest.h>
 
 namespace jw {
 
@@ -30,7 +31,8 @@ TEST(NotchDrawerHoverBehavior, IsAnOptionSetOverThreeBits)
     EXPECT_FALSE(haptic.contains(NotchDrawerHoverBehavior::holdWhileHovered));
     EXPECT_FALSE(haptic.contains(NotchDrawerHoverBehavior::shadowOnHover));
 
-    for (auto option : {NotchDrawerHoverBehavior::holdWhileHovered, NotchDrawerHoverBehavior::hapticOnHover,
+    for (auto option : {NotchDrawerHoverBehavior::holdWhileHovered,
+                        NotchDrawerHoverBehavior::hapticOnHover,
                         NotchDrawerHoverBehavior::shadowOnHover}) {
         EXPECT_TRUE(NotchDrawerHoverBehavior::allEffects.contains(option));
         EXPECT_FALSE(NotchDrawerHoverBehavior{}.contains(option));

@@ -1,9 +1,10 @@
 #include "NotchDrawerKit/NotchLayout.h"
+
 #include "NotchDrawerKit/NotchShape.h"
 
-#include <gtest/gtest.h>
-
 #include <QRegion>
+
+#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -16,8 +17,9 @@ std::vector<QPointF> vertices(const QPainterPath& path)
     std::vector<QPointF> points;
     for (int i = 0; i < path.elementCount(); ++i) {
         const auto e = path.elementAt(i);
-        const bool curveEnd = e.type == QPainterPath::CurveToDataElement &&
-                              (i + 1 == path.elementCount() || path.elementAt(i + 1).type != QPainterPath::CurveToDataElement);
+        const bool curveEnd =
+            e.type == QPainterPath::CurveToDataElement
+            && (i + 1 == path.elementCount() || path.elementAt(i + 1).type != QPainterPath::CurveToDataElement);
         if (e.isMoveTo() || e.isLineTo() || curveEnd)
             points.emplace_back(e.x, e.y);
     }
@@ -42,8 +44,8 @@ NotchLayout::Input notchInput(NotchDrawerState state)
 TEST(NotchShape, OutlineFlaresAtTheTopAndRoundsAtTheBottom)
 {
     const QPainterPath path = NotchShape{6, 14}.path(QRectF(0, 0, 200, 32));
-    const std::vector<QPointF> expected{{0, 0},    {6, 6},     {6, 18},   {20, 32}, {180, 32},
-                                        {194, 18}, {194, 6},   {200, 0},  {0, 0}};
+    const std::vector<QPointF>
+        expected{{0, 0}, {6, 6}, {6, 18}, {20, 32}, {180, 32}, {194, 18}, {194, 6}, {200, 0}, {0, 0}};
     EXPECT_EQ(vertices(path), expected);
     // Quadratic curves: the first runs from (0, 0) toward control (6, 0); as a cubic its
     // controls lie two thirds of the way to the quadratic control.
@@ -203,11 +205,13 @@ struct ShadowCase
     double radius;
 };
 
-void PrintTo(const ShadowCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ShadowCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class NotchShadowTable : public ::testing::TestWithParam<ShadowCase>
-{
-};
+{};
 
 TEST_P(NotchShadowTable, FollowsStateAndHover)
 {
@@ -221,7 +225,8 @@ constexpr NotchDrawerHoverBehavior kShadow = NotchDrawerHoverBehavior::shadowOnH
 constexpr NotchDrawerHoverBehavior kHaptic = NotchDrawerHoverBehavior::hapticOnHover;
 
 INSTANTIATE_TEST_SUITE_P(
-    NotchContentView, NotchShadowTable,
+    NotchContentView,
+    NotchShadowTable,
     ::testing::Values(ShadowCase{"ExpandedPlain", kHaptic, false, NotchDrawerState::expanded, 0.5, 10},
                       ShadowCase{"CompactPlain", kHaptic, false, NotchDrawerState::compact, 0, 10},
                       ShadowCase{"HiddenPlain", kHaptic, false, NotchDrawerState::hidden, 0, 0},
@@ -232,7 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // Hovered without the option: as if not hovered.
                       ShadowCase{"ExpandedHoveredWithoutOption", kHaptic, true, NotchDrawerState::expanded, 0.5, 10},
                       ShadowCase{"CompactHoveredWithoutOption", kHaptic, true, NotchDrawerState::compact, 0, 10},
-                      ShadowCase{"CompactHoveredAllEffects", NotchDrawerHoverBehavior::allEffects, true, NotchDrawerState::compact, 0.8, 20}),
+                      ShadowCase{"CompactHoveredAllEffects",
+                                 NotchDrawerHoverBehavior::allEffects,
+                                 true,
+                                 NotchDrawerState::compact,
+                                 0.8,
+                                 20}),
     [](const ::testing::TestParamInfo<ShadowCase>& param) { return std::string(param.param.name); });
 
 } // namespace jw

@@ -1,15 +1,14 @@
-#include "NotchTestSupport.h"
-
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchView.h"
 #include "NotchDrawerKit/NotchlessView.h"
-
-#include <gtest/gtest.h>
+#include "NotchTestSupport.h"
 
 #include <QEnterEvent>
 #include <QImage>
 #include <QMouseEvent>
+
+#include <gtest/gtest.h>
 
 namespace jw {
 
@@ -32,7 +31,9 @@ std::unique_ptr<NotchDrawer> drawer(NotchDrawerStyle style,
                                     NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover)
 {
     return std::make_unique<NotchDrawer>(
-        behavior, style, [] { return expandedContent(); },
+        behavior,
+        style,
+        [] { return expandedContent(); },
         [] {
             auto* l = label(QStringLiteral("REC"));
             l->setFixedSize(32, 16);
@@ -45,7 +46,10 @@ std::unique_ptr<NotchDrawer> drawer(NotchDrawerStyle style,
         });
 }
 
-NotchContentView* root(NotchDrawer& d) { return qobject_cast<NotchContentView*>(d.panel()->contentView()); }
+NotchContentView* root(NotchDrawer& d)
+{
+    return qobject_cast<NotchContentView*>(d.panel()->contentView());
+}
 
 bool settled(NotchDrawer& d)
 {
@@ -60,8 +64,14 @@ void runTo(NotchDrawer& d, NotchDrawerState state)
     ASSERT_TRUE(settled(d));
 }
 
-bool isBlack(QRgb p) { return qAlpha(p) == 255 && qRed(p) < 10 && qGreen(p) < 10 && qBlue(p) < 10; }
-bool isLight(QRgb p) { return qAlpha(p) > 0 && qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180; }
+bool isBlack(QRgb p)
+{
+    return qAlpha(p) == 255 && qRed(p) < 10 && qGreen(p) < 10 && qBlue(p) < 10;
+}
+bool isLight(QRgb p)
+{
+    return qAlpha(p) > 0 && qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180;
+}
 
 int countLight(const QImage& image, const QRect& area)
 {
@@ -217,7 +227,8 @@ TEST(NotchlessView, CardSlidesBelowTheMenuBarWithABorderInsideItsEdge)
 TEST(NotchlessView, CornerRadiusFollowsTheStoredFloatingStyle)
 {
     ScreenScope scope(plainScreen());
-    for (auto [style, radius] : {std::pair{NotchDrawerStyle::floating(12), 12.0}, std::pair{NotchDrawerStyle::automatic(), 20.0}}) {
+    for (auto [style, radius] :
+         {std::pair{NotchDrawerStyle::floating(12), 12.0}, std::pair{NotchDrawerStyle::automatic(), 20.0}}) {
         auto d = drawer(style);
         runTo(*d, NotchDrawerState::expanded);
         auto* card = qobject_cast<NotchlessView*>(root(*d)->surface());

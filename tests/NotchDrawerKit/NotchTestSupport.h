@@ -135,7 +135,10 @@ inline ScreenGeometry plainScreen()
     return s;
 }
 
-inline QScreen* screen() { return QGuiApplication::primaryScreen(); }
+inline QScreen* screen()
+{
+    return QGuiApplication::primaryScreen();
+}
 
 inline int panelCount()
 {

@@ -25,8 +25,7 @@ TEST(Spring, UnderdampedMatchesTheClosedForm)
     const double zeta = 0.7;
     const double wd = w0 * std::sqrt(1 - zeta * zeta);
     for (double t : {0.0, 0.05, 0.1, 0.2, 0.3, 0.5, 0.8}) {
-        const double expected =
-            std::exp(-zeta * w0 * t) * (std::cos(wd * t) + zeta * w0 / wd * std::sin(wd * t));
+        const double expected = std::exp(-zeta * w0 * t) * (std::cos(wd * t) + zeta * w0 / wd * std::sin(wd * t));
         EXPECT_NEAR(m.displacement(t), expected, 1e-12) << t;
     }
     // It crosses the target: a damping below 1 overshoots.

@@ -1,11 +1,12 @@
 #include "NotchDrawerKit/ViewModifiers.h"
-#include "NotchDrawerKit/VisualEffectView.h"
 
-#include <gtest/gtest.h>
+#include "NotchDrawerKit/VisualEffectView.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+
+#include <gtest/gtest.h>
 
 namespace jw {
 namespace {

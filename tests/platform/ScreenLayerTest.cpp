@@ -2,12 +2,12 @@
 #include "platform/screen/ScreenChangeObserver.h"
 #include "platform/screen/ScreenGeometry.h"
 
-#include <gtest/gtest.h>
-
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <gtest/gtest.h>
 
 namespace jw {
 

@@ -5,14 +5,14 @@
 #include "NotchDrawerKit/NotchGeometry.h"
 #include "platform/screen/ScreenGeometry.h"
 
-#include <gtest/gtest.h>
-
 #include <QCoroTask>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
