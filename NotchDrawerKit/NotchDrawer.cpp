@@ -74,10 +74,14 @@ NotchDrawer::~NotchDrawer()
     if (m_closePanelToken)
         m_closePanelToken->cancel();
     takeContentsBack();
-    delete m_panel.data();
-    delete m_expandedContent;
-    delete m_compactLeadingContent;
-    delete m_compactTrailingContent;
+    // The object may be released from a handler running inside its panel or a content (a
+    // button in the expanded view): both go at the next turn of the event loop.
+    if (m_panel) {
+        m_panel->hide();
+        m_panel->deleteLater();
+    }
+    for (QWidget* content : {m_expandedContent, m_compactLeadingContent, m_compactTrailingContent})
+        content->deleteLater();
 }
 
 void NotchDrawer::setDisableCompactLeading(bool disable)

@@ -6,6 +6,7 @@
 #include "NotchTestSupport.h"
 #include "platform/screen/ScreenChangeObserver.h"
 
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -306,10 +307,27 @@ TEST(NotchDrawer, ReleasedObjectLeavesNoPanelTimerOrObserverBehind)
     QPointer<NotchDrawerPanel> panel = d->panel();
     Call h(d->hide(), Clock::now());
     d.reset();
-    EXPECT_TRUE(panel.isNull());
+    EXPECT_FALSE(panel && panel->isVisible());
     ASSERT_TRUE(h.wait());
     EXPECT_EQ(ScreenChangeObserver::liveCount(), observers);
     EXPECT_TRUE(QTest::qWaitFor([&] { return FrameAnimator::liveCount() == animators && panelCount() == 0; }, 5000));
+}
+
+TEST(NotchDrawer, CanBeReleasedFromAHandlerInsideItsOwnContent)
+{
+    ScreenScope scope(notchedScreen());
+    std::unique_ptr<NotchDrawer> d;
+    QPointer<QPushButton> button;
+    d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [&] {
+        button = new QPushButton(QStringLiteral("Open"));
+        QObject::connect(button, &QPushButton::clicked, [&] { d.reset(); });
+        return button;
+    });
+    expandAndWait(*d);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button->isVisible(); }, 5000));
+    button->click();
+    EXPECT_EQ(d, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button.isNull() && panelCount() == 0; }, 5000));
 }
 
 TEST(NotchDrawer, ScreenChangeRecreatesThePanelOnTheFirstScreenInEveryState)
