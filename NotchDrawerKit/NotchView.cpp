@@ -1,0 +1,307 @@
+#include "NotchDrawerKit/NotchView.h"
+
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchDrawer.h"
+#include "NotchDrawerKit/NotchEnvironment.h"
+#include "NotchDrawerKit/NotchShape.h"
+
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace jw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void makeForegroundWhite(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText})
+        palette.setColor(role, Qt::white);
+    widget->setPalette(palette);
+    // Contents with style sheets of their own take no palette from their parents, but they do
+    // take a parent's style sheet colour.
+    widget->setStyleSheet(QStringLiteral("color: white;"));
+}
+
+// The widget and its children over transparency; grab() would lay the window colour under it.
+QPixmap snapshot(QWidget* widget)
+{
+    const qreal dpr = widget->devicePixelRatioF();
+    QPixmap pixmap(widget->size() * dpr);
+    pixmap.setDevicePixelRatio(dpr);
+    pixmap.fill(Qt::transparent);
+    widget->render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
+    return pixmap;
+}
+
+} // namespace
+
+NotchView::NotchView(NotchDrawer* drawer, FrameAnimator* animator, QWidget* parent)
+    : NotchSurface(parent)
+    , m_drawer(drawer)
+    , m_animator(animator)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_TranslucentBackground);
+    // Everything inside the black notch defaults to white.
+    makeForegroundWhite(this);
+
+    adopt(m_leading, drawer->compactLeadingContent(), ScaleModifier{0, 1, UnitPoint::trailing()});
+    adopt(m_trailing, drawer->compactTrailingContent(), ScaleModifier{0, 1, UnitPoint::leading()});
+    adopt(m_expanded, drawer->expandedContent(), ScaleModifier{1, 0.6, UnitPoint::top()});
+    EnvironmentValues::setNotchSection(m_leading.box, NotchDrawerSection::compactLeading);
+    EnvironmentValues::setNotchSection(m_trailing.box, NotchDrawerSection::compactTrailing);
+
+    connect(drawer, &NotchDrawer::stateChanged, this, [this] {
+        measure();
+        relayout(m_drawer->stateAnimation(), true);
+    });
+    connect(drawer, &NotchDrawer::isHoveringChanged, this, [this] { relayout(NotchContentView::kHoverSpring, true); });
+    connect(drawer, &NotchDrawer::notchSizeChanged, this, [this] { relayout({}, false); });
+    connect(drawer, &NotchDrawer::menubarHeightChanged, this, [this] { relayout({}, false); });
+    connect(drawer, &NotchDrawer::disableCompactLeadingChanged, this, [this](bool disabled) {
+        if (disabled)
+            m_compactLeadingWidth = 0;
+        measure();
+        relayout(kWidthSpring, true);
+    });
+    connect(drawer, &NotchDrawer::disableCompactTrailingChanged, this, [this](bool disabled) {
+        if (disabled)
+            m_compactTrailingWidth = 0;
+        measure();
+        relayout(kWidthSpring, true);
+    });
+
+    measure();
+    relayout({}, false);
+}
+
+NotchView::~NotchView()
+{
+    // The contents belong to the notch object and outlive this view.
+    for (Element* e : {&m_leading, &m_trailing, &m_expanded}) {
+        if (e->content && e->content->parentWidget() == e->box) {
+            e->content->hide();
+            e->content->setParent(nullptr);
+        }
+    }
+}
+
+void NotchView::adopt(Element& element, QWidget* content, ScaleModifier activeScale)
+{
+    element.box = new QWidget(this);
+    element.box->hide();
+    element.box->installEventFilter(this);
+    element.content = content;
+    element.activeScale = activeScale;
+    if (content) {
+        content->setParent(element.box);
+        content->show();
+    }
+}
+
+NotchLayout::Input NotchView::layoutInput() const
+{
+    NotchLayout::Input in;
+    if (!m_drawer)
+        return in;
+    in.state = m_drawer->state();
+    in.notchSize = m_drawer->notchSize();
+    in.menubarHeight = m_drawer->menubarHeight();
+    in.storedStyle = m_drawer->style();
+    in.isHovering = m_drawer->isHovering();
+    in.disableCompactLeading = m_drawer->disableCompactLeading();
+    in.disableCompactTrailing = m_drawer->disableCompactTrailing();
+    in.compactLeadingWidth = m_compactLeadingWidth;
+    in.compactTrailingWidth = m_compactTrailingWidth;
+    in.compactLeadingContent = NotchSurface::idealSize(m_leading.content);
+    in.compactTrailingContent = NotchSurface::idealSize(m_trailing.content);
+    in.expandedContent = NotchSurface::idealSize(m_expanded.content);
+    return in;
+}
+
+NotchLayout NotchView::targetLayout() const
+{
+    return NotchLayout::compute(layoutInput());
+}
+
+void NotchView::measure()
+{
+    // Widths are taken only while a side is on screen; leaving compact keeps the last ones.
+    const NotchLayout layout = targetLayout();
+    if (layout.showsLeading)
+        m_compactLeadingWidth = layout.leadingBox.width();
+    if (layout.showsTrailing)
+        m_compactTrailingWidth = layout.trailingBox.width();
+}
+
+void NotchView::relayout(Spring spring, bool animate)
+{
+    if (!m_drawer)
+        return;
+    const auto now = Clock::now();
+    const NotchLayout layout = targetLayout();
+    const double panelWidth = width();
+    const double n = m_drawer->notchSize().width();
+    const double h = m_drawer->notchSize().height();
+
+    auto set = [&](AnimatedValue& value, double target) {
+        if (animate)
+            value.retarget(target, spring, now);
+        else
+            value.setImmediately(target);
+    };
+    set(m_width, layout.size.width());
+    set(m_height, layout.size.height());
+    set(m_xOffset, layout.compactXOffset);
+    set(m_maskTop, layout.maskTopRadius);
+    set(m_maskBottom, layout.maskBottomRadius);
+
+    placeElement(m_leading,
+                 layout.showsLeading,
+                 layout.leadingRect(panelWidth, n),
+                 QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                 spring,
+                 animate,
+                 now);
+    placeElement(m_trailing,
+                 layout.showsTrailing,
+                 layout.trailingRect(panelWidth, n),
+                 QPointF(0, NotchLayout::kSideTopInset),
+                 spring,
+                 animate,
+                 now);
+    const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
+    // The expanded transition scales the content alone about its top, not its insets.
+    const QRectF block = layout.expandedRect(panelWidth);
+    const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2,
+                         h,
+                         expandedContent.width(),
+                         expandedContent.height());
+    placeElement(m_expanded, layout.showsExpanded, content, QPointF(0, 0), spring, animate, now);
+
+    step(now);
+    if (m_animator)
+        m_animator->wake();
+}
+
+void NotchView::placeElement(Element& e,
+                             bool shown,
+                             const QRectF& rect,
+                             QPointF contentAt,
+                             Spring spring,
+                             bool animate,
+                             Clock::time_point now)
+{
+    e.box->setGeometry(rect.toAlignedRect());
+    if (e.content && e.content->parentWidget() == e.box)
+        e.content->setGeometry(QRectF(contentAt, NotchSurface::idealSize(e.content)).toAlignedRect());
+    if (shown == e.shown)
+        return;
+    e.shown = shown;
+    if (!animate) {
+        e.presence.setImmediately(shown ? 1 : 0);
+        e.snapshot = QPixmap();
+        e.box->setVisible(shown);
+        return;
+    }
+    // The transition paints a snapshot; the real widgets come back once it has settled.
+    e.snapshot = snapshot(e.box);
+    e.box->hide();
+    e.presence.animateTo(shown ? 1 : 0, spring, now);
+}
+
+bool NotchView::step(Clock::time_point now)
+{
+    bool moving = false;
+    for (AnimatedValue* v : {&m_width, &m_height, &m_xOffset, &m_maskTop, &m_maskBottom})
+        moving = moving || !v->isAtRest(now);
+    const double w = m_width.value(now);
+    const double h = m_height.value(now);
+    m_presentedRect = QRectF((width() - w) / 2 + m_xOffset.value(now), 0, w, h);
+    m_shape = NotchShape{std::max(0.0, m_maskTop.value(now)), std::max(0.0, m_maskBottom.value(now))}.path(
+        m_presentedRect.adjusted(0.5, 0, -0.5, 0));
+    for (Element* e : {&m_leading, &m_trailing, &m_expanded}) {
+        if (e->presence.isAtRest(now)) {
+            if (e->shown && !e->box->isVisible()) {
+                e->box->show();
+                e->snapshot = QPixmap();
+            } else if (!e->shown) {
+                e->snapshot = QPixmap();
+            }
+        } else {
+            moving = true;
+        }
+    }
+    update();
+    return moving;
+}
+
+void NotchView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(m_shape, Qt::black);
+    painter.setClipPath(m_shape);
+    const auto now = Clock::now();
+    for (const Element* e : {&m_leading, &m_trailing, &m_expanded}) {
+        if (e->snapshot.isNull() || e->box->isVisible())
+            continue;
+        const TransitionFrame frame =
+            TransitionFrame::at(e->presence.value(now), e->activeScale, BlurModifier{kTransitionBlur});
+        TransitionPainter::paint(painter, e->snapshot, e->box->geometry(), frame.opacity, frame.scale, frame.blur);
+    }
+}
+
+void NotchView::resizeEvent(QResizeEvent* event)
+{
+    NotchSurface::resizeEvent(event);
+    relayout({}, false);
+}
+
+void NotchView::enterEvent(QEnterEvent* event)
+{
+    updateHover(event->position());
+}
+
+void NotchView::leaveEvent(QEvent*)
+{
+    if (m_drawer)
+        m_drawer->setHovering(false);
+}
+
+void NotchView::mouseMoveEvent(QMouseEvent* event)
+{
+    updateHover(event->position());
+}
+
+void NotchView::updateHover(QPointF position)
+{
+    if (m_drawer)
+        m_drawer->setHovering(m_presentedRect.contains(position));
+}
+
+bool NotchView::eventFilter(QObject* watched, QEvent* event)
+{
+    // A content's ideal size changed: measure again after the current event.
+    if (event->type() == QEvent::LayoutRequest && !m_relayoutPending) {
+        m_relayoutPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_relayoutPending = false;
+            const double leading = m_compactLeadingWidth;
+            const double trailing = m_compactTrailingWidth;
+            measure();
+            const bool sidesMoved = leading != m_compactLeadingWidth || trailing != m_compactTrailingWidth;
+            relayout(sidesMoved || !m_drawer ? kWidthSpring : m_drawer->stateAnimation(), true);
+        });
+    }
+    return NotchSurface::eventFilter(watched, event);
+}
+
+} // namespace jw

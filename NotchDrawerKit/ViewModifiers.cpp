@@ -1,0 +1,126 @@
+#include "NotchDrawerKit/ViewModifiers.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace jw {
+namespace {
+
+// One box pass over premultiplied ARGB along rows (horizontal) or columns.
+void boxPass(QImage& image, int radius, bool horizontal)
+{
+    const int w = image.width();
+    const int h = image.height();
+    const int lines = horizontal ? h : w;
+    const int length = horizontal ? w : h;
+    const int window = 2 * radius + 1;
+    std::vector<QRgb> line(length);
+    for (int l = 0; l < lines; ++l) {
+        auto at = [&](int i) -> QRgb& {
+            return horizontal ? reinterpret_cast<QRgb*>(image.scanLine(l))[i]
+                              : reinterpret_cast<QRgb*>(image.scanLine(i))[l];
+        };
+        for (int i = 0; i < length; ++i)
+            line[i] = at(i);
+        int sum[4] = {0, 0, 0, 0};
+        auto add = [&](int i, int sign) {
+            if (i < 0 || i >= length)
+                return;
+            const QRgb p = line[i];
+            sum[0] += sign * qAlpha(p);
+            sum[1] += sign * qRed(p);
+            sum[2] += sign * qGreen(p);
+            sum[3] += sign * qBlue(p);
+        };
+        for (int i = -radius; i <= radius; ++i)
+            add(i, 1);
+        for (int i = 0; i < length; ++i) {
+            at(i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
+            add(i - radius, -1);
+            add(i + radius + 1, 1);
+        }
+    }
+}
+
+} // namespace
+
+int BlurModifier::spread() const
+{
+    return isNeutral() ? 0 : int(std::ceil(intensity * 1.5));
+}
+
+QImage BlurModifier::apply(const QImage& source) const
+{
+    if (isNeutral())
+        return source;
+    const int pad = spread();
+    QImage out(source.width() + 2 * pad, source.height() + 2 * pad, QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(source.devicePixelRatio());
+    out.fill(Qt::transparent);
+    {
+        QPainter p(&out);
+        p.drawImage(QPointF(pad / source.devicePixelRatio(), pad / source.devicePixelRatio()), source);
+    }
+    // Three box passes approximate a gaussian whose spread matches the radius.
+    const int box = std::max(1, int(std::lround(intensity * source.devicePixelRatio() / 2)));
+    for (int pass = 0; pass < 3; ++pass) {
+        boxPass(out, box, true);
+        boxPass(out, box, false);
+    }
+    return out;
+}
+
+QTransform ScaleModifier::transform(const QRectF& bounds) const
+{
+    const QPointF a = anchor.in(bounds);
+    QTransform t;
+    t.translate(a.x(), a.y());
+    t.scale(xScale, yScale);
+    t.translate(-a.x(), -a.y());
+    return t;
+}
+
+void TransitionPainter::paint(QPainter& painter,
+                              const QPixmap& snapshot,
+                              const QRectF& target,
+                              double opacity,
+                              const ScaleModifier& scale,
+                              const BlurModifier& blur)
+{
+    if (opacity <= 0 || snapshot.isNull())
+        return;
+    painter.save();
+    painter.setOpacity(painter.opacity() * std::min(opacity, 1.0));
+    if (!scale.isNeutral())
+        painter.setTransform(scale.transform(target), true);
+    if (blur.isNeutral()) {
+        painter.drawPixmap(target.topLeft(), snapshot);
+    } else {
+        const QImage blurred = blur.apply(snapshot.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        const double pad = blur.spread() / snapshot.devicePixelRatio();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target.topLeft() - QPointF(pad, pad), blurred);
+    }
+    painter.restore();
+}
+
+TransitionFrame TransitionFrame::at(double progress, ScaleModifier activeScale, BlurModifier activeBlur)
+{
+    TransitionFrame f;
+    if (progress == 1.0) {
+        f.scale.anchor = activeScale.anchor;
+        return f;
+    }
+    f.opacity = std::clamp(progress, 0.0, 1.0);
+    f.scale = ScaleModifier{activeScale.xScale + (1 - activeScale.xScale) * progress,
+                            activeScale.yScale + (1 - activeScale.yScale) * progress,
+                            activeScale.anchor};
+    f.blur = BlurModifier{std::max(0.0, activeBlur.intensity * (1 - progress))};
+    return f;
+}
+
+} // namespace jw

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QTransform>
+
+class QPainter;
+class QPixmap;
+
+namespace jw {
+
+// A point in a rectangle's own unit square: (0, 0) top left, (1, 1) bottom right.
+struct UnitPoint
+{
+    double x = 0.5;
+    double y = 0.5;
+
+    static constexpr UnitPoint center() { return {0.5, 0.5}; }
+    static constexpr UnitPoint top() { return {0.5, 0}; }
+    static constexpr UnitPoint leading() { return {0, 0.5}; }
+    static constexpr UnitPoint trailing() { return {1, 0.5}; }
+
+    QPointF in(const QRectF& rect) const { return {rect.left() + x * rect.width(), rect.top() + y * rect.height()}; }
+    friend bool operator==(const UnitPoint&, const UnitPoint&) = default;
+};
+
+// Gaussian-like blur of radius `intensity` points, not opaque: edges fade into transparency.
+struct BlurModifier
+{
+    double intensity = 0;
+
+    bool isNeutral() const { return intensity <= 0; }
+    // Margin the blurred image spreads beyond the source on each side.
+    int spread() const;
+    // The blurred image, larger than the source by spread() on every side.
+    QImage apply(const QImage& source) const;
+};
+
+// Plain multipliers about an anchor: 1 keeps the size, 0 collapses onto the anchor.
+struct ScaleModifier
+{
+    double xScale = 1;
+    double yScale = 1;
+    UnitPoint anchor = UnitPoint::center();
+
+    bool isNeutral() const { return xScale == 1 && yScale == 1; }
+    QTransform transform(const QRectF& bounds) const;
+};
+
+// One frame of an insertion or removal: the platform's opacity combined with a scale and a blur.
+// The neutral ends (opacity 1, scale 1 by 1, blur 0) draw the snapshot exactly as it is.
+struct TransitionPainter
+{
+    static void paint(QPainter& painter,
+                      const QPixmap& snapshot,
+                      const QRectF& target,
+                      double opacity,
+                      const ScaleModifier& scale,
+                      const BlurModifier& blur);
+};
+
+// Interpolates a transition between its active end (progress 0) and its identity (progress 1).
+struct TransitionFrame
+{
+    double opacity = 1;
+    ScaleModifier scale;
+    BlurModifier blur;
+
+    static TransitionFrame at(double progress, ScaleModifier activeScale, BlurModifier activeBlur);
+    bool isIdentity() const { return opacity >= 1 && scale.isNeutral() && blur.isNeutral(); }
+};
+
+} // namespace jw

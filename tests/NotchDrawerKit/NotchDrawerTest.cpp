@@ -1,0 +1,405 @@
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchEnvironment.h"
+#include "NotchDrawerKit/NotchView.h"
+#include "NotchDrawerKit/NotchlessView.h"
+#include "NotchTestSupport.h"
+#include "platform/screen/ScreenChangeObserver.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace jw {
+
+using namespace jw::test;
+
+namespace {
+
+// Generous bounds: timers are late under load, never early.
+constexpr double kPause = 0.4;
+constexpr double kEarly = 0.02;
+constexpr double kLate = 2.0;
+
+std::unique_ptr<NotchDrawer> notchWithSides(NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover,
+                                            NotchDrawerStyle style = NotchDrawerStyle::standardNotch())
+{
+    return std::make_unique<NotchDrawer>(
+        behavior,
+        style,
+        [] { return label(QStringLiteral("Expanded")); },
+        [] { return label(QStringLiteral("L")); },
+        [] { return label(QStringLiteral("Trailing")); });
+}
+
+void settle(NotchDrawer& d, NotchDrawerState state)
+{
+    ASSERT_TRUE(QTest::qWaitFor([&] { return d.state() == state; }, 5000));
+}
+
+void expandAndWait(NotchDrawer& d)
+{
+    Call c(d.expand(screen()), Clock::now());
+    ASSERT_TRUE(c.wait());
+    ASSERT_EQ(d.state(), NotchDrawerState::expanded);
+}
+
+void compactAndWait(NotchDrawer& d)
+{
+    Call c(d.compact(screen()), Clock::now());
+    ASSERT_TRUE(c.wait());
+    ASSERT_EQ(d.state(), NotchDrawerState::compact);
+}
+
+} // namespace
+
+TEST(NotchDrawer, ShortInitialiserStartsHiddenWithBothSidesDisabledAndNoPanel)
+{
+    int built = 0;
+    NotchDrawer d(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [&] {
+        ++built;
+        return label(QStringLiteral("Island"));
+    });
+    EXPECT_EQ(built, 1);
+    EXPECT_TRUE(d.disableCompactLeading());
+    EXPECT_TRUE(d.disableCompactTrailing());
+    EXPECT_EQ(d.state(), NotchDrawerState::hidden);
+    EXPECT_EQ(d.notchSize(), QSizeF(0, 0));
+    EXPECT_DOUBLE_EQ(d.menubarHeight(), 0);
+    EXPECT_EQ(d.panel(), nullptr);
+    EXPECT_EQ(d.namespaceId(), 0u);
+    EXPECT_EQ(d.property("state").value<NotchDrawerState>(), NotchDrawerState::hidden);
+    EXPECT_EQ(d.property("disableCompactLeading").toBool(), true);
+    ASSERT_NE(d.compactLeadingContent(), nullptr);
+
+    // Nothing to show compact: it hides, and being hidden that returns at once.
+    Call c(d.compact(screen()), Clock::now());
+    EXPECT_TRUE(c.done());
+    EXPECT_EQ(d.state(), NotchDrawerState::hidden);
+    EXPECT_EQ(d.panel(), nullptr);
+}
+
+TEST(NotchDrawer, ExpandFromHiddenCreatesThePanelSpringsWithNotchDampingAndReturnsAfterThePause)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    Timeline timeline(*d);
+    Call c(d->expand(screen()), timeline.start);
+    ASSERT_NE(d->panel(), nullptr) << "the panel exists before the animation starts";
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "the animation runs after the current work";
+    EXPECT_EQ(d->notchSize(), QSizeF(200, 32));
+    EXPECT_DOUBLE_EQ(d->menubarHeight(), 37);
+
+    ASSERT_TRUE(c.wait());
+    ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::expanded});
+    EXPECT_EQ(timeline.entries[0].spring, (Spring{0.4, 0.7}));
+    EXPECT_LT(timeline.entries[0].at, c.at());
+    EXPECT_GE(c.at(), kPause - kEarly);
+    EXPECT_LT(c.at(), kLate);
+
+    Call again(d->expand(screen()), Clock::now());
+    EXPECT_TRUE(again.done()) << "already expanded: no animation, no pause";
+    EXPECT_EQ(timeline.entries.size(), 1u);
+}
+
+TEST(NotchDrawer, AutomaticStyleDrawsTheNotchButSpringsOpenWithCardDamping)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::automatic());
+    Timeline timeline(*d);
+    expandAndWait(*d);
+    ASSERT_EQ(timeline.entries.size(), 1u);
+    EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 0.85);
+    auto* root = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->style(), NotchDrawerStyle::standardNotch());
+    EXPECT_NE(qobject_cast<NotchView*>(root->surface()), nullptr);
+    // Views inside read the drawn style, never `automatic`, and the section they sit in.
+    EXPECT_EQ(EnvironmentValues::notchStyle(d->expandedContent()), NotchDrawerStyle::standardNotch());
+    EXPECT_EQ(EnvironmentValues::notchSection(d->expandedContent()), NotchDrawerSection::expanded);
+    EXPECT_EQ(EnvironmentValues::notchSection(d->compactLeadingContent()), NotchDrawerSection::compactLeading);
+    EXPECT_EQ(EnvironmentValues::notchSection(d->compactTrailingContent()), NotchDrawerSection::compactTrailing);
+}
+
+TEST(NotchDrawer, CompactOnAScreenThatResolvesToTheCardHidesInstead)
+{
+    ScreenScope scope(plainScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::automatic());
+    expandAndWait(*d);
+    auto* root = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    EXPECT_NE(qobject_cast<NotchlessView*>(root->surface()), nullptr);
+    EXPECT_EQ(EnvironmentValues::notchStyle(d->expandedContent()), NotchDrawerStyle::standardFloating());
+
+    Call c(d->compact(screen()), Clock::now());
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+    ASSERT_TRUE(c.wait());
+    EXPECT_GE(c.at(), kPause - kEarly) << "the whole hide is awaited";
+    EXPECT_EQ(d->panel(), nullptr);
+}
+
+TEST(NotchDrawer, SwitchingBetweenVisibleStatesPassesThroughHidden)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    compactAndWait(*d);
+    Timeline timeline(*d);
+    Call c(d->expand(screen()), timeline.start);
+    ASSERT_TRUE(c.wait());
+    ASSERT_EQ(timeline.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::expanded}));
+    EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
+    EXPECT_DOUBLE_EQ(timeline.entries[1].spring.dampingFraction, 0.85);
+    const double gap = timeline.entries[1].at - timeline.entries[0].at;
+    EXPECT_GE(gap, 0.25 - kEarly);
+    EXPECT_LT(gap, kLate);
+    EXPECT_NE(d->panel(), nullptr);
+
+    // With skip-hide it springs straight across.
+    Timeline direct(*d);
+    Call s(d->compact(screen(), true), direct.start);
+    ASSERT_TRUE(s.wait());
+    ASSERT_EQ(direct.states(), std::vector{NotchDrawerState::compact});
+    EXPECT_DOUBLE_EQ(direct.entries[0].spring.dampingFraction, 0.85);
+}
+
+TEST(NotchDrawer, CompactDuringTheHideThenShowPauseWinsTheRace)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    compactAndWait(*d);
+    Timeline timeline(*d);
+    Call expand(d->expand(screen()), timeline.start);
+    settle(*d, NotchDrawerState::hidden);
+    Call compact(d->compact(screen()), timeline.start);
+    ASSERT_TRUE(expand.wait());
+    ASSERT_TRUE(compact.wait());
+    // The expand's second half found the state no longer hidden and did nothing.
+    EXPECT_EQ(d->state(), NotchDrawerState::compact);
+    ASSERT_EQ(timeline.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::compact}));
+    EXPECT_DOUBLE_EQ(timeline.entries[1].spring.dampingFraction, 0.7) << "from hidden with a stored notch style";
+    EXPECT_NE(d->panel(), nullptr);
+}
+
+TEST(NotchDrawer, HideReturnsAtOnceWhenHiddenAndAfterClosingOtherwise)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    Call idle(d->hide(), Clock::now());
+    EXPECT_TRUE(idle.done());
+
+    expandAndWait(*d);
+    Timeline timeline(*d);
+    Call h(d->hide(), timeline.start);
+    ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::hidden}) << "the hide animation starts at once";
+    EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
+    EXPECT_NE(d->panel(), nullptr);
+    ASSERT_TRUE(h.wait());
+    EXPECT_GE(h.at(), kPause - kEarly);
+    EXPECT_LT(h.at(), kLate);
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+}
+
+TEST(NotchDrawer, HeldHideWaitsUntilThePointerLeaves)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
+    expandAndWait(*d);
+    d->setHovering(true);
+    Call h(d->hide(), Clock::now());
+    // Several retry periods pass with the state untouched (a bounded look, not a wait for it).
+    QTest::qWait(350);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_FALSE(h.done());
+
+    const auto left = Clock::now();
+    d->setHovering(false);
+    settle(*d, NotchDrawerState::hidden);
+    EXPECT_LT(secondsSince(left), 1.0);
+    ASSERT_TRUE(h.wait());
+    EXPECT_EQ(d->panel(), nullptr);
+}
+
+TEST(NotchDrawer, HideWhileHoveredWithoutHoldHidesAtOnceAndClearsTheHover)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover | NotchDrawerHoverBehavior::shadowOnHover);
+    expandAndWait(*d);
+    d->setHovering(true);
+    ASSERT_TRUE(d->isHovering());
+    Call h(d->hide(), Clock::now());
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+    EXPECT_FALSE(d->isHovering());
+    ASSERT_TRUE(h.wait());
+}
+
+TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    expandAndWait(*d);
+    const auto start = Clock::now();
+    Call h(d->hide(), start);
+    std::optional<Call> expand;
+    QTimer::singleShot(200, d.get(), [&] { expand.emplace(d->expand(screen()), start); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return expand && expand->done(); }, 5000));
+    // Past the time the close would have happened.
+    EXPECT_GE(expand->at(), 0.6 - kEarly);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    ASSERT_NE(d->panel(), nullptr);
+    EXPECT_TRUE(d->panel()->isVisible());
+    // The cancelled close still ends its hide.
+    ASSERT_TRUE(h.wait());
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+}
+
+TEST(NotchDrawer, HoverChangesPlayOneHapticEachAndOnlyWhileShown)
+{
+    HapticsScope haptics;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover);
+    QSignalSpy spy(d.get(), &NotchDrawer::isHoveringChanged);
+    d->setHovering(true);
+    EXPECT_FALSE(d->isHovering());
+    EXPECT_EQ(haptics.haptics->count, 0);
+
+    expandAndWait(*d);
+    d->setHovering(true);
+    d->setHovering(true);
+    EXPECT_TRUE(d->isHovering());
+    EXPECT_EQ(haptics.haptics->count, 1);
+    d->setHovering(false);
+    EXPECT_FALSE(d->isHovering());
+    EXPECT_EQ(haptics.haptics->count, 2);
+    EXPECT_EQ(spy.count(), 2);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded) << "hovering never changes the state";
+
+    auto quiet = notchWithSides(NotchDrawerHoverBehavior::shadowOnHover);
+    expandAndWait(*quiet);
+    quiet->setHovering(true);
+    quiet->setHovering(false);
+    EXPECT_EQ(haptics.haptics->count, 2);
+}
+
+TEST(NotchDrawer, ReleasedObjectLeavesNoPanelTimerOrObserverBehind)
+{
+    ScreenScope scope(notchedScreen());
+    const int observers = ScreenChangeObserver::liveCount();
+    const int animators = FrameAnimator::liveCount();
+    {
+        auto d = notchWithSides();
+        EXPECT_EQ(ScreenChangeObserver::liveCount(), observers + 1);
+        expandAndWait(*d);
+        EXPECT_EQ(FrameAnimator::liveCount(), animators + 1);
+        Call h(d->hide(), Clock::now());
+        ASSERT_TRUE(h.wait());
+    }
+    EXPECT_EQ(ScreenChangeObserver::liveCount(), observers);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FrameAnimator::liveCount() == animators && panelCount() == 0; }, 5000));
+
+    // Released while its close is pending: the hide's caller still resumes, nothing stays.
+    auto d = notchWithSides();
+    expandAndWait(*d);
+    QPointer<NotchDrawerPanel> panel = d->panel();
+    Call h(d->hide(), Clock::now());
+    d.reset();
+    EXPECT_FALSE(panel && panel->isVisible());
+    ASSERT_TRUE(h.wait());
+    EXPECT_EQ(ScreenChangeObserver::liveCount(), observers);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FrameAnimator::liveCount() == animators && panelCount() == 0; }, 5000));
+}
+
+TEST(NotchDrawer, CanBeReleasedFromAHandlerInsideItsOwnContent)
+{
+    ScreenScope scope(notchedScreen());
+    std::unique_ptr<NotchDrawer> d;
+    QPointer<QPushButton> button;
+    d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [&] {
+        button = new QPushButton(QStringLiteral("Open"));
+        QObject::connect(button, &QPushButton::clicked, [&] { d.reset(); });
+        return button;
+    });
+    expandAndWait(*d);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button->isVisible(); }, 5000));
+    button->click();
+    EXPECT_EQ(d, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button.isNull() && panelCount() == 0; }, 5000));
+}
+
+TEST(NotchDrawer, ScreenChangeRecreatesThePanelOnTheFirstScreenInEveryState)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    auto* observer = d->findChild<ScreenChangeObserver*>();
+    ASSERT_NE(observer, nullptr);
+    Q_EMIT observer->screenParametersChanged();
+    ASSERT_NE(d->panel(), nullptr) << "even while hidden";
+    EXPECT_EQ(d->panel()->targetScreen(), QGuiApplication::screens().first());
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+
+    expandAndWait(*d);
+    QPointer<NotchDrawerPanel> before = d->panel();
+    Q_EMIT observer->screenParametersChanged();
+    EXPECT_NE(d->panel(), before.data());
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    EXPECT_TRUE(d->expandedContent()->isVisibleTo(d->panel())) << "the contents moved to the new panel";
+}
+
+TEST(NotchDrawer, CreatingThePanelTwiceLeavesOne)
+{
+    ScreenScope scope(plainScreen());
+    auto d = notchWithSides();
+    d->createPanel(screen());
+    d->createPanel(screen());
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    d->closePanel();
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+    ASSERT_NE(d->expandedContent(), nullptr) << "closing a panel keeps the contents";
+}
+
+TEST(NotchDrawerPanel, IsAFramelessNonActivatingWindowAtTheTopCentreThatTakesInputOnlyWhereItPaints)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    expandAndWait(*d);
+    NotchDrawerPanel* panel = d->panel();
+    const Qt::WindowFlags flags = panel->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_EQ(panel->windowType(), Qt::Tool);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_EQ(panel->geometry(), QRect(200, 0, 400, 300));
+
+    auto* root = qobject_cast<NotchContentView*>(panel->contentView());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !root->animator()->isRunning(); }, 5000)) << "the frame timer stops";
+    const QRegion input = panel->inputRegion();
+    EXPECT_TRUE(input.contains(QPoint(200, 5)));
+    EXPECT_TRUE(input.contains(QPoint(200, 40)));
+    EXPECT_FALSE(input.contains(QPoint(5, 295)));
+    EXPECT_FALSE(input.contains(QPoint(395, 5)));
+}
+
+TEST(NotchContentView, HandsItsNamespaceToTheNotchObjectOnce)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    expandAndWait(*d);
+    auto* first = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    EXPECT_NE(d->namespaceId(), 0u);
+    EXPECT_EQ(d->namespaceId(), first->namespaceIdentifier());
+    const quint64 kept = d->namespaceId();
+    d->createPanel(screen());
+    auto* second = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    EXPECT_NE(second->namespaceIdentifier(), kept);
+    EXPECT_EQ(d->namespaceId(), kept);
+}
+
+} // namespace jw

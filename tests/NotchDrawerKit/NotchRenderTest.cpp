@@ -1,0 +1,250 @@
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchView.h"
+#include "NotchDrawerKit/NotchlessView.h"
+#include "NotchTestSupport.h"
+
+#include <QEnterEvent>
+#include <QImage>
+#include <QMouseEvent>
+
+#include <gtest/gtest.h>
+
+namespace jw {
+
+using namespace jw::test;
+
+namespace {
+
+// The offscreen screen is 800 x 600; the panel is its top-centre quarter, 400 x 300.
+constexpr int kPanelCentre = 200;
+
+QWidget* expandedContent()
+{
+    auto* l = new QLabel(QStringLiteral("Pushed #42 tallowmere/jot-warden"));
+    l->setStyleSheet(QStringLiteral("font-size: 16px; font-weight: bold;"));
+    l->setFixedSize(200, 60);
+    return l;
+}
+
+std::unique_ptr<NotchDrawer> drawer(NotchDrawerStyle style,
+                                    NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover)
+{
+    return std::make_unique<NotchDrawer>(
+        behavior,
+        style,
+        [] { return expandedContent(); },
+        [] {
+            auto* l = label(QStringLiteral("REC"));
+            l->setFixedSize(32, 16);
+            return l;
+        },
+        [] {
+            auto* l = label(QStringLiteral("3:42"));
+            l->setFixedSize(92, 16);
+            return l;
+        });
+}
+
+NotchContentView* root(NotchDrawer& d)
+{
+    return qobject_cast<NotchContentView*>(d.panel()->contentView());
+}
+
+bool settled(NotchDrawer& d)
+{
+    return QTest::qWaitFor([&] { return d.panel() && !root(d)->animator()->isRunning(); }, 5000);
+}
+
+void runTo(NotchDrawer& d, NotchDrawerState state)
+{
+    Call c(state == NotchDrawerState::expanded ? d.expand(screen()) : d.compact(screen()), Clock::now());
+    ASSERT_TRUE(c.wait());
+    ASSERT_EQ(d.state(), state);
+    ASSERT_TRUE(settled(d));
+}
+
+bool isBlack(QRgb p)
+{
+    return qAlpha(p) == 255 && qRed(p) < 10 && qGreen(p) < 10 && qBlue(p) < 10;
+}
+bool isLight(QRgb p)
+{
+    return qAlpha(p) > 0 && qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180;
+}
+
+int countLight(const QImage& image, const QRect& area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += isLight(image.pixel(x, y));
+    return n;
+}
+
+} // namespace
+
+TEST(NotchView, ExpandedDrawsABlackNotchWithWhiteContentHangingFromTheTop)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch());
+    runTo(*d, NotchDrawerState::expanded);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    ASSERT_NE(view, nullptr);
+    // Content 200 x 60: block 230 wide (content and 15 each side), 60 + 32 + 15 high; plus 2 x 15.
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 130, 0, 260, 107));
+
+    const QImage image = d->panel()->grab().toImage();
+    EXPECT_TRUE(isBlack(image.pixel(kPanelCentre, 1)));
+    EXPECT_TRUE(isBlack(image.pixel(kPanelCentre - 100, 100)));
+    EXPECT_TRUE(isBlack(image.pixel(kPanelCentre + 100, 20)));
+    // Below and beside the shape the panel is transparent, and takes no input there.
+    for (QPoint p : {QPoint(kPanelCentre, 160), QPoint(5, 5), QPoint(395, 295)}) {
+        EXPECT_EQ(qAlpha(image.pixel(p)), 0) << p.x() << "," << p.y();
+        EXPECT_FALSE(d->panel()->inputRegion().contains(p)) << p.x() << "," << p.y();
+    }
+    // The expanded shadow (0.5, radius 10) darkens just below the shape.
+    EXPECT_GT(qAlpha(image.pixel(kPanelCentre, 110)), 0);
+    // White text below the notch strip, inside the content's rectangle.
+    EXPECT_GT(countLight(image, QRect(kPanelCentre - 100, 32, 200, 60)), 30);
+    EXPECT_EQ(countLight(image, QRect(kPanelCentre - 100, 0, 200, 30)), 0);
+}
+
+TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch());
+    runTo(*d, NotchDrawerState::compact);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    EXPECT_DOUBLE_EQ(view->compactLeadingWidth(), 40);
+    EXPECT_DOUBLE_EQ(view->compactTrailingWidth(), 100);
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
+    const QImage image = d->panel()->grab().toImage();
+    EXPECT_TRUE(isBlack(image.pixel(kPanelCentre, 16)));
+    EXPECT_GT(countLight(image, QRect(kPanelCentre - 100 - 40, 0, 40, 32)), 5) << "leading text";
+    EXPECT_GT(countLight(image, QRect(kPanelCentre + 100, 0, 100, 32)), 5) << "trailing text";
+    EXPECT_EQ(countLight(image, QRect(kPanelCentre - 99, 0, 198, 32)), 0) << "the gap over the notch";
+    EXPECT_EQ(qAlpha(image.pixel(kPanelCentre, 40)), 0) << "no visible shadow while compact";
+
+    // One side disabled: it vanishes and the shape re-centres on what is left.
+    d->setDisableCompactTrailing(true);
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->compactTrailingWidth(), 0);
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 126 - 20, 0, 252, 32));
+    const QImage one = d->panel()->grab().toImage();
+    EXPECT_EQ(countLight(one, QRect(kPanelCentre + 100, 0, 100, 32)), 0);
+    EXPECT_GT(countLight(one, QRect(kPanelCentre - 140, 0, 40, 32)), 5);
+
+    // Enabled again while compact: measured again, and the gap re-centres with both sides.
+    d->setDisableCompactTrailing(false);
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->compactTrailingWidth(), 100);
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
+}
+
+TEST(NotchView, HiddenShrinksToTheNotchSizedShapeAtTheTopCentre)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch());
+    d->createPanel(screen());
+    ASSERT_TRUE(settled(*d));
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 106, 0, 212, 32));
+    const QImage image = d->panel()->grab().toImage();
+    EXPECT_TRUE(isBlack(image.pixel(kPanelCentre, 16)));
+    EXPECT_EQ(qAlpha(image.pixel(kPanelCentre, 40)), 0);
+    EXPECT_EQ(countLight(image, image.rect()), 0) << "no content while hidden";
+    EXPECT_FALSE(d->panel()->inputRegion().contains(QPoint(kPanelCentre, 40)));
+}
+
+TEST(NotchView, PointerOverTheShapeReportsHovering)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch(), NotchDrawerHoverBehavior::shadowOnHover);
+    runTo(*d, NotchDrawerState::expanded);
+    auto* view = root(*d)->surface();
+    QEnterEvent enter(QPointF(kPanelCentre, 50), QPointF(kPanelCentre, 50), QPointF(kPanelCentre, 50));
+    QCoreApplication::sendEvent(view, &enter);
+    EXPECT_TRUE(d->isHovering());
+    EXPECT_EQ(root(*d)->shadow().opacity, 0.8);
+    EXPECT_EQ(root(*d)->shadow().radius, 20);
+    QMouseEvent away(QEvent::MouseMove, QPointF(5, 290), QPointF(5, 290), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &away);
+    EXPECT_FALSE(d->isHovering());
+    QCoreApplication::sendEvent(view, &enter);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view, &leave);
+    EXPECT_FALSE(d->isHovering());
+}
+
+TEST(NotchContentView, HoverAnimatesTheShadowTowardItsNewValues)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch(), NotchDrawerHoverBehavior::shadowOnHover);
+    runTo(*d, NotchDrawerState::expanded);
+    NotchContentView* view = root(*d);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().opacity, 0.5);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().radius, 10);
+    d->setHovering(true);
+    // The model changes at once; the presentation springs from where it was.
+    EXPECT_DOUBLE_EQ(view->shadow().opacity, 0.8);
+    EXPECT_NEAR(view->presentedShadow().opacity, 0.5, 1e-6);
+    EXPECT_TRUE(view->animator()->isRunning());
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->presentedShadow().opacity, 0.8);
+    EXPECT_DOUBLE_EQ(view->presentedShadow().radius, 20);
+    // The painted region grows with the larger shadow, so it takes input where it paints.
+    EXPECT_TRUE(d->panel()->inputRegion().contains(QPoint(kPanelCentre, 107 + 15)));
+}
+
+TEST(NotchlessView, CardSlidesBelowTheMenuBarWithABorderInsideItsEdge)
+{
+    ScreenScope scope(plainScreen());
+    auto d = drawer(NotchDrawerStyle::automatic());
+    runTo(*d, NotchDrawerState::expanded);
+    auto* card = qobject_cast<NotchlessView*>(root(*d)->surface());
+    ASSERT_NE(card, nullptr);
+    EXPECT_DOUBLE_EQ(card->windowHeight(), 130);
+    // Menu bar 24 high: the view's top margin starts there, the card 20 below.
+    EXPECT_EQ(card->presentedCardRect(), QRectF(kPanelCentre - 115, 24 + 20, 230, 90));
+
+    const QImage image = d->panel()->grab().toImage();
+    const QRgb fill = image.pixel(kPanelCentre, 24 + 20 + 5);
+    EXPECT_GT(qAlpha(fill), 200) << "the material";
+    const QRgb border = image.pixel(kPanelCentre, 24 + 20);
+    EXPECT_NE(border, fill) << "a 1-point border along the top edge";
+    EXPECT_GT(qAlpha(border), 200);
+    EXPECT_TRUE(d->panel()->inputRegion().contains(QPoint(kPanelCentre, 80)));
+    EXPECT_FALSE(d->panel()->inputRegion().contains(QPoint(5, 290)));
+    EXPECT_EQ(qAlpha(image.pixel(5, 290)), 0);
+
+    // Hidden (and compact, drawn alike) moves it up by its own height, out of the panel.
+    Call h(d->hide(), Clock::now());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return card->presentedCardRect().bottom() <= 0; }, 5000));
+    ASSERT_TRUE(h.wait());
+}
+
+TEST(NotchlessView, CornerRadiusFollowsTheStoredFloatingStyle)
+{
+    ScreenScope scope(plainScreen());
+    for (auto [style, radius] :
+         {std::pair{NotchDrawerStyle::floating(12), 12.0}, std::pair{NotchDrawerStyle::automatic(), 20.0}}) {
+        auto d = drawer(style);
+        runTo(*d, NotchDrawerState::expanded);
+        auto* card = qobject_cast<NotchlessView*>(root(*d)->surface());
+        EXPECT_DOUBLE_EQ(card->targetLayout().cornerRadius, radius);
+        const QRectF r = card->presentedCardRect();
+        const QImage image = d->panel()->grab().toImage();
+        // Just inside the corner of the bounding box: outside a 12 or 20 radius arc.
+        const QPoint corner = r.topLeft().toPoint() + QPoint(2, 2);
+        EXPECT_LT(qAlpha(image.pixel(corner)), 200);
+        // At 5 points in, a 12-radius corner is filled, a 20-radius one not yet.
+        const QPoint inner = r.topLeft().toPoint() + QPoint(4, 4);
+        if (radius == 12)
+            EXPECT_GT(qAlpha(image.pixel(inner)), 200);
+        else
+            EXPECT_LT(qAlpha(image.pixel(inner)), 200);
+    }
+}
+
+} // namespace jw
