@@ -135,6 +135,11 @@ bool FakeGitHubServer::start()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+void FakeGitHubServer::close()
+{
+    m_server->close();
+}
+
 quint16 FakeGitHubServer::port() const
 {
     return m_server->serverPort();

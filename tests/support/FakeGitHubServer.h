@@ -74,6 +74,8 @@ public:
     ~FakeGitHubServer() override;
 
     bool start();
+    // Stops listening; open connections stay until their clients close them.
+    void close();
     quint16 port() const;
     QUrl baseUrl() const; // "http://127.0.0.1:<port>"
     QUrl url(const QString& path) const;
