@@ -1,5 +1,6 @@
 #include "app/github/GitHubClient.h"
 
+#include "app/github/ErrorText.h"
 #include "platform/http/JsonDecoder.h"
 
 namespace jw {
@@ -22,7 +23,7 @@ Expected<GitHubIssueResponse> GitHubIssueResponse::decode(const QByteArray& body
 Error GitHubClientError::repoNotFound(const QString& fullName)
 {
     return Error{kDomain, QStringLiteral("repoNotFound"), QStringLiteral("Repository not found: ") + fullName,
-                 QStringLiteral("repoNotFound(\"%1\")").arg(fullName), std::nullopt};
+                 QStringLiteral("repoNotFound(") + quotedPayload(fullName) + QLatin1Char(')'), std::nullopt};
 }
 
 Error GitHubClientError::noToken()
