@@ -22,20 +22,29 @@ Expected<GitHubIssueResponse> GitHubIssueResponse::decode(const QByteArray& body
 
 Error GitHubClientError::repoNotFound(const QString& fullName)
 {
-    return Error{kDomain, QStringLiteral("repoNotFound"), QStringLiteral("Repository not found: ") + fullName,
-                 QStringLiteral("repoNotFound(") + quotedPayload(fullName) + QLatin1Char(')'), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("repoNotFound"),
+                 QStringLiteral("Repository not found: ") + fullName,
+                 QStringLiteral("repoNotFound(") + quotedPayload(fullName) + QLatin1Char(')'),
+                 std::nullopt};
 }
 
 Error GitHubClientError::noToken()
 {
-    return Error{kDomain, QStringLiteral("noToken"), QStringLiteral("No GitHub token configured"),
-                 QStringLiteral("noToken"), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("noToken"),
+                 QStringLiteral("No GitHub token configured"),
+                 QStringLiteral("noToken"),
+                 std::nullopt};
 }
 
 Error GitHubClientError::rateLimited()
 {
-    return Error{kDomain, QStringLiteral("rateLimited"), QStringLiteral("GitHub API rate limit exceeded"),
-                 QStringLiteral("rateLimited"), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("rateLimited"),
+                 QStringLiteral("GitHub API rate limit exceeded"),
+                 QStringLiteral("rateLimited"),
+                 std::nullopt};
 }
 
 GitHubClient::GitHubClient(QUrl baseUrl)
@@ -52,8 +61,11 @@ HttpHeaders GitHubClient::headers(const QString& token)
     };
 }
 
-QCoro::Task<Expected<GitHubIssueResponse>> GitHubClient::createIssue(QString owner, QString repo, QString title,
-                                                                     QString body, QString token,
+QCoro::Task<Expected<GitHubIssueResponse>> GitHubClient::createIssue(QString owner,
+                                                                     QString repo,
+                                                                     QString title,
+                                                                     QString body,
+                                                                     QString token,
                                                                      std::optional<CancellationToken> cancellation)
 {
     // Owner and repository go into the path as they are; text that does not make a valid URL
@@ -65,8 +77,11 @@ QCoro::Task<Expected<GitHubIssueResponse>> GitHubClient::createIssue(QString own
                    QUrl::StrictMode);
 
     QJsonObject parameters{{QStringLiteral("title"), title}, {QStringLiteral("body"), body}};
-    auto response = co_await HttpClient::postJson(url, std::move(parameters), headers(token),
-                                                  HttpValidation::StatusCode, std::move(cancellation));
+    auto response = co_await HttpClient::postJson(url,
+                                                  std::move(parameters),
+                                                  headers(token),
+                                                  HttpValidation::StatusCode,
+                                                  std::move(cancellation));
     if (!response.ok()) {
         // Only an unacceptable status maps; a 404 that then timed out, say, stays a transport failure.
         const Error& error = response.error();

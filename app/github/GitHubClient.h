@@ -4,10 +4,9 @@
 #include "platform/Error.h"
 #include "platform/http/HttpClient.h"
 
+#include <QCoroTask>
 #include <QString>
 #include <QUrl>
-
-#include <QCoroTask>
 
 #include <optional>
 
@@ -17,7 +16,7 @@ namespace jw {
 struct GitHubIssueResponse
 {
     qint64 id = 0;
-    QString nodeId;  // "node_id"
+    QString nodeId; // "node_id"
     qint64 number = 0;
     QString htmlUrl; // "html_url"
     QString title;
@@ -46,9 +45,13 @@ public:
     explicit GitHubClient(QUrl baseUrl = kDefaultBaseUrl);
 
     // 404 gives repoNotFound(owner/repo), 403 rateLimited; every other failure is the HTTP layer's.
-    QCoro::Task<Expected<GitHubIssueResponse>> createIssue(QString owner, QString repo, QString title, QString body,
-                                                           QString token,
-                                                           std::optional<CancellationToken> cancellation = std::nullopt);
+    QCoro::Task<Expected<GitHubIssueResponse>>
+    createIssue(QString owner,
+                QString repo,
+                QString title,
+                QString body,
+                QString token,
+                std::optional<CancellationToken> cancellation = std::nullopt);
 
     static HttpHeaders headers(const QString& token);
 

@@ -50,12 +50,14 @@ Expected<AddItemAnswer> decodeAddItem(const QByteArray& body, int status)
     JsonDecoder decoder(body);
     AddItemAnswer answer;
     if (const auto data = decoder.optionalObject(decoder.root(), QStringLiteral("data"), QString()))
-        if (const auto added = decoder.optionalObject(*data, QStringLiteral("addProjectV2ItemById"), QStringLiteral("data")))
-            if (const auto item = decoder.optionalObject(*added, QStringLiteral("item"),
-                                                         QStringLiteral("data.addProjectV2ItemById")))
-                answer.hasItem = decoder.requiredString(*item, QStringLiteral("id"),
-                                                        QStringLiteral("data.addProjectV2ItemById.item"))
-                                     .has_value();
+        if (const auto added =
+                decoder.optionalObject(*data, QStringLiteral("addProjectV2ItemById"), QStringLiteral("data")))
+            if (const auto item =
+                    decoder.optionalObject(*added, QStringLiteral("item"), QStringLiteral("data.addProjectV2ItemById")))
+                answer.hasItem =
+                    decoder
+                        .requiredString(*item, QStringLiteral("id"), QStringLiteral("data.addProjectV2ItemById.item"))
+                        .has_value();
     answer.errors = decodeErrors(decoder);
     if (!decoder.ok())
         return decoder.error(status);
@@ -122,20 +124,29 @@ Expected<FetchAnswer> decodeFetch(const QByteArray& body, int status)
 
 Error GitHubProjectsError::graphQLError(const QString& message)
 {
-    return Error{kDomain, QStringLiteral("graphQLError"), message,
-                 QStringLiteral("graphQLError(") + quotedPayload(message) + QLatin1Char(')'), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("graphQLError"),
+                 message,
+                 QStringLiteral("graphQLError(") + quotedPayload(message) + QLatin1Char(')'),
+                 std::nullopt};
 }
 
 Error GitHubProjectsError::noToken()
 {
-    return Error{kDomain, QStringLiteral("noToken"), QStringLiteral("No GitHub token configured"),
-                 QStringLiteral("noToken"), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("noToken"),
+                 QStringLiteral("No GitHub token configured"),
+                 QStringLiteral("noToken"),
+                 std::nullopt};
 }
 
 Error GitHubProjectsError::assignmentFailed()
 {
-    return Error{kDomain, QStringLiteral("assignmentFailed"), QStringLiteral("Failed to assign issue to project"),
-                 QStringLiteral("assignmentFailed"), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("assignmentFailed"),
+                 QStringLiteral("Failed to assign issue to project"),
+                 QStringLiteral("assignmentFailed"),
+                 std::nullopt};
 }
 
 GitHubProjectsClient::GitHubProjectsClient(QUrl baseUrl)
@@ -153,32 +164,36 @@ HttpHeaders GitHubProjectsClient::headers(const QString& token)
 
 const QString& GitHubProjectsClient::addItemMutation()
 {
-    static const QString document = QStringList{
-        QStringLiteral("mutation AddIssueToProjectV2($projectId: ID!, $contentId: ID!) {"),
-        QStringLiteral("  addProjectV2ItemById(input: { projectId: $projectId, contentId: $contentId }) {"),
-        QStringLiteral("    item { id }"),
-        QStringLiteral("  }"),
-        QStringLiteral("}"),
-    }.join(QLatin1Char('\n'));
+    static const QString document =
+        QStringList{
+            QStringLiteral("mutation AddIssueToProjectV2($projectId: ID!, $contentId: ID!) {"),
+            QStringLiteral("  addProjectV2ItemById(input: { projectId: $projectId, contentId: $contentId }) {"),
+            QStringLiteral("    item { id }"),
+            QStringLiteral("  }"),
+            QStringLiteral("}"),
+        }
+            .join(QLatin1Char('\n'));
     return document;
 }
 
 const QString& GitHubProjectsClient::fetchProjectsQuery()
 {
-    static const QString document = QStringList{
-        QStringLiteral("query FetchOwnerProjects($owner: String!) {"),
-        QStringLiteral("  organization(login: $owner) {"),
-        QStringLiteral("    projectsV2(first: 50) {"),
-        QStringLiteral("      nodes { id title url }"),
-        QStringLiteral("    }"),
-        QStringLiteral("  }"),
-        QStringLiteral("  user(login: $owner) {"),
-        QStringLiteral("    projectsV2(first: 50) {"),
-        QStringLiteral("      nodes { id title url }"),
-        QStringLiteral("    }"),
-        QStringLiteral("  }"),
-        QStringLiteral("}"),
-    }.join(QLatin1Char('\n'));
+    static const QString document =
+        QStringList{
+            QStringLiteral("query FetchOwnerProjects($owner: String!) {"),
+            QStringLiteral("  organization(login: $owner) {"),
+            QStringLiteral("    projectsV2(first: 50) {"),
+            QStringLiteral("      nodes { id title url }"),
+            QStringLiteral("    }"),
+            QStringLiteral("  }"),
+            QStringLiteral("  user(login: $owner) {"),
+            QStringLiteral("    projectsV2(first: 50) {"),
+            QStringLiteral("      nodes { id title url }"),
+            QStringLiteral("    }"),
+            QStringLiteral("  }"),
+            QStringLiteral("}"),
+        }
+            .join(QLatin1Char('\n'));
     return document;
 }
 
@@ -191,8 +206,10 @@ QCoro::Task<Expected<Unit>> GitHubProjectsClient::addIssueToProject(QString cont
         co_return GitHubProjectsError::assignmentFailed();
     const QJsonObject variables{{QStringLiteral("projectId"), project->projectNodeId()},
                                 {QStringLiteral("contentId"), contentId}};
-    auto response = co_await HttpClient::postJson(graphQLUrl(m_baseUrl), requestBody(addItemMutation(), variables),
-                                                  headers(token), HttpValidation::StatusCodeAndContentType,
+    auto response = co_await HttpClient::postJson(graphQLUrl(m_baseUrl),
+                                                  requestBody(addItemMutation(), variables),
+                                                  headers(token),
+                                                  HttpValidation::StatusCodeAndContentType,
                                                   std::move(cancellation));
     if (!response.ok())
         co_return response.error();
@@ -210,8 +227,10 @@ QCoro::Task<Expected<std::vector<std::shared_ptr<ProjectCache>>>>
 GitHubProjectsClient::fetchOwnerProjects(QString owner, QString token, std::optional<CancellationToken> cancellation)
 {
     const QJsonObject variables{{QStringLiteral("owner"), owner}};
-    auto response = co_await HttpClient::postJson(graphQLUrl(m_baseUrl), requestBody(fetchProjectsQuery(), variables),
-                                                  headers(token), HttpValidation::StatusCodeAndContentType,
+    auto response = co_await HttpClient::postJson(graphQLUrl(m_baseUrl),
+                                                  requestBody(fetchProjectsQuery(), variables),
+                                                  headers(token),
+                                                  HttpValidation::StatusCodeAndContentType,
                                                   std::move(cancellation));
     if (!response.ok())
         co_return response.error();
@@ -228,7 +247,11 @@ GitHubProjectsClient::fetchOwnerProjects(QString owner, QString token, std::opti
     std::vector<std::shared_ptr<ProjectCache>> projects;
     projects.reserve(fetched.boards.size());
     for (const Board& board : fetched.boards)
-        projects.push_back(std::make_shared<ProjectCache>(board.id, board.title, owner, true, board.url,
+        projects.push_back(std::make_shared<ProjectCache>(board.id,
+                                                          board.title,
+                                                          owner,
+                                                          true,
+                                                          board.url,
                                                           QDateTime::currentDateTime()));
     co_return projects;
 }

@@ -6,10 +6,9 @@
 #include "platform/Error.h"
 #include "platform/http/HttpClient.h"
 
+#include <QCoroTask>
 #include <QString>
 #include <QUrl>
-
-#include <QCoroTask>
 
 #include <memory>
 #include <optional>
@@ -34,7 +33,8 @@ public:
 
     // Any GraphQL error fails with graphQLError (messages joined by "; "), even beside data; an
     // answer without the added item fails with assignmentFailed.
-    QCoro::Task<Expected<Unit>> addIssueToProject(QString contentId, std::shared_ptr<ProjectCache> project,
+    QCoro::Task<Expected<Unit>> addIssueToProject(QString contentId,
+                                                  std::shared_ptr<ProjectCache> project,
                                                   QString token,
                                                   std::optional<CancellationToken> cancellation = std::nullopt);
 

@@ -13,8 +13,11 @@ std::optional<QString> gAccountOverride;
 Error KeychainError::saveFailed(int status)
 {
     const QString number = QString::number(status);
-    return Error{kDomain, QStringLiteral("saveFailed"), QStringLiteral("Keychain save failed with status: ") + number,
-                 QStringLiteral("saveFailed(%1)").arg(number), std::nullopt};
+    return Error{kDomain,
+                 QStringLiteral("saveFailed"),
+                 QStringLiteral("Keychain save failed with status: ") + number,
+                 QStringLiteral("saveFailed(%1)").arg(number),
+                 std::nullopt};
 }
 
 QString KeychainHelper::account()
@@ -33,7 +36,8 @@ std::optional<QString> KeychainHelper::loadToken()
     if (lookup.status != KeychainStatus::success)
         return std::nullopt;
     // Kept exactly as stored: a leading byte-order mark is part of the text, not dropped.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString token = decoder(lookup.data);
     if (decoder.hasError())
         return std::nullopt;

@@ -40,8 +40,8 @@ QString collapseSlashes(QString path)
 
 bool isGitHubHost(const QString& host)
 {
-    return host.compare(RepoInfo::kWebHost, Qt::CaseInsensitive) == 0 ||
-           host.endsWith(QLatin1Char('.') + RepoInfo::kWebHost, Qt::CaseInsensitive);
+    return host.compare(RepoInfo::kWebHost, Qt::CaseInsensitive) == 0
+           || host.endsWith(QLatin1Char('.') + RepoInfo::kWebHost, Qt::CaseInsensitive);
 }
 
 std::optional<RepoInfo> makeInfo(const QString& owner, QString repo, const QString& rootPath)
@@ -93,7 +93,10 @@ std::optional<QString> RepoInfo::runGitRemote(const QString& rootPath)
     ++gGitRuns;
     QProcess git;
     git.setProgram(kGitExecutable);
-    git.setArguments({QStringLiteral("-C"), rootPath, QStringLiteral("remote"), QStringLiteral("get-url"),
+    git.setArguments({QStringLiteral("-C"),
+                      rootPath,
+                      QStringLiteral("remote"),
+                      QStringLiteral("get-url"),
                       QStringLiteral("origin")});
     git.setStandardInputFile(QProcess::nullDevice());
     git.setStandardErrorFile(QProcess::nullDevice());

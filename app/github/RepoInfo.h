@@ -39,11 +39,8 @@ struct RepoInfo
 
 } // namespace jw
 
-template<>
+template <>
 struct std::hash<jw::RepoInfo>
 {
-    size_t operator()(const jw::RepoInfo& r) const noexcept
-    {
-        return qHashMulti(0, r.owner, r.repo, r.rootPath);
-    }
+    size_t operator()(const jw::RepoInfo& r) const noexcept { return qHashMulti(0, r.owner, r.repo, r.rootPath); }
 };

@@ -1,6 +1,7 @@
 #include "platform/http/HttpClient.h"
 
 #include <QCoreApplication>
+#include <QCoroNetworkReply>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -8,8 +9,6 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
-
-#include <QCoroNetworkReply>
 
 #include <memory>
 
@@ -41,9 +40,9 @@ using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
 
 bool isTokenChar(char c)
 {
-    return c > 0x20 && c < 0x7f && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"' &&
-           c != '/' && c != '[' && c != ']' && c != '?' && c != '=' && c != '{' && c != '}' && c != '\\' &&
-           c != '<' && c != '>' && c != '@';
+    return c > 0x20 && c < 0x7f && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"' && c != '/'
+           && c != '[' && c != ']' && c != '?' && c != '=' && c != '{' && c != '}' && c != '\\' && c != '<' && c != '>'
+           && c != '@';
 }
 
 // A value holding CR or LF would let a caller's text (the token) start a header of its own.
@@ -70,18 +69,20 @@ std::optional<QByteArray> headerValue(const HttpHeaders& headers, const QByteArr
 
 bool sameOrigin(const QUrl& a, const QUrl& b)
 {
-    const auto defaultPort = [](const QUrl& u) { return u.scheme() == QLatin1String("https") ? 443 : 80; };
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
-           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(defaultPort(a)) == b.port(defaultPort(b));
+    const auto defaultPort = [](const QUrl& u) {
+        return u.scheme() == QLatin1String("https") ? 443 : 80;
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+           && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(defaultPort(a)) == b.port(defaultPort(b));
 }
 
 // Errors that QtNetwork raises because of the HTTP status itself rather than the transport.
 bool isStatusDerived(QNetworkReply::NetworkError e)
 {
     const int v = static_cast<int>(e);
-    return (v >= QNetworkReply::ContentAccessDenied && v <= QNetworkReply::UnknownContentError) ||
-           e == QNetworkReply::ProtocolInvalidOperationError ||
-           (v >= QNetworkReply::InternalServerError && v <= QNetworkReply::UnknownServerError);
+    return (v >= QNetworkReply::ContentAccessDenied && v <= QNetworkReply::UnknownContentError)
+           || e == QNetworkReply::ProtocolInvalidOperationError
+           || (v >= QNetworkReply::InternalServerError && v <= QNetworkReply::UnknownServerError);
 }
 
 struct MimeType
@@ -100,8 +101,10 @@ std::optional<MimeType> parseMime(const QByteArray& text)
     return MimeType{essence.left(slash), essence.mid(slash + 1)};
 }
 
-std::optional<Error> validateContentType(const HttpHeaders& requestHeaders, const QByteArray& contentType,
-                                         const QByteArray& body, int status)
+std::optional<Error> validateContentType(const HttpHeaders& requestHeaders,
+                                         const QByteArray& contentType,
+                                         const QByteArray& body,
+                                         int status)
 {
     if (body.isEmpty())
         return std::nullopt;
@@ -118,8 +121,8 @@ std::optional<Error> validateContentType(const HttpHeaders& requestHeaders, cons
                 return std::nullopt;
             continue;
         }
-        if ((mime->type == "*" || mime->type == response->type) &&
-            (mime->subtype == "*" || mime->subtype == response->subtype))
+        if ((mime->type == "*" || mime->type == response->type)
+            && (mime->subtype == "*" || mime->subtype == response->subtype))
             return std::nullopt;
     }
     QStringList names;
@@ -141,15 +144,16 @@ Error abortError(AbortReason reason, std::optional<int> code)
         return HttpClient::makeError(HttpErrorCase::timedOut, QStringLiteral("The request timed out."), code);
     case AbortReason::Cancelled:
         return HttpClient::makeError(HttpErrorCase::explicitlyCancelled,
-                                     QStringLiteral("Request explicitly cancelled."), code);
+                                     QStringLiteral("Request explicitly cancelled."),
+                                     code);
     case AbortReason::TooLarge:
     case AbortReason::None:
         break;
     }
-    return HttpClient::makeError(HttpErrorCase::responseTooLarge,
-                                 QStringLiteral("Response body exceeds the limit of %1 bytes.")
-                                     .arg(HttpClient::kMaxResponseBytes),
-                                 code);
+    return HttpClient::makeError(
+        HttpErrorCase::responseTooLarge,
+        QStringLiteral("Response body exceeds the limit of %1 bytes.").arg(HttpClient::kMaxResponseBytes),
+        code);
 }
 
 } // namespace
@@ -185,7 +189,9 @@ Error HttpClient::makeError(const QString& caseName, const QString& description,
     return Error{kErrorDomain, caseName, description, description, responseCode};
 }
 
-QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url, QJsonObject body, HttpHeaders headers,
+QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
+                                                         QJsonObject body,
+                                                         HttpHeaders headers,
                                                          HttpValidation validation,
                                                          std::optional<CancellationToken> cancellation)
 {
@@ -233,12 +239,11 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url, QJsonObject b
         idle->setInterval(gInactivityTimeout);
         QObject::connect(idle, &QTimer::timeout, raw, [abortFor] { abortFor(AbortReason::TimedOut); });
         QObject::connect(raw, &QNetworkReply::uploadProgress, idle, [idle] { idle->start(); });
-        QObject::connect(raw, &QNetworkReply::downloadProgress, idle,
-                         [idle, abortFor](qint64 received, qint64 total) {
-                             idle->start();
-                             if (received > kMaxResponseBytes || total > kMaxResponseBytes)
-                                 abortFor(AbortReason::TooLarge);
-                         });
+        QObject::connect(raw, &QNetworkReply::downloadProgress, idle, [idle, abortFor](qint64 received, qint64 total) {
+            idle->start();
+            if (received > kMaxResponseBytes || total > kMaxResponseBytes)
+                abortFor(AbortReason::TooLarge);
+        });
         QObject::connect(raw, &QNetworkReply::metaDataChanged, idle, [idle, raw, abortFor] {
             idle->start();
             bool known = false;
@@ -247,16 +252,17 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url, QJsonObject b
                 abortFor(AbortReason::TooLarge);
         });
         if (cancellation)
-            QObject::connect(cancellation->state(), &detail::CancellationState::cancelRequested, raw,
-                             [abortFor] { abortFor(AbortReason::Cancelled); });
+            QObject::connect(cancellation->state(), &detail::CancellationState::cancelRequested, raw, [abortFor] {
+                abortFor(AbortReason::Cancelled);
+            });
         idle->start();
 
         co_await raw;
 
         const QVariant statusAttribute = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const std::optional<int> status =
-            statusAttribute.isValid() && statusAttribute.toInt() > 0 ? std::optional<int>(statusAttribute.toInt())
-                                                                     : std::nullopt;
+        const std::optional<int> status = statusAttribute.isValid() && statusAttribute.toInt() > 0
+                                              ? std::optional<int>(statusAttribute.toInt())
+                                              : std::nullopt;
         if (*reason != AbortReason::None)
             co_return abortError(*reason, status);
 
@@ -271,8 +277,7 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url, QJsonObject b
             const QUrl target = url.resolved(location);
             if (!location.isEmpty() && target.isValid() && sameOrigin(url, target)) {
                 if (redirects >= kMaxRedirects)
-                    co_return makeError(HttpErrorCase::tooManyRedirects, QStringLiteral("Too many redirects"),
-                                        status);
+                    co_return makeError(HttpErrorCase::tooManyRedirects, QStringLiteral("Too many redirects"), status);
                 url = target;
                 continue;
             }

@@ -4,13 +4,12 @@
 #include "platform/Error.h"
 
 #include <QByteArray>
+#include <QCoroTask>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QUrl>
-
-#include <QCoroTask>
 
 #include <chrono>
 #include <optional>
@@ -72,12 +71,14 @@ public:
 
     // Sends `body` as compact JSON; adds "Content-Type: application/json" after `headers` when
     // they hold none. Cancelling `cancellation` aborts the request (explicitlyCancelled).
-    static QCoro::Task<Expected<HttpResponse>> postJson(QUrl url, QJsonObject body, HttpHeaders headers,
+    static QCoro::Task<Expected<HttpResponse>> postJson(QUrl url,
+                                                        QJsonObject body,
+                                                        HttpHeaders headers,
                                                         HttpValidation validation,
                                                         std::optional<CancellationToken> cancellation = std::nullopt);
 
-    static Error makeError(const QString& caseName, const QString& description,
-                           std::optional<int> responseCode = std::nullopt);
+    static Error
+    makeError(const QString& caseName, const QString& description, std::optional<int> responseCode = std::nullopt);
 };
 
 } // namespace jw

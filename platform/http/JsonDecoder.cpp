@@ -45,12 +45,13 @@ void JsonDecoder::fail(const QString& reason)
 
 Error JsonDecoder::error(std::optional<int> responseCode) const
 {
-    return HttpClient::makeError(HttpErrorCase::responseSerializationFailed, m_failure.value_or(QString()),
+    return HttpClient::makeError(HttpErrorCase::responseSerializationFailed,
+                                 m_failure.value_or(QString()),
                                  responseCode);
 }
 
-std::optional<QJsonValue> JsonDecoder::member(const QJsonObject& parent, const QString& key, const QString& path,
-                                              bool required)
+std::optional<QJsonValue>
+JsonDecoder::member(const QJsonObject& parent, const QString& key, const QString& path, bool required)
 {
     if (m_failure)
         return std::nullopt;
@@ -65,8 +66,8 @@ std::optional<QJsonValue> JsonDecoder::member(const QJsonObject& parent, const Q
     return *it;
 }
 
-std::optional<QJsonObject> JsonDecoder::requiredObject(const QJsonObject& parent, const QString& key,
-                                                       const QString& path)
+std::optional<QJsonObject>
+JsonDecoder::requiredObject(const QJsonObject& parent, const QString& key, const QString& path)
 {
     auto value = member(parent, key, path, true);
     if (!value)
@@ -74,8 +75,8 @@ std::optional<QJsonObject> JsonDecoder::requiredObject(const QJsonObject& parent
     return objectElement(*value, joined(path, key));
 }
 
-std::optional<QJsonObject> JsonDecoder::optionalObject(const QJsonObject& parent, const QString& key,
-                                                       const QString& path)
+std::optional<QJsonObject>
+JsonDecoder::optionalObject(const QJsonObject& parent, const QString& key, const QString& path)
 {
     auto value = member(parent, key, path, false);
     if (!value)
@@ -83,8 +84,7 @@ std::optional<QJsonObject> JsonDecoder::optionalObject(const QJsonObject& parent
     return objectElement(*value, joined(path, key));
 }
 
-std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, const QString& key,
-                                                     const QString& path)
+std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, const QString& key, const QString& path)
 {
     auto value = member(parent, key, path, true);
     if (!value)
@@ -96,8 +96,7 @@ std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, 
     return value->toArray();
 }
 
-std::optional<QJsonArray> JsonDecoder::optionalArray(const QJsonObject& parent, const QString& key,
-                                                     const QString& path)
+std::optional<QJsonArray> JsonDecoder::optionalArray(const QJsonObject& parent, const QString& key, const QString& path)
 {
     auto value = member(parent, key, path, false);
     if (!value)
@@ -109,8 +108,7 @@ std::optional<QJsonArray> JsonDecoder::optionalArray(const QJsonObject& parent, 
     return value->toArray();
 }
 
-std::optional<QString> JsonDecoder::requiredString(const QJsonObject& parent, const QString& key,
-                                                   const QString& path)
+std::optional<QString> JsonDecoder::requiredString(const QJsonObject& parent, const QString& key, const QString& path)
 {
     auto value = member(parent, key, path, true);
     if (!value)

@@ -39,8 +39,7 @@ public:
     Error error(std::optional<int> responseCode) const;
 
 private:
-    std::optional<QJsonValue> member(const QJsonObject& parent, const QString& key, const QString& path,
-                                     bool required);
+    std::optional<QJsonValue> member(const QJsonObject& parent, const QString& key, const QString& path, bool required);
     void fail(const QString& reason);
 
     QJsonObject m_root;

@@ -1,5 +1,7 @@
+// clang-format off
 // libsecret (GLib) before any Qt header: Qt's keyword macros clash with GLib's names.
 #include <libsecret/secret.h>
+// clang-format on
 
 #include "platform/keychain/Keychain.h"
 
@@ -20,11 +22,18 @@ const char* const kServiceName = "org.freedesktop.secrets";
 const SecretSchema* schema()
 {
     static const QByteArray name = Keychain::kSchemaName.toUtf8();
-    static const SecretSchema s = {name.constData(),
-                                   SECRET_SCHEMA_NONE,
-                                   {{kAttribute, SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                    {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                   0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const SecretSchema s = {
+        name.constData(),
+        SECRET_SCHEMA_NONE,
+        {{kAttribute, SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr};
     return &s;
 }
 
@@ -73,10 +82,14 @@ int statusFor(const GError* error)
         return KeychainStatus::interactionNotAllowed;
     if (error->domain == SECRET_ERROR) {
         switch (error->code) {
-        case SECRET_ERROR_IS_LOCKED: return KeychainStatus::interactionNotAllowed;
-        case SECRET_ERROR_NO_SUCH_OBJECT: return KeychainStatus::itemNotFound;
-        case SECRET_ERROR_ALREADY_EXISTS: return KeychainStatus::duplicateItem;
-        default: return KeychainStatus::internalComponent;
+        case SECRET_ERROR_IS_LOCKED:
+            return KeychainStatus::interactionNotAllowed;
+        case SECRET_ERROR_NO_SUCH_OBJECT:
+            return KeychainStatus::itemNotFound;
+        case SECRET_ERROR_ALREADY_EXISTS:
+            return KeychainStatus::duplicateItem;
+        default:
+            return KeychainStatus::internalComponent;
         }
     }
     if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR)
@@ -103,10 +116,17 @@ int serviceStatus()
     // The shared connection (libsecret's too) would otherwise end the process when the bus goes.
     g_dbus_connection_set_exit_on_close(bus, FALSE);
     raw = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-        g_variant_new("(s)", kServiceName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr,
-        &raw);
+    GVariant* reply = g_dbus_connection_call_sync(bus,
+                                                  "org.freedesktop.DBus",
+                                                  "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus",
+                                                  "NameHasOwner",
+                                                  g_variant_new("(s)", kServiceName),
+                                                  G_VARIANT_TYPE("(b)"),
+                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                                  2000,
+                                                  nullptr,
+                                                  &raw);
     error.reset(raw);
     g_object_unref(bus);
     if (!reply)
@@ -158,9 +178,13 @@ int Keychain::store(const QString& account, const QByteArray& data, const QStrin
     SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
     Deadline deadline;
     GError* raw = nullptr;
-    const gboolean stored = secret_password_storev_binary_sync(schema(), attributes, SECRET_COLLECTION_DEFAULT,
-                                                               labelBytes.constData(), value,
-                                                               deadline.cancellable(), &raw);
+    const gboolean stored = secret_password_storev_binary_sync(schema(),
+                                                               attributes,
+                                                               SECRET_COLLECTION_DEFAULT,
+                                                               labelBytes.constData(),
+                                                               value,
+                                                               deadline.cancellable(),
+                                                               &raw);
     secret_value_unref(value);
     g_hash_table_unref(attributes);
     ErrorPtr error(raw);

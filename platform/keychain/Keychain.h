@@ -12,7 +12,7 @@ namespace jw {
 namespace KeychainStatus {
 inline constexpr int success = 0;
 inline constexpr int param = -50;
-inline constexpr int notAvailable = -25291;         // no Secret Service on the session bus
+inline constexpr int notAvailable = -25291; // no Secret Service on the session bus
 inline constexpr int duplicateItem = -25299;
 inline constexpr int itemNotFound = -25300;
 inline constexpr int interactionNotAllowed = -25308; // locked, prompt dismissed, or no answer in time

@@ -71,12 +71,13 @@ void expectNotAvailableAtOnce(const QByteArray& address)
             const int stored = Keychain::store(account, "x", kLabel);
             const int deleted = Keychain::deleteItem(account);
             fprintf(stderr, "lookup %d store %d delete %d\n", lookup, stored, deleted);
-            std::_Exit(lookup == KeychainStatus::notAvailable && stored == KeychainStatus::notAvailable &&
-                               deleted == KeychainStatus::notAvailable
+            std::_Exit(lookup == KeychainStatus::notAvailable && stored == KeychainStatus::notAvailable
+                               && deleted == KeychainStatus::notAvailable
                            ? 0
                            : 1);
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "");
     EXPECT_LT(Clock::now() - started, 3s);
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QTest>
-
 #include <QCoroTask>
+#include <QTest>
 
 #include <chrono>
 #include <memory>
@@ -13,7 +12,7 @@ namespace jw::test {
 // Runs the event loop until `task` finishes (or the timeout passes) and returns its value.
 // Nothing when the timeout passed. The state is shared, so a task that ends after a timeout
 // writes into live memory.
-template<typename T>
+template <typename T>
 std::optional<T> awaitTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30))
 {
     struct State

@@ -16,23 +16,40 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 422: return "Unprocessable Entity";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 422:
+        return "Unprocessable Entity";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -83,8 +100,9 @@ FakeResponse FakeResponse::fixture(int status, const QString& fileName)
 
 FakeResponse FakeResponse::redirect(int status, const QUrl& location)
 {
-    FakeResponse r = json(status, QByteArrayLiteral("{\"message\":\"Moved Permanently\",\"url\":\"") +
-                                      location.toEncoded() + QByteArrayLiteral("\"}"));
+    FakeResponse r = json(status,
+                          QByteArrayLiteral("{\"message\":\"Moved Permanently\",\"url\":\"") + location.toEncoded()
+                              + QByteArrayLiteral("\"}"));
     r.headers.append({QByteArrayLiteral("Location"), location.toEncoded()});
     return r;
 }
@@ -205,7 +223,8 @@ FakeResponse FakeGitHubServer::defaultAnswer(const RecordedRequest& request)
         if (query.startsWith(QLatin1String("mutation")))
             return FakeResponse::fixture(200, QStringLiteral("graphql-addProjectV2ItemById-200.recorded.json"));
         if (query.startsWith(QLatin1String("query FetchOwnerProjects"))) {
-            const QString owner = body.value(QStringLiteral("variables")).toObject().value(QStringLiteral("owner")).toString();
+            const QString owner =
+                body.value(QStringLiteral("variables")).toObject().value(QStringLiteral("owner")).toString();
             const auto node = [&](const QString& id, const QString& title, int number) {
                 return QJsonObject{{QStringLiteral("id"), id},
                                    {QStringLiteral("title"), title},
@@ -214,14 +233,15 @@ FakeResponse FakeGitHubServer::defaultAnswer(const RecordedRequest& request)
             };
             const QJsonObject answer{
                 {QStringLiteral("data"),
-                 QJsonObject{{QStringLiteral("organization"), QJsonValue::Null},
-                             {QStringLiteral("user"),
-                              QJsonObject{{QStringLiteral("projectsV2"),
-                                           QJsonObject{{QStringLiteral("nodes"),
-                                                        QJsonArray{node(QStringLiteral("PVT_kwHOAA1"),
-                                                                        QStringLiteral("Roadmap"), 1),
-                                                                   node(QStringLiteral("PVT_kwHOAA2"),
-                                                                        QStringLiteral("Bugs"), 2)}}}}}}}},
+                 QJsonObject{
+                     {QStringLiteral("organization"), QJsonValue::Null},
+                     {QStringLiteral("user"),
+                      QJsonObject{
+                          {QStringLiteral("projectsV2"),
+                           QJsonObject{
+                               {QStringLiteral("nodes"),
+                                QJsonArray{node(QStringLiteral("PVT_kwHOAA1"), QStringLiteral("Roadmap"), 1),
+                                           node(QStringLiteral("PVT_kwHOAA2"), QStringLiteral("Bugs"), 2)}}}}}}}},
                 {QStringLiteral("errors"),
                  QJsonArray{QJsonObject{
                      {QStringLiteral("type"), QStringLiteral("NOT_FOUND")},
@@ -232,8 +252,9 @@ FakeResponse FakeGitHubServer::defaultAnswer(const RecordedRequest& request)
         }
         return FakeResponse::json(200, QByteArrayLiteral("{\"errors\":[{\"message\":\"Unknown document\"}]}"));
     }
-    return FakeResponse::json(404, QByteArrayLiteral("{\"message\":\"Not Found\",\"documentation_url\":"
-                                                     "\"https://docs.github.com/rest\"}"));
+    return FakeResponse::json(404,
+                              QByteArrayLiteral("{\"message\":\"Not Found\",\"documentation_url\":"
+                                                "\"https://docs.github.com/rest\"}"));
 }
 
 void FakeGitHubServer::onNewConnection()

@@ -22,7 +22,7 @@ namespace jw::test {
 struct RecordedRequest
 {
     QByteArray method;
-    QByteArray path; // the request target, query included
+    QByteArray path;     // the request target, query included
     HttpHeaders headers; // in the order received, names as sent
     QByteArray body;
 

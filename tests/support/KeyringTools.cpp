@@ -60,9 +60,12 @@ bool PrivateSessionBus::nameHasOwner(const QString& name) const
 {
     QProcess send;
     send.start(QStringLiteral("dbus-send"),
-               {QStringLiteral("--address=") + QString::fromUtf8(m_address), QStringLiteral("--print-reply"),
-                QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QStringLiteral("string:") + name});
+               {QStringLiteral("--address=") + QString::fromUtf8(m_address),
+                QStringLiteral("--print-reply"),
+                QStringLiteral("--dest=org.freedesktop.DBus"),
+                QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                QStringLiteral("string:") + name});
     send.waitForFinished(10000);
     return send.readAllStandardOutput().contains("boolean true");
 }

@@ -92,11 +92,12 @@ TEST(KeychainHelperUnreachable, LoadGivesNothingAndSaveFailsAtOnce)
             qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/jotwarden-dead-bus");
             const bool loaded = KeychainHelper::loadToken().has_value();
             const auto saved = KeychainHelper::saveToken(QStringLiteral("ghp_unsaved"));
-            const bool expected = !loaded && !saved.ok() && saved.error().is(KeychainError::kDomain, "saveFailed") &&
-                                  saved.error().description == "Keychain save failed with status: -25291";
+            const bool expected = !loaded && !saved.ok() && saved.error().is(KeychainError::kDomain, "saveFailed")
+                                  && saved.error().description == "Keychain save failed with status: -25291";
             std::_Exit(expected ? 0 : 1);
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "");
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 }
 
