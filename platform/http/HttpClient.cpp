@@ -137,6 +137,15 @@ std::optional<Error> validateContentType(const HttpHeaders& requestHeaders,
     return HttpClient::makeError(HttpErrorCase::responseValidationFailed, description, status);
 }
 
+// Some of QtNetwork's texts end in ": " with nothing after it ("Decompression failed: ").
+QString transferErrorText(QString text)
+{
+    text = text.trimmed();
+    while (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
 Error abortError(AbortReason reason, std::optional<int> code)
 {
     switch (reason) {
@@ -251,6 +260,11 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
             if (known && length > kMaxResponseBytes)
                 abortFor(AbortReason::TooLarge);
         });
+        // Progress counts bytes on the wire; a compressed body can grow far beyond them once inflated.
+        QObject::connect(raw, &QNetworkReply::readyRead, idle, [raw, abortFor] {
+            if (raw->bytesAvailable() > kMaxResponseBytes)
+                abortFor(AbortReason::TooLarge);
+        });
         if (cancellation)
             QObject::connect(cancellation->state(), &detail::CancellationState::cancelRequested, raw, [abortFor] {
                 abortFor(AbortReason::Cancelled);
@@ -267,8 +281,11 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
             co_return abortError(*reason, status);
 
         const QNetworkReply::NetworkError networkError = raw->error();
-        if (networkError != QNetworkReply::NoError && !(status && isStatusDerived(networkError)))
-            co_return makeError(HttpErrorCase::sessionTaskFailed, raw->errorString(), status);
+        // QtNetwork reports an unacceptable status as an error too; anything else (such as a failed
+        // decompression of a 2xx body) is a failure of the transfer itself.
+        const bool statusExplainsError = status && (*status < 200 || *status >= 300) && isStatusDerived(networkError);
+        if (networkError != QNetworkReply::NoError && !statusExplainsError)
+            co_return makeError(HttpErrorCase::sessionTaskFailed, transferErrorText(raw->errorString()), status);
         if (!status)
             co_return makeError(HttpErrorCase::sessionTaskFailed, QStringLiteral("The server sent no HTTP status."));
 

@@ -280,6 +280,16 @@ TEST_F(GitHubClientTest, ABodyBeyondTheLimitIsRefused)
     }
 }
 
+TEST_F(GitHubClientTest, ASmallBodyThatInflatesBeyondTheLimitFailsAsATransfer)
+{
+    const QByteArray huge(HttpClient::kMaxResponseBytes + 1024, '0');
+    server.enqueue(FakeResponse::json(201, qCompress(huge).mid(4)).withHeader("Content-Encoding", "deflate"));
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+    EXPECT_EQ(result.error().description, QStringLiteral("Decompression failed"));
+}
+
 // Redirect answers to the issue POST.
 class GitHubClientRedirectTest : public GitHubClientTest, public ::testing::WithParamInterface<int>
 {};
