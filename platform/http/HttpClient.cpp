@@ -178,7 +178,6 @@ QNetworkAccessManager* HttpClient::networkAccessManager()
     if (!manager) {
         // Parented to the application so it goes before the application object does.
         manager = new QNetworkAccessManager(QCoreApplication::instance());
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     }
     return manager;
 }
