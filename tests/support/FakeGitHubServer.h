@@ -65,7 +65,9 @@ struct FakeResponse
 // A GitHub API stand-in on 127.0.0.1 speaking enough HTTP/1.1 for QtNetwork: issue creation
 // (POST /repos/{owner}/{repo}/issues) and GraphQL (POST /graphql, the board mutation and the
 // owner query). It records every request and answers from a script, falling back to recorded
-// fixture answers. Lives on the GUI thread; tests wait with waitForRequests().
+// fixture answers. Request bodies are read by Content-Length (QtNetwork sends no chunked
+// requests); connections are kept alive unless an answer says otherwise. Lives on the GUI thread;
+// tests wait with waitForRequests().
 class FakeGitHubServer : public QObject
 {
     Q_OBJECT
