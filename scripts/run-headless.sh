@@ -24,8 +24,21 @@ chmod 700 "$XDG_RUNTIME_DIR"
 eval "$(printf 'jotwarden-test' | gnome-keyring-daemon --unlock --components=secrets)"
 export GNOME_KEYRING_CONTROL
 unset XDG_DATA_HOME
+# Wait until the daemon owns the Secret Service name, and keep its id for the cleanup below:
+# other headless runs may be going at the same time, and ending "the newest keyring daemon"
+# could end theirs.
+keyring_pid=""
+for _ in $(seq 1 100); do
+    keyring_pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets 2>/dev/null |
+        awk '/uint32/ { print $2 }' || true)
+    [ -n "$keyring_pid" ] && break
+    sleep 0.1
+done
 
 status=0
 "$@" || status=$?
-kill "$(pgrep -u "$(id -u)" -f 'gnome-keyring-daemon' -n 2>/dev/null)" 2>/dev/null || true
+if [ -n "$keyring_pid" ]; then
+    kill "$keyring_pid" 2>/dev/null || true
+fi
 exit $status

@@ -1,0 +1,149 @@
+#include "app/github/RepoInfo.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace jw {
+namespace {
+
+std::mutex gCacheMutex;
+std::map<QString, RepoInfo> gCache;
+std::atomic<int> gGitRuns{0};
+
+// The parent directory by the usual path-string rule: trailing slashes are ignored, "/a" gives
+// "/", and a relative single component gives "".
+QString deletingLastPathComponent(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QString();
+    if (slash == 0)
+        return QStringLiteral("/");
+    return path.left(slash);
+}
+
+QString collapseSlashes(QString path)
+{
+    while (path.contains(QLatin1String("//")))
+        path.replace(QLatin1String("//"), QLatin1String("/"));
+    return path;
+}
+
+bool isGitHubHost(const QString& host)
+{
+    return host.compare(RepoInfo::kWebHost, Qt::CaseInsensitive) == 0
+           || host.endsWith(QLatin1Char('.') + RepoInfo::kWebHost, Qt::CaseInsensitive);
+}
+
+std::optional<RepoInfo> makeInfo(const QString& owner, QString repo, const QString& rootPath)
+{
+    if (repo.endsWith(QLatin1String(".git")))
+        repo.chop(4);
+    if (owner.isEmpty() || repo.isEmpty())
+        return std::nullopt;
+    return RepoInfo{owner, repo, rootPath};
+}
+
+} // namespace
+
+std::optional<RepoInfo> RepoInfo::resolve(const QString& forPath)
+{
+    const auto root = findGitRoot(forPath);
+    if (!root)
+        return std::nullopt;
+    {
+        std::lock_guard lock(gCacheMutex);
+        if (auto it = gCache.find(*root); it != gCache.end())
+            return it->second;
+    }
+    const auto remote = runGitRemote(*root);
+    if (!remote)
+        return std::nullopt;
+    auto info = parse(*remote, *root);
+    if (!info)
+        return std::nullopt;
+    std::lock_guard lock(gCacheMutex);
+    gCache.emplace(*root, *info);
+    return info;
+}
+
+std::optional<QString> RepoInfo::findGitRoot(const QString& forPath)
+{
+    QString candidate = deletingLastPathComponent(collapseSlashes(forPath));
+    // An empty candidate (a relative path ran out of components) would never reach "/".
+    while (!candidate.isEmpty() && candidate != QLatin1String("/")) {
+        if (QFileInfo::exists(candidate + QStringLiteral("/.git")))
+            return candidate;
+        candidate = deletingLastPathComponent(candidate);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> RepoInfo::runGitRemote(const QString& rootPath)
+{
+    ++gGitRuns;
+    QProcess git;
+    git.setProgram(kGitExecutable);
+    git.setArguments({QStringLiteral("-C"),
+                      rootPath,
+                      QStringLiteral("remote"),
+                      QStringLiteral("get-url"),
+                      QStringLiteral("origin")});
+    git.setStandardInputFile(QProcess::nullDevice());
+    git.setStandardErrorFile(QProcess::nullDevice());
+    git.start();
+    if (!git.waitForStarted())
+        return std::nullopt;
+    git.waitForFinished(-1);
+    if (git.exitStatus() != QProcess::NormalExit || git.exitCode() != 0)
+        return std::nullopt;
+    const QByteArray output = git.readAllStandardOutput();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(output);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text.trimmed();
+}
+
+std::optional<RepoInfo> RepoInfo::parse(const QString& remoteURL, const QString& rootPath)
+{
+    const QString text = remoteURL.trimmed();
+
+    const QString scpPrefix = QStringLiteral("git@") + kWebHost + QLatin1Char(':');
+    if (text.startsWith(scpPrefix)) {
+        const QStringList pieces = text.mid(scpPrefix.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (pieces.size() != 2)
+            return std::nullopt;
+        return makeInfo(pieces[0], pieces[1], rootPath);
+    }
+
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || !isGitHubHost(url.host(QUrl::FullyEncoded)))
+        return std::nullopt;
+    const QStringList components = url.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (components.size() < 2)
+        return std::nullopt;
+    return makeInfo(components[0], components[1], rootPath);
+}
+
+int RepoInfo::gitRunCount()
+{
+    return gGitRuns.load();
+}
+
+void RepoInfo::clearCacheForTesting()
+{
+    std::lock_guard lock(gCacheMutex);
+    gCache.clear();
+}
+
+} // namespace jw

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QHashFunctions>
+#include <QString>
+
+#include <optional>
+
+namespace jw {
+
+// A GitHub repository resolved from a git work tree: the owner and name from the URL of the
+// "origin" remote, and the work tree's root directory.
+struct RepoInfo
+{
+    QString owner;
+    QString repo;
+    QString rootPath;
+
+    bool operator==(const RepoInfo&) const = default;
+
+    // The repository of the work tree holding `forPath` (an absolute path). Successful
+    // resolutions are cached per root for the life of the process, so git runs once per work tree.
+    static std::optional<RepoInfo> resolve(const QString& forPath);
+    // The nearest ancestor directory of `forPath` (never the path itself, never "/") that holds a
+    // ".git" entry, directory or file.
+    static std::optional<QString> findGitRoot(const QString& forPath);
+    // The trimmed output of `git -C rootPath remote get-url origin`; nothing when git fails.
+    static std::optional<QString> runGitRemote(const QString& rootPath);
+    // Owner and name from an scp-style ("git@github.com:owner/repo.git") or URL-style remote on
+    // github.com or one of its subdomains; a trailing ".git" of the name is dropped.
+    static std::optional<RepoInfo> parse(const QString& remoteURL, const QString& rootPath);
+
+    static inline const QString kWebHost = QStringLiteral("github.com");
+    static inline const QString kGitExecutable = QStringLiteral("/usr/bin/git");
+
+    // Test seams.
+    static int gitRunCount();
+    static void clearCacheForTesting();
+};
+
+} // namespace jw
+
+template <>
+struct std::hash<jw::RepoInfo>
+{
+    size_t operator()(const jw::RepoInfo& r) const noexcept { return qHashMulti(0, r.owner, r.repo, r.rootPath); }
+};

@@ -1,0 +1,322 @@
+#include "platform/http/HttpClient.h"
+
+#include <QCoreApplication>
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+namespace jw {
+namespace {
+
+std::chrono::milliseconds gInactivityTimeout = HttpClient::kDefaultInactivityTimeout;
+
+enum class AbortReason
+{
+    None,
+    TimedOut,
+    Cancelled,
+    TooLarge,
+};
+
+// Aborts a reply that is still running when its owner goes away (the awaiting coroutine's frame
+// is destroyed), so an abandoned request does not keep the connection busy.
+struct ReplyDeleter
+{
+    void operator()(QNetworkReply* reply) const
+    {
+        if (!reply->isFinished())
+            reply->abort();
+        reply->deleteLater();
+    }
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
+
+bool isTokenChar(char c)
+{
+    return c > 0x20 && c < 0x7f && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"' && c != '/'
+           && c != '[' && c != ']' && c != '?' && c != '=' && c != '{' && c != '}' && c != '\\' && c != '<' && c != '>'
+           && c != '@';
+}
+
+// A value holding CR or LF would let a caller's text (the token) start a header of its own.
+bool isValidHeader(const QByteArray& name, const QByteArray& value)
+{
+    if (name.isEmpty())
+        return false;
+    for (char c : name)
+        if (!isTokenChar(c))
+            return false;
+    for (char c : value)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return true;
+}
+
+std::optional<QByteArray> headerValue(const HttpHeaders& headers, const QByteArray& name)
+{
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return std::nullopt;
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto defaultPort = [](const QUrl& u) {
+        return u.scheme() == QLatin1String("https") ? 443 : 80;
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+           && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
+
+// Errors that QtNetwork raises because of the HTTP status itself rather than the transport.
+bool isStatusDerived(QNetworkReply::NetworkError e)
+{
+    const int v = static_cast<int>(e);
+    return (v >= QNetworkReply::ContentAccessDenied && v <= QNetworkReply::UnknownContentError)
+           || e == QNetworkReply::ProtocolInvalidOperationError
+           || (v >= QNetworkReply::InternalServerError && v <= QNetworkReply::UnknownServerError);
+}
+
+struct MimeType
+{
+    QByteArray type;
+    QByteArray subtype;
+    bool isWildcard() const { return type == "*" && subtype == "*"; }
+};
+
+std::optional<MimeType> parseMime(const QByteArray& text)
+{
+    const QByteArray essence = text.split(';').first().trimmed().toLower();
+    const qsizetype slash = essence.indexOf('/');
+    if (slash <= 0 || slash == essence.size() - 1)
+        return std::nullopt;
+    return MimeType{essence.left(slash), essence.mid(slash + 1)};
+}
+
+std::optional<Error> validateContentType(const HttpHeaders& requestHeaders,
+                                         const QByteArray& contentType,
+                                         const QByteArray& body,
+                                         int status)
+{
+    if (body.isEmpty())
+        return std::nullopt;
+    QList<QByteArray> acceptable{"*/*"};
+    if (auto accept = headerValue(requestHeaders, "Accept"))
+        acceptable = accept->split(',');
+    const auto response = parseMime(contentType);
+    for (const QByteArray& candidate : acceptable) {
+        const auto mime = parseMime(candidate);
+        if (!mime)
+            continue;
+        if (!response) {
+            if (mime->isWildcard())
+                return std::nullopt;
+            continue;
+        }
+        if ((mime->type == "*" || mime->type == response->type)
+            && (mime->subtype == "*" || mime->subtype == response->subtype))
+            return std::nullopt;
+    }
+    QStringList names;
+    for (const QByteArray& candidate : acceptable)
+        names << QString::fromLatin1(candidate.trimmed());
+    const QString description =
+        response ? QStringLiteral("Response Content-Type \"%1\" was unacceptable. Acceptable Content-Types: %2.")
+                       .arg(QString::fromLatin1(contentType), names.join(QStringLiteral(",")))
+                 : QStringLiteral("Response Content-Type was missing and acceptable content types (%1) do not match "
+                                  "\"*/*\".")
+                       .arg(names.join(QStringLiteral(",")));
+    return HttpClient::makeError(HttpErrorCase::responseValidationFailed, description, status);
+}
+
+// Some of QtNetwork's texts end in ": " with nothing after it ("Decompression failed: ").
+QString transferErrorText(QString text)
+{
+    text = text.trimmed();
+    while (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+Error abortError(AbortReason reason, std::optional<int> code)
+{
+    switch (reason) {
+    case AbortReason::TimedOut:
+        return HttpClient::makeError(HttpErrorCase::timedOut, QStringLiteral("The request timed out."), code);
+    case AbortReason::Cancelled:
+        return HttpClient::makeError(HttpErrorCase::explicitlyCancelled,
+                                     QStringLiteral("Request explicitly cancelled."),
+                                     code);
+    case AbortReason::TooLarge:
+    case AbortReason::None:
+        break;
+    }
+    return HttpClient::makeError(
+        HttpErrorCase::responseTooLarge,
+        QStringLiteral("Response body exceeds the limit of %1 bytes.").arg(HttpClient::kMaxResponseBytes),
+        code);
+}
+
+} // namespace
+
+QByteArray HttpClient::userAgent()
+{
+    return QByteArrayLiteral("Jotwarden/2.0.0");
+}
+
+QNetworkAccessManager* HttpClient::networkAccessManager()
+{
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        // Parented to the application so it goes before the application object does.
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
+    }
+    return manager;
+}
+
+void HttpClient::setInactivityTimeout(std::chrono::milliseconds timeout)
+{
+    gInactivityTimeout = timeout;
+}
+
+std::chrono::milliseconds HttpClient::inactivityTimeout()
+{
+    return gInactivityTimeout;
+}
+
+Error HttpClient::makeError(const QString& caseName, const QString& description, std::optional<int> responseCode)
+{
+    return Error{kErrorDomain, caseName, description, description, responseCode};
+}
+
+QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
+                                                         QJsonObject body,
+                                                         HttpHeaders headers,
+                                                         HttpValidation validation,
+                                                         std::optional<CancellationToken> cancellation)
+{
+    if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
+        co_return makeError(HttpErrorCase::sessionTaskFailed,
+                            QStringLiteral("HTTP requests must be made on the GUI thread."));
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        co_return makeError(HttpErrorCase::invalidURL,
+                            QStringLiteral("URL is not valid: %1").arg(url.toString(QUrl::RemoveUserInfo)));
+    for (const auto& [name, value] : headers)
+        if (!isValidHeader(name, value))
+            co_return makeError(HttpErrorCase::invalidHeader,
+                                QStringLiteral("Header field is not valid: %1").arg(QString::fromLatin1(name)));
+    if (!headerValue(headers, "Content-Type"))
+        headers.append({QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json")});
+
+    const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
+
+    for (int redirects = 0;; ++redirects) {
+        if (cancellation && cancellation->isCancelled())
+            co_return abortError(AbortReason::Cancelled, std::nullopt);
+
+        QNetworkRequest request(url);
+        for (const auto& [name, value] : headers)
+            request.setRawHeader(name, value);
+        if (!headerValue(headers, "User-Agent"))
+            request.setRawHeader("User-Agent", userAgent());
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+
+        ReplyPtr reply(networkAccessManager()->post(request, payload));
+        QNetworkReply* raw = reply.get();
+        auto reason = std::make_shared<AbortReason>(AbortReason::None);
+        // Aborting is queued: a synchronous abort would resume this coroutine inside the signal
+        // (or the caller's cancel()) that asked for it.
+        auto abortFor = [raw, reason](AbortReason why) {
+            if (*reason != AbortReason::None)
+                return;
+            *reason = why;
+            QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
+        };
+
+        auto* idle = new QTimer(raw);
+        idle->setSingleShot(true);
+        idle->setInterval(gInactivityTimeout);
+        QObject::connect(idle, &QTimer::timeout, raw, [abortFor] { abortFor(AbortReason::TimedOut); });
+        QObject::connect(raw, &QNetworkReply::uploadProgress, idle, [idle] { idle->start(); });
+        QObject::connect(raw, &QNetworkReply::downloadProgress, idle, [idle, abortFor](qint64 received, qint64 total) {
+            idle->start();
+            if (received > kMaxResponseBytes || total > kMaxResponseBytes)
+                abortFor(AbortReason::TooLarge);
+        });
+        QObject::connect(raw, &QNetworkReply::metaDataChanged, idle, [idle, raw, abortFor] {
+            idle->start();
+            bool known = false;
+            const qlonglong length = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known && length > kMaxResponseBytes)
+                abortFor(AbortReason::TooLarge);
+        });
+        // Progress counts bytes on the wire; a compressed body can grow far beyond them once inflated.
+        QObject::connect(raw, &QNetworkReply::readyRead, idle, [raw, abortFor] {
+            if (raw->bytesAvailable() > kMaxResponseBytes)
+                abortFor(AbortReason::TooLarge);
+        });
+        if (cancellation)
+            QObject::connect(cancellation->state(), &detail::CancellationState::cancelRequested, raw, [abortFor] {
+                abortFor(AbortReason::Cancelled);
+            });
+        idle->start();
+
+        co_await raw;
+
+        const QVariant statusAttribute = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const std::optional<int> status = statusAttribute.isValid() && statusAttribute.toInt() > 0
+                                              ? std::optional<int>(statusAttribute.toInt())
+                                              : std::nullopt;
+        if (*reason != AbortReason::None)
+            co_return abortError(*reason, status);
+
+        const QNetworkReply::NetworkError networkError = raw->error();
+        // QtNetwork reports an unacceptable status as an error too; anything else (such as a failed
+        // decompression of a 2xx body) is a failure of the transfer itself.
+        const bool statusExplainsError = status && (*status < 200 || *status >= 300) && isStatusDerived(networkError);
+        if (networkError != QNetworkReply::NoError && !statusExplainsError)
+            co_return makeError(HttpErrorCase::sessionTaskFailed, transferErrorText(raw->errorString()), status);
+        if (!status)
+            co_return makeError(HttpErrorCase::sessionTaskFailed, QStringLiteral("The server sent no HTTP status."));
+
+        if (*status == 307 || *status == 308) {
+            const QUrl location = QUrl::fromEncoded(raw->rawHeader("Location"));
+            const QUrl target = url.resolved(location);
+            if (!location.isEmpty() && target.isValid() && sameOrigin(url, target)) {
+                if (redirects >= kMaxRedirects)
+                    co_return makeError(HttpErrorCase::tooManyRedirects, QStringLiteral("Too many redirects"), status);
+                url = target;
+                continue;
+            }
+        }
+
+        HttpResponse response;
+        response.statusCode = *status;
+        response.contentType = raw->rawHeader("Content-Type");
+        response.body = raw->readAll();
+        if (response.body.size() > kMaxResponseBytes)
+            co_return abortError(AbortReason::TooLarge, status);
+
+        if (*status < 200 || *status >= 300) {
+            const QString description = networkError != QNetworkReply::NoError
+                                            ? raw->errorString()
+                                            : QStringLiteral("Response status code was unacceptable: %1.").arg(*status);
+            co_return makeError(HttpErrorCase::responseValidationFailed, description, status);
+        }
+        if (validation == HttpValidation::StatusCodeAndContentType)
+            if (auto failure = validateContentType(headers, response.contentType, response.body, *status))
+                co_return *failure;
+        co_return response;
+    }
+}
+
+} // namespace jw

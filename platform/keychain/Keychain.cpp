@@ -1,0 +1,212 @@
+// clang-format off
+// libsecret (GLib) before any Qt header: Qt's keyword macros clash with GLib's names.
+#include <libsecret/secret.h>
+// clang-format on
+
+#include "platform/keychain/Keychain.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace jw {
+namespace {
+
+const char* const kAttribute = "account";
+const char* const kServiceName = "org.freedesktop.secrets";
+
+const SecretSchema* schema()
+{
+    static const QByteArray name = Keychain::kSchemaName.toUtf8();
+    static const SecretSchema s = {
+        name.constData(),
+        SECRET_SCHEMA_NONE,
+        {{kAttribute, SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr};
+    return &s;
+}
+
+struct GErrorFree
+{
+    void operator()(GError* e) const { g_error_free(e); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+// Cancels a libsecret call that has not returned by the deadline; libsecret's own waits have none.
+class Deadline
+{
+public:
+    Deadline()
+        : m_cancellable(g_cancellable_new())
+        , m_watcher([this] {
+            std::unique_lock lock(m_mutex);
+            if (!m_done.wait_for(lock, Keychain::kCallDeadline, [this] { return m_finished; }))
+                g_cancellable_cancel(m_cancellable);
+        })
+    {
+    }
+    ~Deadline()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_one();
+        m_watcher.join();
+        g_object_unref(m_cancellable);
+    }
+    GCancellable* cancellable() const { return m_cancellable; }
+
+private:
+    GCancellable* m_cancellable;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_watcher;
+};
+
+int statusFor(const GError* error)
+{
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        return KeychainStatus::interactionNotAllowed;
+    if (error->domain == SECRET_ERROR) {
+        switch (error->code) {
+        case SECRET_ERROR_IS_LOCKED:
+            return KeychainStatus::interactionNotAllowed;
+        case SECRET_ERROR_NO_SUCH_OBJECT:
+            return KeychainStatus::itemNotFound;
+        case SECRET_ERROR_ALREADY_EXISTS:
+            return KeychainStatus::duplicateItem;
+        default:
+            return KeychainStatus::internalComponent;
+        }
+    }
+    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR)
+        return KeychainStatus::notAvailable;
+    return KeychainStatus::internalComponent;
+}
+
+// success when the Secret Service is running on the session bus; notAvailable otherwise, without
+// starting a bus or the service.
+int serviceStatus()
+{
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address.isEmpty()) {
+        // GLib would otherwise fall back to autolaunching a bus of its own.
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus")))
+            return KeychainStatus::notAvailable;
+    }
+    GError* raw = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw);
+    ErrorPtr error(raw);
+    if (!bus)
+        return KeychainStatus::notAvailable;
+    // The shared connection (libsecret's too) would otherwise end the process when the bus goes.
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    raw = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus,
+                                                  "org.freedesktop.DBus",
+                                                  "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus",
+                                                  "NameHasOwner",
+                                                  g_variant_new("(s)", kServiceName),
+                                                  G_VARIANT_TYPE("(b)"),
+                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                                  2000,
+                                                  nullptr,
+                                                  &raw);
+    error.reset(raw);
+    g_object_unref(bus);
+    if (!reply)
+        return KeychainStatus::notAvailable;
+    gboolean owned = FALSE;
+    g_variant_get(reply, "(b)", &owned);
+    g_variant_unref(reply);
+    return owned ? KeychainStatus::success : KeychainStatus::notAvailable;
+}
+
+GHashTable* attributesFor(const QByteArray& account)
+{
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    g_hash_table_insert(attributes, const_cast<char*>(kAttribute), const_cast<char*>(account.constData()));
+    return attributes;
+}
+
+} // namespace
+
+Keychain::Lookup Keychain::copyMatching(const QString& account)
+{
+    if (const int status = serviceStatus(); status != KeychainStatus::success)
+        return {status, {}};
+    const QByteArray accountBytes = account.toUtf8();
+    GHashTable* attributes = attributesFor(accountBytes);
+    Deadline deadline;
+    GError* raw = nullptr;
+    SecretValue* value = secret_password_lookupv_binary_sync(schema(), attributes, deadline.cancellable(), &raw);
+    g_hash_table_unref(attributes);
+    ErrorPtr error(raw);
+    if (error)
+        return {statusFor(error.get()), {}};
+    if (!value)
+        return {KeychainStatus::itemNotFound, {}};
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value, &length);
+    Lookup result{KeychainStatus::success, QByteArray(bytes, static_cast<qsizetype>(length))};
+    secret_value_unref(value);
+    return result;
+}
+
+int Keychain::store(const QString& account, const QByteArray& data, const QString& label)
+{
+    if (const int status = serviceStatus(); status != KeychainStatus::success)
+        return status;
+    const QByteArray accountBytes = account.toUtf8();
+    const QByteArray labelBytes = label.toUtf8();
+    GHashTable* attributes = attributesFor(accountBytes);
+    SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
+    Deadline deadline;
+    GError* raw = nullptr;
+    const gboolean stored = secret_password_storev_binary_sync(schema(),
+                                                               attributes,
+                                                               SECRET_COLLECTION_DEFAULT,
+                                                               labelBytes.constData(),
+                                                               value,
+                                                               deadline.cancellable(),
+                                                               &raw);
+    secret_value_unref(value);
+    g_hash_table_unref(attributes);
+    ErrorPtr error(raw);
+    if (error)
+        return statusFor(error.get());
+    return stored ? KeychainStatus::success : KeychainStatus::interactionNotAllowed;
+}
+
+int Keychain::deleteItem(const QString& account)
+{
+    if (const int status = serviceStatus(); status != KeychainStatus::success)
+        return status;
+    const QByteArray accountBytes = account.toUtf8();
+    GHashTable* attributes = attributesFor(accountBytes);
+    Deadline deadline;
+    GError* raw = nullptr;
+    const gboolean cleared = secret_password_clearv_sync(schema(), attributes, deadline.cancellable(), &raw);
+    g_hash_table_unref(attributes);
+    ErrorPtr error(raw);
+    if (error)
+        return statusFor(error.get());
+    return cleared ? KeychainStatus::success : KeychainStatus::itemNotFound;
+}
+
+} // namespace jw

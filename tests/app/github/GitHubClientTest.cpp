@@ -1,0 +1,350 @@
+#include "app/github/GitHubClient.h"
+
+#include "tests/support/AwaitTask.h"
+#include "tests/support/FakeGitHubServer.h"
+
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace jw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::awaitTask;
+using test::FakeGitHubServer;
+using test::FakeResponse;
+
+const QString kToken = QStringLiteral("ghp_testtoken0123456789");
+
+Expected<GitHubIssueResponse> createIssue(const QUrl& baseUrl,
+                                          const QString& owner = QStringLiteral("octo"),
+                                          const QString& repo = QStringLiteral("demo"),
+                                          const QString& token = kToken,
+                                          std::optional<CancellationToken> cancellation = std::nullopt)
+{
+    GitHubClient client(baseUrl);
+    auto result = awaitTask(client.createIssue(owner,
+                                               repo,
+                                               QStringLiteral("Fix the parser"),
+                                               QStringLiteral("Found in src/a.cpp:12"),
+                                               token,
+                                               std::move(cancellation)));
+    if (!result)
+        return Error{QStringLiteral("Test"), QStringLiteral("hung"), QStringLiteral("no result"), {}, {}};
+    return std::move(*result);
+}
+
+class GitHubClientTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    void TearDown() override { HttpClient::setInactivityTimeout(HttpClient::kDefaultInactivityTimeout); }
+
+    FakeGitHubServer server;
+};
+
+TEST_F(GitHubClientTest, SendsOnePostWithTheTitleBodyAndHeadersInOrder)
+{
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    ASSERT_EQ(server.requests().size(), 1);
+    const auto request = server.requests().first();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path, "/repos/octo/demo/issues");
+    EXPECT_EQ(QJsonDocument::fromJson(request.body).object(),
+              (QJsonObject{{QStringLiteral("title"), QStringLiteral("Fix the parser")},
+                           {QStringLiteral("body"), QStringLiteral("Found in src/a.cpp:12")}}));
+    EXPECT_EQ(request.header("Authorization"), "Bearer " + kToken.toUtf8());
+    EXPECT_EQ(request.header("Accept"), "application/vnd.github+json");
+    EXPECT_EQ(request.header("X-GitHub-Api-Version"), "2022-11-28");
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    EXPECT_EQ(request.header("User-Agent"), "Jotwarden/2.0.0");
+
+    const QList<QByteArray> ours{"Authorization", "Accept", "X-GitHub-Api-Version", "Content-Type"};
+    QList<QByteArray> sent;
+    for (const QByteArray& name : request.headerNames())
+        if (ours.contains(name))
+            sent << name;
+    EXPECT_EQ(sent, ours);
+}
+
+TEST_F(GitHubClientTest, DecodesTheRecordedIssueIgnoringOtherMembers)
+{
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    EXPECT_EQ(result.value(),
+              (GitHubIssueResponse{1308967529,
+                                   QStringLiteral("I_kwDOHrjsK85OBUJp"),
+                                   1,
+                                   QStringLiteral("https://github.com/octokit-fixture-org/"
+                                                  "tmp-scenario-add-labels-to-issue-20220719043651190-v2c1k/issues/1"),
+                                   QStringLiteral("Issue without a label")}));
+}
+
+// Bodies of a 2xx answer that must fail as decoding errors of the HTTP layer.
+struct BadBody
+{
+    const char* name;
+    QByteArray contentType;
+    QByteArray body;
+};
+
+void PrintTo(const BadBody& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class GitHubClientBadBodyTest : public GitHubClientTest, public ::testing::WithParamInterface<BadBody>
+{};
+
+TEST_P(GitHubClientBadBodyTest, FailsAsADecodingError)
+{
+    FakeResponse response = FakeResponse::json(201, GetParam().body);
+    response.headers = {{QByteArrayLiteral("Content-Type"), GetParam().contentType}};
+    server.enqueue(response);
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().domain, HttpClient::kErrorDomain);
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::responseSerializationFailed)
+        << result.error().description.toStdString();
+    EXPECT_FALSE(result.error().description.isEmpty());
+    EXPECT_EQ(result.error().textualForm, result.error().description);
+}
+
+const QByteArray kJsonType = "application/json; charset=utf-8";
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies,
+    GitHubClientBadBodyTest,
+    ::testing::Values(
+        BadBody{"MissingNodeId", kJsonType, R"({"id":1,"number":7,"html_url":"u","title":"t"})"},
+        BadBody{"CamelCaseKeysOnly", kJsonType, R"({"id":1,"nodeId":"I_1","number":7,"htmlUrl":"u","title":"t"})"},
+        BadBody{"NullTitle", kJsonType, R"({"id":1,"node_id":"I_1","number":7,"html_url":"u","title":null})"},
+        BadBody{"NumberAsString", kJsonType, R"({"id":"1","node_id":"I_1","number":7,"html_url":"u","title":"t"})"},
+        BadBody{"NumberBeyond64Bits",
+                kJsonType,
+                R"({"id":18446744073709551616,"node_id":"I_1","number":7,"html_url":"u","title":"t"})"},
+        BadBody{"HtmlErrorPage", "text/html", "<!DOCTYPE html><html><body><h1>Unicorn!</h1></body></html>"},
+        BadBody{"EmptyBody", kJsonType, ""},
+        BadBody{"DeepNesting", kJsonType, QByteArray(100000, '[')}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct StatusCase
+{
+    const char* name;
+    int status;
+    QByteArray body;
+    QString domain;
+    QString caseName;
+    QString description; // empty: any non-empty text
+    QString textualForm;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class GitHubClientStatusTest : public GitHubClientTest, public ::testing::WithParamInterface<StatusCase>
+{};
+
+TEST_P(GitHubClientStatusTest, MapsTheStatus)
+{
+    const StatusCase& c = GetParam();
+    server.enqueue(FakeResponse::json(c.status, c.body));
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().domain, c.domain);
+    EXPECT_EQ(result.error().caseName, c.caseName);
+    if (c.description.isEmpty()) {
+        EXPECT_FALSE(result.error().description.isEmpty());
+        EXPECT_EQ(result.error().responseCode, c.status);
+        EXPECT_EQ(result.error().textualForm, result.error().description);
+    } else {
+        EXPECT_EQ(result.error().description, c.description);
+        EXPECT_EQ(result.error().textualForm, c.textualForm);
+    }
+    EXPECT_FALSE(result.error().description.contains(kToken));
+}
+
+const QString kHttp = HttpClient::kErrorDomain;
+const QString kGh = GitHubClientError::kDomain;
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses,
+    GitHubClientStatusTest,
+    ::testing::Values(
+        StatusCase{"NotFound",
+                   404,
+                   R"({"message":"Not Found"})",
+                   kGh,
+                   "repoNotFound",
+                   "Repository not found: octo/demo",
+                   "repoNotFound(\"octo/demo\")"},
+        StatusCase{"ForbiddenRateLimit",
+                   403,
+                   R"({"message":"API rate limit exceeded"})",
+                   kGh,
+                   "rateLimited",
+                   "GitHub API rate limit exceeded",
+                   "rateLimited"},
+        StatusCase{"ForbiddenOtherCause",
+                   403,
+                   R"({"message":"Resource not accessible by integration"})",
+                   kGh,
+                   "rateLimited",
+                   "GitHub API rate limit exceeded",
+                   "rateLimited"},
+        StatusCase{"Unauthorized", 401, R"({"message":"Bad credentials"})", kHttp, "responseValidationFailed", {}, {}},
+        StatusCase{"ValidationFailed",
+                   422,
+                   FakeGitHubServer::fixture(QStringLiteral("rest-422-validation-failed.json")),
+                   kHttp,
+                   "responseValidationFailed",
+                   {},
+                   {}},
+        StatusCase{"ServerError", 500, "", kHttp, "responseValidationFailed", {}, {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(GitHubClientTest, ADroppedConnectionFailsCleanly)
+{
+    server.setAnswer("/repos/octo/demo/issues", FakeResponse::drop());
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+    EXPECT_FALSE(result.error().responseCode.has_value());
+    EXPECT_FALSE(result.error().description.isEmpty());
+}
+
+TEST_F(GitHubClientTest, ARefusedConnectionFailsCleanly)
+{
+    const QUrl closed = server.baseUrl();
+    server.close();
+    const auto result = createIssue(closed);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+}
+
+TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
+{
+    HttpClient::setInactivityTimeout(300ms);
+    server.enqueue(FakeResponse::neverAnswer());
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::timedOut);
+    EXPECT_EQ(result.error().description, QStringLiteral("The request timed out."));
+}
+
+TEST_F(GitHubClientTest, CancellingAbortsTheRequest)
+{
+    server.enqueue(FakeResponse::neverAnswer());
+    CancellationToken cancellation;
+    QObject::connect(&server, &FakeGitHubServer::requestReceived, &server, [cancellation] { cancellation.cancel(); });
+    const auto result =
+        createIssue(server.baseUrl(), QStringLiteral("octo"), QStringLiteral("demo"), kToken, cancellation);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::explicitlyCancelled);
+    EXPECT_TRUE(server.waitForOpenConnections(0));
+}
+
+TEST_F(GitHubClientTest, ATokenThatWouldSplitTheHeaderIsRefusedBeforeSending)
+{
+    const QString bad = QStringLiteral("ghp_abc\r\nX-Injected: 1");
+    const auto result = createIssue(server.baseUrl(), QStringLiteral("octo"), QStringLiteral("demo"), bad);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::invalidHeader);
+    EXPECT_FALSE(result.error().description.contains(QStringLiteral("ghp_abc")));
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(GitHubClientTest, AnOwnerThatMakesNoValidUrlIsRefusedBeforeSending)
+{
+    const auto result = createIssue(server.baseUrl(), QStringLiteral("oc to"), QStringLiteral("demo"));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::invalidURL);
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(GitHubClientTest, ABodyBeyondTheLimitIsRefused)
+{
+    const QByteArray huge(HttpClient::kMaxResponseBytes + 1024, 'x');
+    server.enqueue(FakeResponse::json(201, huge)); // declared by Content-Length
+    FakeResponse streamed = FakeResponse::json(201, huge);
+    streamed.omitContentLength = true; // only the bytes received tell
+    server.enqueue(streamed);
+    for (int i = 0; i < 2; ++i) {
+        const auto result = createIssue(server.baseUrl());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().caseName, HttpErrorCase::responseTooLarge) << i;
+    }
+}
+
+TEST_F(GitHubClientTest, ASmallBodyThatInflatesBeyondTheLimitFailsAsATransfer)
+{
+    const QByteArray huge(HttpClient::kMaxResponseBytes + 1024, '0');
+    server.enqueue(FakeResponse::json(201, qCompress(huge).mid(4)).withHeader("Content-Encoding", "deflate"));
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+    EXPECT_EQ(result.error().description, QStringLiteral("Decompression failed"));
+}
+
+// Redirect answers to the issue POST.
+class GitHubClientRedirectTest : public GitHubClientTest, public ::testing::WithParamInterface<int>
+{};
+
+TEST_P(GitHubClientRedirectTest, NeverFollowsToAnotherOrigin)
+{
+    FakeGitHubServer other;
+    ASSERT_TRUE(other.start());
+    server.enqueue(FakeResponse::redirect(GetParam(), other.url(QStringLiteral("/repositories/515436299/issues"))));
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::responseValidationFailed);
+    EXPECT_EQ(result.error().responseCode, GetParam());
+    EXPECT_TRUE(other.requests().isEmpty());
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST_P(GitHubClientRedirectTest, FollowsTheSameOriginOnlyFor307And308KeepingThePost)
+{
+    const int status = GetParam();
+    server.enqueue(FakeResponse::redirect(status, server.url(QStringLiteral("/repositories/515436299/issues"))));
+    server.setAnswer("/repositories/515436299/issues",
+                     FakeResponse::fixture(201, QStringLiteral("rest-create-issue-201.json")));
+    const auto result = createIssue(server.baseUrl());
+    const bool keepsMethod = status == 307 || status == 308;
+    ASSERT_EQ(result.ok(), keepsMethod);
+    if (!keepsMethod) {
+        EXPECT_EQ(result.error().responseCode, status);
+        EXPECT_EQ(server.requests().size(), 1);
+        return;
+    }
+    ASSERT_EQ(server.requests().size(), 2);
+    const auto first = server.requests().at(0);
+    const auto second = server.requests().at(1);
+    EXPECT_EQ(second.method, "POST");
+    EXPECT_EQ(second.path, "/repositories/515436299/issues");
+    EXPECT_EQ(second.body, first.body);
+    EXPECT_EQ(second.header("Authorization"), first.header("Authorization"));
+    EXPECT_EQ(second.header("X-GitHub-Api-Version"), "2022-11-28");
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses,
+                         GitHubClientRedirectTest,
+                         ::testing::Values(301, 302, 303, 307, 308),
+                         [](const auto& p) { return std::to_string(p.param); });
+
+TEST_F(GitHubClientTest, ARedirectLoopEnds)
+{
+    server.setAnswer("/repos/octo/demo/issues",
+                     FakeResponse::redirect(307, server.url(QStringLiteral("/repos/octo/demo/issues"))));
+    const auto result = createIssue(server.baseUrl());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::tooManyRedirects);
+    EXPECT_EQ(server.requests().size(), HttpClient::kMaxRedirects + 1);
+}
+
+} // namespace
+} // namespace jw

@@ -1,0 +1,229 @@
+#include "app/github/RepoInfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace jw {
+namespace {
+
+struct ParseCase
+{
+    const char* name;
+    const char* remote;
+    std::optional<std::pair<QString, QString>> expected; // owner, repo
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RepoInfoParseTest : public ::testing::TestWithParam<ParseCase>
+{};
+
+TEST_P(RepoInfoParseTest, Parses)
+{
+    const auto info = RepoInfo::parse(QString::fromUtf8(GetParam().remote), QStringLiteral("/work/root"));
+    if (!GetParam().expected) {
+        EXPECT_FALSE(info.has_value()) << info->owner.toStdString() << "/" << info->repo.toStdString();
+        return;
+    }
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(*info, (RepoInfo{GetParam().expected->first, GetParam().expected->second, QStringLiteral("/work/root")}));
+}
+
+std::pair<QString, QString> ownerRepo(const char* owner, const char* repo)
+{
+    return {QString::fromUtf8(owner), QString::fromUtf8(repo)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Remotes,
+    RepoInfoParseTest,
+    ::testing::Values(
+        ParseCase{"ScpWithSuffix", "git@github.com:owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"ScpWithoutSuffix", "git@github.com:owner/repo", ownerRepo("owner", "repo")},
+        ParseCase{"ScpEmptyPiecesOmitted", "git@github.com:owner//repo", ownerRepo("owner", "repo")},
+        ParseCase{"ScpExtraPiece", "git@github.com:owner/repo/extra", std::nullopt},
+        ParseCase{"ScpOnePiece", "git@github.com:repo.git", std::nullopt},
+        ParseCase{"ScpOtherHost", "git@gitlab.com:owner/repo.git", std::nullopt},
+        ParseCase{"HttpsTrailingLineFeed", "https://github.com/owner/repo.git\n", ownerRepo("owner", "repo")},
+        ParseCase{"HttpsExtraComponents", "https://github.com/owner/repo/tree/main", ownerRepo("owner", "repo")},
+        ParseCase{"HttpsTrailingSlash", "https://github.com/owner/repo.git/", ownerRepo("owner", "repo")},
+        ParseCase{"HttpsCaseKept", "https://github.com/OctoCat/Hello-World", ownerRepo("OctoCat", "Hello-World")},
+        ParseCase{"HttpsOnlyOwner", "https://github.com/owner", std::nullopt},
+        ParseCase{"HttpsEmptyName", "https://github.com/owner/.git", std::nullopt},
+        ParseCase{"SshUrl", "ssh://git@github.com/owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"SshSubdomainWithPort", "ssh://git@ssh.github.com:443/owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"WwwSubdomain", "https://www.github.com/owner/repo", ownerRepo("owner", "repo")},
+        // Only a trailing ".git" is dropped.
+        ParseCase{"DotGitInsideName", "git@github.com:owner/my.gitops.git", ownerRepo("owner", "my.gitops")},
+        ParseCase{"DotGitInsideOwner", "https://github.com/team.github/repo", ownerRepo("team.github", "repo")},
+        // The host must be github.com or below it, not merely contain the text.
+        ParseCase{"OtherHost", "https://gitlab.com/owner/repo.git", std::nullopt},
+        ParseCase{"HostEndingInTheText", "https://notgithub.com/owner/repo.git", std::nullopt},
+        ParseCase{"HostStartingWithTheText", "https://github.com.example.org/owner/repo.git", std::nullopt},
+        ParseCase{"FileUrl", "file:///srv/git/repo.git", std::nullopt},
+        ParseCase{"Empty", "", std::nullopt}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Runs git for the test's own setup; its messages are not the code under test.
+void git(const QStringList& args, const QString& dir)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("/usr/bin/git"), args);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    ASSERT_EQ(p.exitCode(), 0) << args.join(QLatin1Char(' ')).toStdString() << ": " << p.readAll().toStdString();
+}
+
+class RepoInfoWorkTreeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RepoInfo::clearCacheForTesting();
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.path() + QStringLiteral("/project");
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/src/deep")));
+        git({QStringLiteral("init"), QStringLiteral("-q")}, root);
+    }
+
+    void setOrigin(const QString& url)
+    {
+        git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), url}, root);
+    }
+
+    QString file(const QString& relative) const { return root + QLatin1Char('/') + relative; }
+
+    QTemporaryDir tmp;
+    QString root;
+};
+
+class RepoInfoRemoteTest : public RepoInfoWorkTreeTest, public ::testing::WithParamInterface<const char*>
+{};
+
+TEST_P(RepoInfoRemoteTest, ResolvesAFileDeepInTheTreeToTheRoot)
+{
+    setOrigin(QString::fromUtf8(GetParam()));
+    const auto info = RepoInfo::resolve(file(QStringLiteral("src/deep/parser.cpp")));
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(*info, (RepoInfo{QStringLiteral("octo"), QStringLiteral("demo"), root}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Remotes,
+                         RepoInfoRemoteTest,
+                         ::testing::Values("git@github.com:octo/demo.git",
+                                           "https://github.com/octo/demo.git",
+                                           "ssh://git@github.com/octo/demo.git",
+                                           "https://github.com/octo/demo/tree/main"),
+                         [](const auto& p) { return std::to_string(p.index); });
+
+TEST_F(RepoInfoWorkTreeTest, AFileDirectlyInTheRootResolvesToTheRoot)
+{
+    setOrigin(QStringLiteral("https://github.com/octo/demo"));
+    const auto info = RepoInfo::resolve(file(QStringLiteral("main.cpp")));
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->rootPath, root);
+    // The given path itself is never tested as a root.
+    EXPECT_FALSE(RepoInfo::findGitRoot(root).has_value());
+}
+
+TEST_F(RepoInfoWorkTreeTest, ALinkedWorkTreeWithAGitFileResolves)
+{
+    setOrigin(QStringLiteral("git@github.com:octo/demo.git"));
+    git({QStringLiteral("-c"),
+         QStringLiteral("user.name=t"),
+         QStringLiteral("-c"),
+         QStringLiteral("user.email=t@e"),
+         QStringLiteral("commit"),
+         QStringLiteral("-q"),
+         QStringLiteral("--allow-empty"),
+         QStringLiteral("-m"),
+         QStringLiteral("init")},
+        root);
+    const QString linked = tmp.path() + QStringLiteral("/linked");
+    git({QStringLiteral("worktree"), QStringLiteral("add"), QStringLiteral("-q"), linked}, root);
+    ASSERT_TRUE(QFileInfo(linked + QStringLiteral("/.git")).isFile());
+
+    const auto info = RepoInfo::resolve(linked + QStringLiteral("/a.cpp"));
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(*info, (RepoInfo{QStringLiteral("octo"), QStringLiteral("demo"), linked}));
+}
+
+TEST_F(RepoInfoWorkTreeTest, NoOriginGivesNothingAndGitsComplaintStaysOffOurStderr)
+{
+    git({QStringLiteral("remote"),
+         QStringLiteral("add"),
+         QStringLiteral("upstream"),
+         QStringLiteral("https://github.com/octo/demo")},
+        root);
+
+    QTemporaryFile capture;
+    ASSERT_TRUE(capture.open());
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    const auto info = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+
+    EXPECT_FALSE(info.has_value());
+    EXPECT_EQ(QFile(capture.fileName()).size(), 0);
+}
+
+TEST_F(RepoInfoWorkTreeTest, ARemoteOnAnotherHostGivesNothing)
+{
+    setOrigin(QStringLiteral("git@gitlab.com:octo/demo.git"));
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+}
+
+TEST_F(RepoInfoWorkTreeTest, PathsOutsideAnyWorkTreeGiveNothing)
+{
+    QTemporaryDir bare;
+    EXPECT_FALSE(RepoInfo::resolve(bare.path() + QStringLiteral("/a.cpp")).has_value());
+    EXPECT_FALSE(RepoInfo::resolve(QStringLiteral("/")).has_value());
+    EXPECT_FALSE(RepoInfo::resolve(QString()).has_value());
+    EXPECT_FALSE(RepoInfo::resolve(QStringLiteral("relative/path/a.cpp")).has_value());
+}
+
+TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitAndKeepsTheFirstAnswer)
+{
+    setOrigin(QStringLiteral("https://github.com/octo/demo"));
+    const int before = RepoInfo::gitRunCount();
+    const auto first = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
+
+    git({QStringLiteral("remote"),
+         QStringLiteral("set-url"),
+         QStringLiteral("origin"),
+         QStringLiteral("https://github.com/octo/renamed")},
+        root);
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))), first);
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
+}
+
+TEST_F(RepoInfoWorkTreeTest, AFailedResolutionRunsGitAgainNextTime)
+{
+    const int before = RepoInfo::gitRunCount();
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 2);
+
+    setOrigin(QStringLiteral("https://github.com/octo/demo"));
+    EXPECT_TRUE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 3);
+}
+
+} // namespace
+} // namespace jw
