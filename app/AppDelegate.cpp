@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/github/KeychainHelper.h"
 #include "app/models/AppSettings.h"
 #include "app/models/Schema.h"
 #include "app/models/SeenTodo.h"
@@ -39,6 +40,8 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::bootstrap()
 {
     store::ModelContext* context = m_modelContainer->mainContext();
+
+    m_appState->setGithubToken(KeychainHelper::loadToken());
 
     if (auto count = context->fetchCount<AppSettings>(); count && count.value() == 0) {
         context->insert(std::make_shared<AppSettings>(true));
