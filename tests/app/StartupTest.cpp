@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
+#include "app/github/KeychainHelper.h"
 #include "app/models/AppSettings.h"
 #include "app/models/Schema.h"
 #include "app/models/SeenTodo.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ProgramRun.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -101,6 +103,8 @@ protected:
     {
         ASSERT_TRUE(home.isValid());
         qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        // Keyring tests run in parallel against the same daemon: use an item of our own.
+        KeychainHelper::setAccountForTesting(QStringLiteral("jw-test-delegate-%1").arg(QCoreApplication::applicationPid()));
         delegate = std::make_unique<AppDelegate>();
     }
 
