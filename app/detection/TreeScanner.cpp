@@ -1,0 +1,174 @@
+#include "app/detection/TreeScanner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jw {
+namespace {
+
+// Below this many files, threads cost more than they save.
+constexpr size_t kParallelThreshold = 64;
+constexpr unsigned kMaxThreads = 8;
+
+struct Entry
+{
+    QByteArray name;
+    bool isDir;
+};
+
+void walk(const QByteArray& dir, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+          std::vector<QByteArray>& files)
+{
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    std::vector<Entry> entries;
+    while (const dirent* e = ::readdir(d)) {
+        const char* name = e->d_name;
+        if (name[0] == '.')
+            continue; // hidden, and "." and ".."
+        bool isDir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isDir = ::fstatat(::dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({QByteArray(name), isDir});
+    }
+    ::closedir(d);
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    for (const Entry& e : entries) {
+        if (ignoredNames.contains(QFile::decodeName(e.name)))
+            continue;
+        const QByteArray path = dir + '/' + e.name;
+        // A directory may carry a code extension too: it is offered like a file (and fails to
+        // read) and is still entered.
+        if (extensions.contains(TreeScanner::lowerExtension(QFile::decodeName(e.name))))
+            files.push_back(path);
+        if (e.isDir)
+            walk(path, extensions, ignoredNames, files);
+    }
+}
+
+void readOne(const QByteArray& path, TreeScanner::File& out, QByteArray& buffer)
+{
+    out.path = QFile::decodeName(path);
+    out.readable = TreeScanner::readUtf8(path, buffer);
+    if (!out.readable)
+        return;
+    out.bytes = buffer.size();
+    out.todos = TodoParser::parseUtf8(buffer, out.path);
+}
+
+} // namespace
+
+QString TreeScanner::lowerExtension(QStringView path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QStringView name = path.mid(slash + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return {};
+    return name.mid(dot + 1).toString().toLower();
+}
+
+bool TreeScanner::readUtf8(const QByteArray& path, QByteArray& buffer)
+{
+    // Non-blocking open: a FIFO with a code extension must not hang the reader.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    qsizetype size = 0;
+    qsizetype capacity = std::max<qsizetype>(qsizetype(st.st_size) + 1, 4096);
+    buffer.resize(capacity);
+    for (;;) {
+        if (size == capacity) {
+            capacity *= 2;
+            buffer.resize(capacity);
+        }
+        const ssize_t n = ::read(fd, buffer.data() + size, size_t(capacity - size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        size += n;
+    }
+    ::close(fd);
+    buffer.resize(size);
+    if (!isValidUtf8(buffer))
+        return false;
+    if (buffer.startsWith("\xEF\xBB\xBF"))
+        buffer.remove(0, 3);
+    return true;
+}
+
+void TreeScanner::scan(const QString& root, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+                       const std::function<void(File&)>& sink)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(root).absoluteFilePath());
+    for (const QString& component : clean.split(u'/', Qt::SkipEmptyParts)) {
+        if (ignoredNames.contains(component))
+            return;
+    }
+    std::vector<QByteArray> paths;
+    walk(clean == QLatin1String("/") ? QByteArray() : QFile::encodeName(clean), extensions, ignoredNames, paths);
+
+    std::vector<File> files(paths.size());
+    const unsigned threads = std::min(kMaxThreads, std::max(1u, std::thread::hardware_concurrency()));
+    if (paths.size() < kParallelThreshold || threads == 1) {
+        QByteArray buffer;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            readOne(paths[i], files[i], buffer);
+            sink(files[i]);
+            files[i] = File();
+        }
+        return;
+    }
+
+    // Workers take files in walk order; the caller hands each to the sink as soon as it and every
+    // file before it are done, so results enter in walk order while reading goes on.
+    std::atomic<size_t> next{0};
+    std::unique_ptr<std::atomic<bool>[]> done(new std::atomic<bool>[paths.size()]);
+    for (size_t i = 0; i < paths.size(); ++i)
+        done[i].store(false, std::memory_order_relaxed);
+    auto work = [&] {
+        QByteArray buffer;
+        for (size_t i; (i = next.fetch_add(1)) < paths.size();) {
+            readOne(paths[i], files[i], buffer);
+            done[i].store(true, std::memory_order_release);
+            done[i].notify_one();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t)
+        pool.emplace_back(work);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        done[i].wait(false, std::memory_order_acquire);
+        sink(files[i]);
+        files[i] = File();
+    }
+    for (std::thread& t : pool)
+        t.join();
+}
+
+} // namespace jw
