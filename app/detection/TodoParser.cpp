@@ -543,6 +543,11 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
     return out;
 }
 
+bool hasTodoTag(QByteArrayView utf8)
+{
+    return containsTodoTag(Span{utf8.data(), utf8.data() + utf8.size()});
+}
+
 QList<ParsedTodo> parse(const QString& content, const QString& filePath)
 {
     const QByteArray utf8 = content.toUtf8();

@@ -43,6 +43,9 @@ QList<ParsedTodo> parse(const QString& content, const QString& filePath);
 // unless the text holds a TODO.
 QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath);
 
+// Whether "todo:" occurs in any ASCII case: a text without it holds no TODO.
+bool hasTodoTag(QByteArrayView utf8);
+
 QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>& previous,
                            const QString& filePath, const QSet<QString>& seenHashes);
 // For callers that keep only the digests of the previous text; nullptr means no previous text.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -61,14 +62,86 @@ void walk(const QByteArray& dir, const QSet<QString>& extensions, const QSet<QSt
     }
 }
 
+// Files above this size are first streamed in chunks of this size: most hold no TODO and are then
+// never held whole, which keeps the memory of a scan flat whatever the largest files are.
+constexpr qsizetype kChunkBytes = 1024 * 1024;
+
+// Where the last complete UTF-8 character in [from, end) ends.
+qsizetype completeBoundary(const char* data, qsizetype from, qsizetype end)
+{
+    for (qsizetype i = end - 1; i >= from && i >= end - 4; --i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const qsizetype len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        return i + len > end ? i : end;
+    }
+    return end;
+}
+
+enum class Streamed { Invalid, NoTodo, MayHoldTodo };
+
+// Validates the file chunk by chunk and looks for a TODO tag, carrying the last four bytes (and
+// any character cut by the chunk's end) over to the next chunk.
+Streamed streamFile(int fd, QByteArray& buffer, qint64& total)
+{
+    buffer.resize(kChunkBytes + 4);
+    char* data = buffer.data();
+    qsizetype keep = 0, validFrom = 0;
+    bool tag = false;
+    total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, data + keep, size_t(kChunkBytes));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Streamed::Invalid;
+        }
+        if (n == 0)
+            break;
+        total += n;
+        const qsizetype end = keep + n;
+        const qsizetype cut = completeBoundary(data, validFrom, end);
+        if (!isValidUtf8(QByteArrayView(data + validFrom, cut - validFrom)))
+            return Streamed::Invalid;
+        tag = tag || TodoParser::hasTodoTag(QByteArrayView(data, end));
+        const qsizetype retained = std::min<qsizetype>(4, end);
+        std::memmove(data, data + end - retained, size_t(retained));
+        keep = retained;
+        validFrom = retained - (end - cut);
+    }
+    if (validFrom < keep)
+        return Streamed::Invalid; // cut off inside a character
+    return tag ? Streamed::MayHoldTodo : Streamed::NoTodo;
+}
+
 void readOne(const QByteArray& path, TreeScanner::File& out, QByteArray& buffer)
 {
     out.path = QFile::decodeName(path);
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kChunkBytes) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return;
+        qint64 total = 0;
+        const Streamed verdict = streamFile(fd, buffer, total);
+        ::close(fd);
+        buffer = QByteArray();
+        if (verdict == Streamed::Invalid)
+            return;
+        if (verdict == Streamed::NoTodo) {
+            out.readable = true;
+            out.bytes = total;
+            return;
+        }
+    }
     out.readable = TreeScanner::readUtf8(path, buffer);
-    if (!out.readable)
-        return;
-    out.bytes = buffer.size();
-    out.todos = TodoParser::parseUtf8(buffer, out.path);
+    if (out.readable) {
+        out.bytes = buffer.size();
+        out.todos = TodoParser::parseUtf8(buffer, out.path);
+    }
+    if (buffer.capacity() > 2 * kChunkBytes)
+        buffer = QByteArray();
 }
 
 } // namespace
