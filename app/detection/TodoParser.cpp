@@ -577,6 +577,12 @@ QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>&
     return newTodos(current, &before, seenHashes);
 }
 
+QList<ParsedTodo> newTodos(const QString& content, const DigestSet* previous, const QString& filePath,
+                           const QSet<QString>& seenHashes)
+{
+    return newTodos(parse(content, filePath), previous, seenHashes);
+}
+
 QString contentHash(const QString& of)
 {
     const QByteArray utf8 = of.toUtf8();

@@ -49,6 +49,9 @@ bool hasTodoTag(QByteArrayView utf8);
 QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>& previous,
                            const QString& filePath, const QSet<QString>& seenHashes);
 // For callers that keep only the digests of the previous text; nullptr means no previous text.
+QList<ParsedTodo> newTodos(const QString& content, const DigestSet* previous, const QString& filePath,
+                           const QSet<QString>& seenHashes);
+// The same over TODOs the caller has parsed already.
 QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous,
                            const QSet<QString>& seenHashes);
 

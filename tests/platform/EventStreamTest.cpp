@@ -1,6 +1,7 @@
 #include "platform/fsevents/EventStream.h"
 
 #include "platform/SerialQueue.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 #include <QTest>
 
 #include <cstdio>
+#include <semaphore>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace jw::fsevents {
@@ -204,6 +208,26 @@ TEST_F(EventStreamTest, StoppedStreamDeliversNothingAndRestarts)
     write(path("t.c"), "1\n");
     ASSERT_TRUE(waitFor(path("t.c")));
     EXPECT_FALSE(sawPathContaining("s.c"));
+}
+
+TEST_F(EventStreamTest, QueueOverflowIsLoggedAndTheStreamGoesOn)
+{
+    test::LogCapture logs;
+    startStream();
+    // Hold the queue so the kernel's event queue (16384 by default) fills up.
+    std::binary_semaphore held(0);
+    queue.async([&] { held.acquire(); });
+    const QByteArray dir = QFile::encodeName(root);
+    for (int i = 0; i < 9000; ++i) {
+        const int fd = ::open((dir + "/f" + QByteArray::number(i)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    held.release();
+    const QString line = "File event queue overflowed; some changes under " + root + " were missed";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logs.contains(line); }, kWaitMs));
+    write(path("after.c"), "1\n");
+    EXPECT_TRUE(waitFor(path("after.c")));
 }
 
 } // namespace
