@@ -250,9 +250,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
 
         if (e->mask & IN_CREATE) {
             struct stat st;
-            if (::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            const bool known = ::lstat(path.constData(), &st) == 0;
+            if (known && S_ISLNK(st.st_mode))
                 add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-            else if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+            else if (known && S_ISREG(st.st_mode) && st.st_size == 0)
                 createdEmpty.insert(path); // its writer's close reports it, complete
             else
                 add(path, kEventFlagItemCreated | kEventFlagItemIsFile);

@@ -201,6 +201,18 @@ TEST_F(FileWatcherTest, IgnoredAndHiddenDirectories)
     EXPECT_EQ(detectedTodos()[0].title, "third");
 }
 
+TEST_F(FileWatcherTest, NestedDirectoriesHandleAChangeTwiceAndReportItOnce)
+{
+    write("sub/n.lua", "-- start\n");
+    watcher->start({root, path("sub")}, true);
+    EXPECT_TRUE(logs.contains("FSEvents streams started for 2 directory(ies)"));
+    // Two identical new TODOs in one change are both reported.
+    append("sub/n.lua", "-- TODO: twice\nx = 1\n-- TODO: twice\n");
+    ASSERT_TRUE(waitForLine("File event: " + path("sub/n.lua"), 2));
+    ASSERT_TRUE(waitForLine("No new TODOs (all 2 already seen or in previous cache)"));
+    EXPECT_EQ(detectedTodos().size(), 2);
+}
+
 TEST_F(FileWatcherTest, WatchedDirectoryBelowAnIgnoredNameHandlesNothing)
 {
     write("out/proj/a.c", "// TODO: a\n");
