@@ -76,10 +76,19 @@ int main(int argc, char** argv)
         std::printf("watch_setup_seconds=%.3f watched_dirs=%d\n", seconds, watcher.watchedDirectoryCount());
     }
 
+    // Ten ordinary source files of about 200 lines with two TODOs each; appends rotate over them,
+    // atomic saves rewrite the first with one changing TODO.
+    QByteArray base = "#include <stdio.h>\n// TODO: existing one\n";
+    for (int i = 0; i < 200; ++i)
+        base += "static int value" + QByteArray::number(i) + " = " + QByteArray::number(i * 7) + "; /* note */\n";
+    base += "/* TODO: existing two */\n";
     QTemporaryDir tmp;
-    const QByteArray target = QFile::encodeName(tmp.path() + QStringLiteral("/latency.c"));
-    const QByteArray temp = target + ".tmp";
-    writeAll(target, "int x;\n", O_CREAT | O_TRUNC);
+    std::vector<QByteArray> files;
+    for (int i = 0; i < 10; ++i) {
+        files.push_back(QFile::encodeName(tmp.path() + QStringLiteral("/latency%1.c").arg(i)));
+        writeAll(files.back(), base, O_CREAT | O_TRUNC);
+    }
+    const QByteArray temp = files[0] + ".tmp";
 
     Detection detection;
     jw::FileWatcher watcher;
@@ -91,10 +100,8 @@ int main(int argc, char** argv)
     };
     watcher.start({tmp.path()}, true);
 
-    QByteArray content = "int x;\n";
     auto measure = [&](bool rename, int i) {
         const QByteArray line = "// TODO: item " + QByteArray::number(i) + (rename ? " r\n" : " a\n");
-        content += line;
         // Past the latency window of the previous delivery: this write opens a new burst.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long before;
@@ -104,10 +111,10 @@ int main(int argc, char** argv)
         }
         const Clock::time_point start = Clock::now();
         if (rename) {
-            writeAll(temp, content, O_CREAT | O_TRUNC);
-            ::rename(temp.constData(), target.constData());
+            writeAll(temp, base + line, O_CREAT | O_TRUNC);
+            ::rename(temp.constData(), files[0].constData());
         } else {
-            writeAll(target, line, O_APPEND);
+            writeAll(files[size_t(i) % files.size()], line, O_APPEND);
         }
         std::unique_lock lock(detection.mutex);
         if (!detection.changed.wait_for(lock, std::chrono::seconds(5), [&] { return detection.count > before; })) {

@@ -260,9 +260,12 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return false;
         }
         if (e->mask & IN_CLOSE_WRITE) {
-            if (createdEmpty.remove(path)) {
+            const auto pending = batchIndex.constFind(path);
+            const bool createdInBatch = pending != batchIndex.constEnd() && (batch[*pending].flags & kEventFlagItemCreated);
+            if (createdEmpty.remove(path) || createdInBatch) {
                 // Often the temporary file of an atomic save: let the rename that follows open
-                // the batch rather than this.
+                // the batch rather than this. (Created in this batch: the file was no longer
+                // empty when its creation was looked at.)
                 add(path, kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
                 return false;
             }
