@@ -32,7 +32,8 @@ struct Entry
 void walk(const QByteArray& dir, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
           std::vector<QByteArray>& files)
 {
-    DIR* d = ::opendir(dir.constData());
+    // The root directory walks with an empty prefix, so that its children read "/name".
+    DIR* d = ::opendir(dir.isEmpty() ? "/" : dir.constData());
     if (!d)
         return;
     std::vector<Entry> entries;

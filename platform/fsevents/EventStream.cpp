@@ -165,6 +165,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             DIR* d = ::opendir(dir.constData());
             if (!d)
                 continue;
+            const QByteArray prefix = dir == "/" ? QByteArray() : dir;
             while (const dirent* entry = ::readdir(d)) {
                 const char* name = entry->d_name;
                 if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -178,7 +179,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                     haveStat = true;
                     type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
                 }
-                const QByteArray path = dir + '/' + name;
+                const QByteArray path = prefix + '/' + name;
                 if (type == DT_DIR) {
                     if (reportFiles)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
@@ -230,7 +231,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         }
         if (e->len == 0 || e->name[0] == 0)
             return false;
-        const QByteArray path = it.value() + '/' + e->name;
+        const QByteArray path = (it.value() == "/" ? QByteArray() : it.value()) + '/' + e->name;
 
         if (e->mask & IN_ISDIR) {
             if (e->mask & IN_CREATE) {
