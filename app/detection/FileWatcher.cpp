@@ -1,0 +1,262 @@
+#include "app/detection/FileWatcher.h"
+
+#include "app/detection/TreeScanner.h"
+#include "platform/Log.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace jw {
+namespace {
+
+const QSet<QString>& extensionSet()
+{
+    static const QSet<QString> set(FileWatcher::codeFileExtensions().begin(), FileWatcher::codeFileExtensions().end());
+    return set;
+}
+
+const QSet<QString>& ignoredSet()
+{
+    static const QSet<QString> set(FileWatcher::ignoredDirectoryNames().begin(),
+                                   FileWatcher::ignoredDirectoryNames().end());
+    return set;
+}
+
+bool hasIgnoredComponent(const QString& path)
+{
+    for (const QStringView component : QStringView(path).split(u'/', Qt::SkipEmptyParts)) {
+        if (ignoredSet().contains(component.toString()))
+            return true;
+    }
+    return false;
+}
+
+constexpr fsevents::EventFlags kHandledChanges =
+    fsevents::kEventFlagItemCreated | fsevents::kEventFlagItemRenamed | fsevents::kEventFlagItemModified;
+
+// A read buffer grown by one huge file is not kept for the life of the watcher.
+constexpr qsizetype kKeptBufferBytes = 4 * 1024 * 1024;
+
+} // namespace
+
+const QStringList& FileWatcher::codeFileExtensions()
+{
+    // The last two can never equal a lower-cased extension; they are kept as the list has them.
+    static const QStringList list = {
+        "swift", "ts", "tsx", "js", "jsx", "py", "rb", "go", "rs", "java", "kt", "kts", "c",
+        "cpp", "cc", "h", "hpp", "m", "mm", "cs", "php", "scala", "ex", "exs", "erl", "hs",
+        "lua", "r", "jl", "dart", "zig", "nim", "v", "sql", "css", "scss", "less", "html", "vue",
+        "svelte", "sh", "bash", "zsh", "fish", "yml", "yaml", "toml", "tf", "hcl", "Dockerfile", "Makefile",
+    };
+    return list;
+}
+
+const QStringList& FileWatcher::ignoredDirectoryNames()
+{
+    static const QStringList list = {
+        ".git", "node_modules", ".build", "build", "Pods", "vendor", "dist", "out", ".next", ".nuxt",
+        "target", "DerivedData", ".swiftpm", "__pycache__", ".venv", "venv", ".tox", "Carthage", ".sass-cache", "coverage",
+    };
+    return list;
+}
+
+FileWatcher::FileWatcher()
+    : m_queue(std::make_unique<SerialQueue>(QStringLiteral("com.tallowmere.jot-warden.filewatcher")))
+{
+}
+
+FileWatcher::~FileWatcher()
+{
+    stop();
+    m_alive.reset();
+    // Work queued before this point may still be running; let it finish before members go.
+    m_queue->sync([] {});
+}
+
+void FileWatcher::start(const QStringList& directories, bool initialScan)
+{
+    stop();
+    if (initialScan) {
+        qsizetype cached = 0, seen = 0;
+        m_queue->sync([&] {
+            ScanStats stats;
+            for (const QString& directory : directories)
+                scan(directory, stats);
+            cached = m_fileCache.size();
+            seen = m_seenHashes.size();
+        });
+        log(QStringLiteral("Initial scan complete. Cached ") + QString::number(cached) + QStringLiteral(" files, ")
+            + QString::number(seen) + QStringLiteral(" existing TODOs"));
+    }
+    for (const QString& directory : directories) {
+        if (!QFileInfo::exists(directory)) {
+            log(QStringLiteral("Directory does not exist, skipping: ") + directory);
+            continue;
+        }
+        fsevents::StreamContext context;
+        context.info = this;
+        fsevents::EventStream* stream = fsevents::EventStream::create(
+            &FileWatcher::eventCallback, &context, {directory}, fsevents::kEventIdSinceNow, 0.25,
+            fsevents::kCreateFlagUseCFTypes | fsevents::kCreateFlagNoDefer | fsevents::kCreateFlagFileEvents);
+        if (!stream)
+            continue;
+        stream->setDispatchQueue(m_queue.get());
+        stream->start();
+        m_streams.push_back(stream);
+    }
+    m_isRunning = true;
+    log(QStringLiteral("FSEvents streams started for ") + QString::number(m_streams.size())
+        + QStringLiteral(" directory(ies)"));
+}
+
+void FileWatcher::stop()
+{
+    for (fsevents::EventStream* stream : m_streams) {
+        stream->stop();
+        stream->invalidate();
+        stream->release();
+    }
+    m_streams.clear();
+    m_isRunning = false;
+}
+
+void FileWatcher::updateCache(const QString& path, const QString& content)
+{
+    std::weak_ptr<int> alive = m_alive;
+    m_queue->async([this, alive, path, content] {
+        if (alive.expired())
+            return;
+        m_fileCache.insert(path, TodoParser::digests(TodoParser::parse(content, path)));
+    });
+}
+
+void FileWatcher::setSeenHashes(QSet<QString> hashes)
+{
+    m_queue->sync([&] { m_seenHashes = std::move(hashes); });
+}
+
+FileWatcher::ScanStats FileWatcher::scanDirectories(const QStringList& directories)
+{
+    ScanStats stats;
+    m_queue->sync([&] {
+        for (const QString& directory : directories)
+            scan(directory, stats);
+    });
+    return stats;
+}
+
+qsizetype FileWatcher::seenHashCount() const
+{
+    qsizetype n = 0;
+    m_queue->sync([&] { n = m_seenHashes.size(); });
+    return n;
+}
+
+qsizetype FileWatcher::cachedFileCount() const
+{
+    qsizetype n = 0;
+    m_queue->sync([&] { n = m_fileCache.size(); });
+    return n;
+}
+
+bool FileWatcher::hasSeenHash(const QString& hash) const
+{
+    bool seen = false;
+    m_queue->sync([&] { seen = m_seenHashes.contains(hash); });
+    return seen;
+}
+
+int FileWatcher::watchedDirectoryCount() const
+{
+    int n = 0;
+    for (const fsevents::EventStream* stream : m_streams)
+        n += stream->watchedDirectoryCount();
+    return n;
+}
+
+void FileWatcher::scan(const QString& directory, ScanStats& stats)
+{
+    TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
+        if (!file.readable)
+            return;
+        ++stats.files;
+        stats.bytes += file.bytes;
+        stats.todos += file.todos.size();
+        m_fileCache.insert(file.path, TodoParser::digests(file.todos));
+        for (const ParsedTodo& todo : std::as_const(file.todos)) {
+            m_seenHashes.insert(todo.contentHash);
+            if (onTodoScanned)
+                onTodoScanned(todo);
+        }
+    });
+}
+
+void FileWatcher::eventCallback(fsevents::EventStream* stream, void* info, size_t numEvents,
+                                const QStringList* eventPaths, const fsevents::EventFlags* eventFlags,
+                                const fsevents::EventId* eventIds)
+{
+    Q_UNUSED(stream);
+    Q_UNUSED(eventIds);
+    if (!info) {
+        log(QStringLiteral("FSEvents callback: no client info"));
+        return;
+    }
+    static_cast<FileWatcher*>(info)->handleEvents(numEvents, eventPaths, eventFlags);
+}
+
+void FileWatcher::handleEvents(size_t count, const QStringList* paths, const fsevents::EventFlags* flags)
+{
+    if (!paths || size_t(paths->size()) < count || (count && !flags)) {
+        log(QStringLiteral("FSEvents callback: could not cast event paths"));
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if ((flags[i] & kHandledChanges) && (flags[i] & fsevents::kEventFlagItemIsFile))
+            handleFileChange(paths->at(qsizetype(i)));
+    }
+}
+
+void FileWatcher::handleFileChange(const QString& path)
+{
+    log(QStringLiteral("File event: ") + path);
+    if (!extensionSet().contains(TreeScanner::lowerExtension(path)))
+        return;
+    log(QStringLiteral("Code file changed: ") + path);
+    if (hasIgnoredComponent(path)) {
+        log(QStringLiteral("Skipping ignored directory: ") + path);
+        return;
+    }
+    const bool readable = TreeScanner::readUtf8(QFile::encodeName(path), m_readBuffer);
+    if (!readable) {
+        log(QStringLiteral("Could not read file: ") + path);
+        return;
+    }
+    const QList<ParsedTodo> todos = TodoParser::parseUtf8(m_readBuffer, path);
+    if (m_readBuffer.capacity() > kKeptBufferBytes)
+        m_readBuffer = QByteArray();
+
+    const auto previous = m_fileCache.constFind(path);
+    const bool cached = previous != m_fileCache.constEnd();
+    log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")
+        + (cached ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(", seenHashes: ")
+        + QString::number(m_seenHashes.size()));
+    const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
+    m_fileCache.insert(path, TodoParser::digests(todos));
+
+    if (fresh.isEmpty()) {
+        log(QStringLiteral("No new TODOs (all ") + QString::number(todos.size())
+            + QStringLiteral(" already seen or in previous cache)"));
+        return;
+    }
+    log(QStringLiteral("Found ") + QString::number(fresh.size()) + QStringLiteral(" new TODO(s) in ") + path);
+    for (const ParsedTodo& todo : fresh)
+        log(QStringLiteral("  -> \"") + todo.title + QStringLiteral("\" (hash: ") + todo.contentHash.left(12)
+            + QStringLiteral("...)"));
+    for (const ParsedTodo& todo : fresh) {
+        m_seenHashes.insert(todo.contentHash);
+        if (onTodoDetected)
+            onTodoDetected(todo);
+    }
+}
+
+} // namespace jw

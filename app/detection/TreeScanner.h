@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/detection/TodoParser.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+namespace jw {
+
+// Walks a directory tree the way the platform's enumerator that skips hidden entries does
+// (pre-order, names in byte order), reading and parsing the code files it finds on worker
+// threads while the caller receives them in walk order.
+class TreeScanner
+{
+public:
+    struct File
+    {
+        QString path;
+        bool readable = false;
+        qint64 bytes = 0;
+        QList<ParsedTodo> todos;
+    };
+
+    // Hidden entries are skipped; no entry whose name is in ignoredNames is entered, and nothing is
+    // yielded when a component of root itself is in it. A file is yielded when its lower-cased
+    // extension is in extensions. sink runs on the calling thread.
+    static void scan(const QString& root, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+                     const std::function<void(File&)>& sink);
+
+    // Reads a file as strict UTF-8 into buffer, without a leading byte-order mark. False when it is
+    // not a readable regular file or not valid UTF-8.
+    static bool readUtf8(const QByteArray& path, QByteArray& buffer);
+
+    // The file name's extension lower-cased, as the platform's path-extension rule gives it.
+    static QString lowerExtension(QStringView path);
+};
+
+} // namespace jw

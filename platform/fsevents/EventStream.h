@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QStringList>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <memory>
+
+namespace jw {
+class SerialQueue;
+}
+
+namespace jw::fsevents {
+
+using EventFlags = quint32;
+using EventId = quint64;
+using CreateFlags = quint32;
+
+inline constexpr EventId kEventIdSinceNow = ~EventId(0);
+
+inline constexpr CreateFlags kCreateFlagUseCFTypes = 0x01;
+inline constexpr CreateFlags kCreateFlagNoDefer = 0x02;
+inline constexpr CreateFlags kCreateFlagFileEvents = 0x10;
+
+inline constexpr EventFlags kEventFlagMustScanSubDirs = 0x01;
+inline constexpr EventFlags kEventFlagKernelDropped = 0x04;
+inline constexpr EventFlags kEventFlagItemCreated = 0x100;
+inline constexpr EventFlags kEventFlagItemRemoved = 0x200;
+inline constexpr EventFlags kEventFlagItemRenamed = 0x800;
+inline constexpr EventFlags kEventFlagItemModified = 0x1000;
+inline constexpr EventFlags kEventFlagItemIsFile = 0x10000;
+inline constexpr EventFlags kEventFlagItemIsDir = 0x20000;
+inline constexpr EventFlags kEventFlagItemIsSymlink = 0x40000;
+
+class EventStream;
+
+struct StreamContext
+{
+    int version = 0;
+    void* info = nullptr; // handed back to the callback; not owned
+};
+
+// Called on the stream's queue with one batch of events. eventPaths holds numEvents paths.
+using StreamCallback = void (*)(EventStream* stream, void* info, size_t numEvents, const QStringList* eventPaths,
+                                const EventFlags* eventFlags, const EventId* eventIds);
+
+// A file-level event stream over one or more directory trees, backed by inotify.
+//
+// Every directory of each tree is watched (symbolic links are not followed below the roots);
+// directories that appear later are watched as they appear and the files already inside them are
+// reported as created. A file's content changes are reported when its writer closes it, so a
+// reader never sees a half-written file. A file that was created empty is reported once its
+// writer closes it, together with its creation. A rename reports the old and the new path; one
+// into the tree from outside counts as created too.
+//
+// Delivery follows latency without deferral: the first event after a quiet period of `latency`
+// seconds is delivered at once; later ones are gathered and delivered when the period since the
+// last delivery has passed. Events of one file within a batch are merged into one entry.
+// A created file still being written (the temporary half of an atomic save, typically) does not
+// open a batch by itself: it waits for the latency period or for the next event that does.
+//
+// While no event is pending the stream holds no timer: an idle stream costs no CPU.
+class EventStream
+{
+public:
+    // Returns nullptr when the kernel refuses a new inotify instance (logged).
+    static EventStream* create(StreamCallback callback, const StreamContext* context, const QStringList& pathsToWatch,
+                               EventId sinceWhen, double latency, CreateFlags flags);
+
+    // The queue on which the callback runs and the stream's state lives. Required before start.
+    void setDispatchQueue(SerialQueue* queue);
+    // Installs the watches (waiting for them on the queue) and begins delivering.
+    bool start();
+    // Stops delivering and drops every watch; pending undelivered events are discarded.
+    void stop();
+    void invalidate();
+    // Stops if needed and frees the stream. The pointer is dangling afterwards.
+    void release();
+
+    // Directories currently watched (read on the queue).
+    int watchedDirectoryCount() const;
+
+    EventStream(const EventStream&) = delete;
+    EventStream& operator=(const EventStream&) = delete;
+
+    struct State;
+
+private:
+    EventStream() = default;
+    ~EventStream();
+
+    std::shared_ptr<State> m_state;
+    SerialQueue* m_queue = nullptr;
+};
+
+} // namespace jw::fsevents

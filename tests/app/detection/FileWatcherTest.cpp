@@ -1,0 +1,325 @@
+#include "app/detection/FileWatcher.h"
+
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+namespace jw {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+int countEntries(const char* dir) { return int(QDir(QString::fromLatin1(dir)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
+
+class FileWatcherTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.path();
+        watcher = std::make_unique<FileWatcher>();
+        watcher->onTodoDetected = [this](const ParsedTodo& todo) {
+            QMutexLocker lock(&mutex);
+            detected << todo;
+        };
+    }
+
+    QString path(const QString& rel) const { return root + '/' + rel; }
+
+    void write(const QString& rel, const QByteArray& bytes) const
+    {
+        QDir().mkpath(QFileInfo(path(rel)).absolutePath());
+        QFile f(path(rel));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    void append(const QString& rel, const QByteArray& bytes) const
+    {
+        QFile f(path(rel));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(bytes);
+    }
+
+    void writeAtomically(const QString& rel, const QByteArray& bytes) const
+    {
+        const QString temp = path(rel) + QStringLiteral(".tmp");
+        {
+            QFile f(temp);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+        }
+        ASSERT_EQ(::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path(rel)).constData()), 0);
+    }
+
+    bool waitForLine(const QString& line, int count = 1)
+    {
+        return QTest::qWaitFor([&] { return logs.count(line) >= count; }, kWaitMs);
+    }
+
+    QList<ParsedTodo> detectedTodos()
+    {
+        QMutexLocker lock(&mutex);
+        return detected;
+    }
+
+    QTemporaryDir tmp;
+    QString root;
+    test::LogCapture logs;
+    std::unique_ptr<FileWatcher> watcher;
+    QMutex mutex;
+    QList<ParsedTodo> detected;
+};
+
+TEST_F(FileWatcherTest, TodoAddedAfterScanIsReportedOnce)
+{
+    write("src/a.c", "int a;\n// TODO: old one\n");
+    write("src/b.h", "/* TODO: elsewhere */\n");
+    watcher->start({root}, true);
+    EXPECT_TRUE(watcher->isRunning());
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 2 files, 2 existing TODOs"));
+    EXPECT_TRUE(logs.contains("FSEvents streams started for 1 directory(ies)"));
+
+    append("src/a.c", "// TODO: new one\n");
+    const QString p = path("src/a.c");
+    ASSERT_TRUE(waitForLine("Found 1 new TODO(s) in " + p));
+    const QString hash = TodoParser::contentHash("new one");
+    const QStringList lines = logs.lines();
+    const QStringList expected = {
+        "File event: " + p,
+        "Code file changed: " + p,
+        "File has 2 TODO(s), cached: true, seenHashes: 2",
+        "Found 1 new TODO(s) in " + p,
+        "  -> \"new one\" (hash: " + hash.left(12) + "...)",
+    };
+    const qsizetype at = lines.indexOf(expected.first());
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(lines.mid(at, expected.size()), expected);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "new one");
+    EXPECT_EQ(detectedTodos()[0].lineNumber, 3);
+    EXPECT_TRUE(watcher->hasSeenHash(hash));
+
+    // The same text saved again: nothing new.
+    write("src/a.c", "int a;\n// TODO: old one\n// TODO: new one\n");
+    ASSERT_TRUE(waitForLine("No new TODOs (all 2 already seen or in previous cache)"));
+    EXPECT_EQ(detectedTodos().size(), 1);
+}
+
+TEST_F(FileWatcherTest, FileFirstSeenAfterStartReportsOnlyLaterTodos)
+{
+    watcher->start({root}, true);
+    write("new.py", "# TODO: present at creation\n");
+    ASSERT_TRUE(waitForLine("File has 1 TODO(s), cached: false, seenHashes: 0"));
+    ASSERT_TRUE(waitForLine("No new TODOs (all 1 already seen or in previous cache)"));
+    append("new.py", "# TODO: added later\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "added later");
+}
+
+struct SaveStyle
+{
+    const char* name;
+    std::function<void(FileWatcherTest&, const QString& rel)> save;
+};
+void PrintTo(const SaveStyle& s, std::ostream* os) { *os << s.name; }
+
+class EditorSaves : public FileWatcherTest, public ::testing::WithParamInterface<SaveStyle>
+{
+};
+
+TEST_P(EditorSaves, NewTodoIsDetected)
+{
+    write("lib/x.rs", "fn main() {}\n// NOTE: keep\n");
+    watcher->start({root}, true);
+    GetParam().save(*this, "lib/x.rs");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "keep");
+    EXPECT_EQ(detectedTodos()[0].filePath, path("lib/x.rs"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileWatcher, EditorSaves,
+    ::testing::Values(
+        SaveStyle{"rewrite", [](FileWatcherTest& fixture, const QString& rel) {
+                      fixture.write(rel, "fn main() {}\n// TODO: keep\n");
+                  }},
+        SaveStyle{"atomicRename", [](FileWatcherTest& fixture, const QString& rel) {
+                      fixture.writeAtomically(rel, "fn main() {}\n// TODO: keep\n");
+                  }},
+        SaveStyle{"sedInPlace", [](FileWatcherTest& fixture, const QString& rel) {
+                      ASSERT_EQ(QProcess::execute("sed", {"-i", "s/NOTE:/TODO:/", fixture.path(rel)}), 0);
+                  }},
+        SaveStyle{"append", [](FileWatcherTest& fixture, const QString& rel) {
+                      fixture.append(rel, "// TODO: keep\n");
+                  }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(FileWatcherTest, DirectoryCreatedAfterStartIsWatched)
+{
+    watcher->start({root}, true);
+    // Created and written at once: the file may exist before its directory is watched.
+    write("fresh/deep/c.go", "// TODO: first\n");
+    ASSERT_TRUE(waitForLine("File has 1 TODO(s), cached: false, seenHashes: 0"));
+    append("fresh/deep/c.go", "// TODO: second\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "second");
+}
+
+TEST_F(FileWatcherTest, IgnoredAndHiddenDirectories)
+{
+    write("node_modules/pkg/x.js", "// TODO: dependency\n");
+    write("a/build/y.c", "// TODO: generated\n");
+    write(".github/workflows/ci.yml", "# TODO: hidden\n");
+    write("Build/z.c", "// TODO: case matters\n");
+    write("MAIN.PY", "# TODO: upper-case extension\n");
+    write("notes.md", "TODO: not code\n");
+    watcher->start({root}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 2 files, 2 existing TODOs"));
+
+    append("node_modules/pkg/x.js", "// TODO: more\n");
+    ASSERT_TRUE(waitForLine("Skipping ignored directory: " + path("node_modules/pkg/x.js")));
+    EXPECT_TRUE(logs.contains("Code file changed: " + path("node_modules/pkg/x.js")));
+
+    append("notes.md", "more\n");
+    append(".github/workflows/ci.yml", "# TODO: second\n");
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 2"));
+    EXPECT_TRUE(logs.contains("File event: " + path("notes.md")));
+    EXPECT_FALSE(logs.contains("Code file changed: " + path("notes.md")));
+    append(".github/workflows/ci.yml", "# TODO: third\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "third");
+}
+
+TEST_F(FileWatcherTest, NestedDirectoriesHandleAChangeTwiceAndReportItOnce)
+{
+    write("sub/n.lua", "-- start\n");
+    watcher->start({root, path("sub")}, true);
+    EXPECT_TRUE(logs.contains("FSEvents streams started for 2 directory(ies)"));
+    // Two identical new TODOs in one change are both reported.
+    append("sub/n.lua", "-- TODO: twice\nx = 1\n-- TODO: twice\n");
+    ASSERT_TRUE(waitForLine("File event: " + path("sub/n.lua"), 2));
+    ASSERT_TRUE(waitForLine("No new TODOs (all 2 already seen or in previous cache)"));
+    EXPECT_EQ(detectedTodos().size(), 2);
+}
+
+TEST_F(FileWatcherTest, WatchedDirectoryBelowAnIgnoredNameHandlesNothing)
+{
+    write("out/proj/a.c", "// TODO: a\n");
+    watcher->start({path("out/proj")}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 0 files, 0 existing TODOs"));
+}
+
+TEST_F(FileWatcherTest, ScanReadsLargeFilesInChunks)
+{
+    // Large files are streamed in 1 MiB chunks; a tag or a character cut by a chunk's end must
+    // be seen like anywhere else.
+    constexpr int kChunk = 1024 * 1024;
+    const QByteArray tail = "\n" + QByteArray(2 * kChunk, 'y') + "\n";
+    write("big/plain.c", QByteArray(3 * kChunk, 'x'));
+    write("big/tag.c", QByteArray(kChunk - 6, 'x') + "\n// TODO: straddles the chunk\n" + tail);
+    write("big/char.c", QByteArray(kChunk - 1, 'x') + "\xc3\xa9" + tail);
+    write("big/cut.c", QByteArray(3 * kChunk, 'x') + "\xe2\x82");
+    write("big/bad.c", QByteArray(kChunk - 1, 'x') + "\xc0\xaf" + tail);
+    watcher->start({root}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 3 files, 1 existing TODOs"));
+    EXPECT_TRUE(watcher->hasSeenHash(TodoParser::contentHash("straddles the chunk")));
+}
+
+TEST_F(FileWatcherTest, InvalidUtf8IsAReadFailureAndTheWatcherGoesOn)
+{
+    write("u.c", "// TODO: valid\n");
+    watcher->start({root}, true);
+    const QList<QByteArray> invalid = {
+        "// TODO: overlong \xc0\xaf\n",
+        "// TODO: surrogate \xed\xa0\x80\n",
+        "// TODO: stray \x80\n",
+        "// TODO: cut \xe2\x82",
+    };
+    for (int i = 0; i < invalid.size(); ++i) {
+        write("u.c", invalid[i]);
+        ASSERT_TRUE(waitForLine("Could not read file: " + path("u.c"), i + 1)) << i;
+    }
+    // The cache still holds the last good text: only the added TODO is new.
+    write("u.c", "// TODO: valid\n// TODO: after\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "after");
+    EXPECT_TRUE(logs.contains("File has 2 TODO(s), cached: true, seenHashes: 1"));
+}
+
+TEST_F(FileWatcherTest, AnnotatedLineHandedToTheCacheIsNotNew)
+{
+    write("p.ts", "let a = 1;\n");
+    watcher->start({root}, true);
+    append("p.ts", "// TODO: file me\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    const QByteArray annotated = "let a = 1;\n// TODO: file me (#7 https://github.com/o/r/issues/7)\n";
+    write("p.ts", annotated);
+    watcher->updateCache(path("p.ts"), QString::fromUtf8(annotated));
+    ASSERT_TRUE(waitForLine("No new TODOs (all 1 already seen or in previous cache)"));
+    EXPECT_EQ(detectedTodos().size(), 1);
+}
+
+TEST_F(FileWatcherTest, StopAndRestartWithOtherLists)
+{
+    write("one/a.c", "// TODO: a\n");
+    write("two/b.c", "// TODO: b\n");
+    watcher->start({path("one")}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 1 files, 1 existing TODOs"));
+    watcher->stop();
+    EXPECT_FALSE(watcher->isRunning());
+
+    // Restart on another list: the cache and seen set keep what they had.
+    watcher->start({path("two"), path("missing")}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 2 files, 2 existing TODOs"));
+    EXPECT_TRUE(logs.contains("Directory does not exist, skipping: " + path("missing")));
+    EXPECT_TRUE(logs.contains("FSEvents streams started for 1 directory(ies)"));
+    append("one/a.c", "// TODO: unwatched\n");
+    append("two/b.c", "// TODO: watched\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
+    EXPECT_EQ(detectedTodos()[0].title, "watched");
+    EXPECT_FALSE(logs.contains("File event: " + path("one/a.c")));
+
+    logs.clear();
+    watcher->start({}, true);
+    EXPECT_TRUE(watcher->isRunning());
+    EXPECT_EQ(logs.lines(), QStringList({"Initial scan complete. Cached 2 files, 3 existing TODOs",
+                                         "FSEvents streams started for 0 directory(ies)"}));
+}
+
+TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
+{
+    // Enough files for the scan to use its worker threads.
+    for (int i = 0; i < 100; ++i)
+        write(QStringLiteral("d%1/f%2.c").arg(i % 10).arg(i), "// TODO: t" + QByteArray::number(i) + "\n");
+    watcher->start({root}, true);
+    watcher->stop();
+    const int fds = countEntries("/proc/self/fd");
+    const int threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 100; ++i)
+        watcher->start({root}, true);
+    EXPECT_EQ(watcher->watchedDirectoryCount(), 11);
+    watcher->stop();
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    // A joined thread can linger in /proc for a moment after it ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads; }, kWaitMs));
+
+    // A running watcher that is destroyed closes its streams and ends its queue.
+    watcher->start({root}, true);
+    watcher.reset();
+    EXPECT_LE(countEntries("/proc/self/fd"), fds);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
+}
+
+} // namespace
+} // namespace jw

@@ -1,0 +1,238 @@
+#include "platform/fsevents/EventStream.h"
+
+#include "platform/SerialQueue.h"
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <semaphore>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace jw::fsevents {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+struct Event
+{
+    QString path;
+    EventFlags flags;
+};
+
+class EventStreamTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.path();
+    }
+
+    void TearDown() override
+    {
+        if (stream)
+            stream->release();
+    }
+
+    void startStream()
+    {
+        StreamContext context;
+        context.info = this;
+        stream = EventStream::create(&EventStreamTest::callback, &context, {root}, kEventIdSinceNow, 0.25,
+                                     kCreateFlagUseCFTypes | kCreateFlagNoDefer | kCreateFlagFileEvents);
+        ASSERT_NE(stream, nullptr);
+        stream->setDispatchQueue(&queue);
+        ASSERT_TRUE(stream->start());
+    }
+
+    static void callback(EventStream*, void* info, size_t n, const QStringList* paths, const EventFlags* flags,
+                         const EventId*)
+    {
+        auto* self = static_cast<EventStreamTest*>(info);
+        EXPECT_TRUE(self->queue.isCurrent());
+        QList<Event> batch;
+        for (size_t i = 0; i < n; ++i)
+            batch.push_back({paths->at(qsizetype(i)), flags[i]});
+        QMutexLocker lock(&self->mutex);
+        self->batches.push_back(batch);
+    }
+
+    QString path(const QString& rel) const { return root + '/' + rel; }
+
+    static void write(const QString& file, const QByteArray& bytes)
+    {
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Append));
+        f.write(bytes);
+    }
+
+    // Flags of the first event for the path, waiting for it.
+    std::optional<EventFlags> waitFor(const QString& file, EventFlags wanted = 0)
+    {
+        std::optional<EventFlags> found;
+        (void)QTest::qWaitFor([&] {
+            QMutexLocker lock(&mutex);
+            for (const QList<Event>& batch : std::as_const(batches))
+                for (const Event& e : batch)
+                    if (e.path == file && (e.flags & wanted) == wanted) {
+                        found = e.flags;
+                        return true;
+                    }
+            return false;
+        }, kWaitMs);
+        return found;
+    }
+
+    bool sawPathContaining(const QString& part)
+    {
+        QMutexLocker lock(&mutex);
+        for (const QList<Event>& batch : std::as_const(batches))
+            for (const Event& e : batch)
+                if (e.path.contains(part))
+                    return true;
+        return false;
+    }
+
+    QTemporaryDir tmp;
+    QString root;
+    SerialQueue queue{QStringLiteral("test.events")};
+    EventStream* stream = nullptr;
+    QMutex mutex;
+    QList<QList<Event>> batches;
+};
+
+TEST_F(EventStreamTest, AtomicReplaceIsReportedOnTheTarget)
+{
+    write(path("t.c"), "old\n");
+    startStream();
+    write(path("t.c.tmp"), "new\n");
+    ASSERT_EQ(::rename(QFile::encodeName(path("t.c.tmp")).constData(), QFile::encodeName(path("t.c")).constData()), 0);
+    const auto flags = waitFor(path("t.c"), kEventFlagItemRenamed);
+    ASSERT_TRUE(flags);
+    EXPECT_TRUE(*flags & kEventFlagItemIsFile);
+    EXPECT_FALSE(*flags & kEventFlagItemCreated); // the rename happened inside the tree
+}
+
+TEST_F(EventStreamTest, ModifiedOnCloseAndCreatedOnceWritten)
+{
+    write(path("m.c"), "x\n");
+    startStream();
+    write(path("m.c"), "y\n");
+    const auto modified = waitFor(path("m.c"));
+    ASSERT_TRUE(modified);
+    EXPECT_EQ(*modified, kEventFlagItemModified | kEventFlagItemIsFile);
+
+    write(path("n.c"), "z\n");
+    const auto created = waitFor(path("n.c"));
+    ASSERT_TRUE(created);
+    EXPECT_EQ(*created, kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
+}
+
+TEST_F(EventStreamTest, NewDirectoriesAreWatchedAndTheirEarlyFilesReported)
+{
+    startStream();
+    EXPECT_EQ(stream->watchedDirectoryCount(), 1);
+    write(path("a/b/early.c"), "1\n");
+    const auto early = waitFor(path("a/b/early.c"), kEventFlagItemCreated | kEventFlagItemIsFile);
+    ASSERT_TRUE(early);
+    EXPECT_TRUE(waitFor(path("a/b"), kEventFlagItemCreated | kEventFlagItemIsDir));
+    write(path("a/b/late.c"), "2\n");
+    EXPECT_TRUE(waitFor(path("a/b/late.c"), kEventFlagItemCreated | kEventFlagItemIsFile));
+    EXPECT_EQ(stream->watchedDirectoryCount(), 3);
+}
+
+TEST_F(EventStreamTest, MovesIntoTheTreeCountAsCreated)
+{
+    QTemporaryDir outside;
+    write(outside.path() + "/f.c", "1\n");
+    write(outside.path() + "/d/g.c", "2\n");
+    startStream();
+    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/f.c").constData(), QFile::encodeName(path("f.c")).constData()), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/d").constData(), QFile::encodeName(path("d")).constData()), 0);
+    EXPECT_TRUE(waitFor(path("f.c"), kEventFlagItemCreated | kEventFlagItemRenamed | kEventFlagItemIsFile));
+    EXPECT_TRUE(waitFor(path("d/g.c"), kEventFlagItemCreated | kEventFlagItemIsFile));
+    // The moved-in directory is watched.
+    write(path("d/g.c"), "3\n");
+    EXPECT_TRUE(waitFor(path("d/g.c"), kEventFlagItemModified));
+}
+
+TEST_F(EventStreamTest, SymbolicLinksToDirectoriesAreNotFollowed)
+{
+    QTemporaryDir outside;
+    ASSERT_EQ(::symlink(QFile::encodeName(outside.path()).constData(), QFile::encodeName(path("link")).constData()), 0);
+    write(outside.path() + "/x.c", "1\n");
+    startStream();
+    EXPECT_EQ(stream->watchedDirectoryCount(), 1);
+    write(outside.path() + "/x.c", "2\n");
+    write(path("marker.c"), "m\n");
+    ASSERT_TRUE(waitFor(path("marker.c")));
+    EXPECT_FALSE(sawPathContaining("x.c"));
+}
+
+TEST_F(EventStreamTest, FirstEventAtOnceLaterOnesGrouped)
+{
+    for (const char* name : {"a.c", "b.c", "c.c"})
+        write(path(name), "0\n");
+    startStream();
+    write(path("a.c"), "1\n");
+    ASSERT_TRUE(waitFor(path("a.c")));
+    // Within the latency period after that delivery: delivered together, once it has passed.
+    write(path("b.c"), "1\n");
+    write(path("c.c"), "1\n");
+    ASSERT_TRUE(waitFor(path("c.c")));
+    QMutexLocker lock(&mutex);
+    ASSERT_EQ(batches.size(), 2);
+    EXPECT_EQ(batches[0].size(), 1);
+    ASSERT_EQ(batches[1].size(), 2);
+    EXPECT_EQ(batches[1][0].path, path("b.c"));
+    EXPECT_EQ(batches[1][1].path, path("c.c"));
+}
+
+TEST_F(EventStreamTest, StoppedStreamDeliversNothingAndRestarts)
+{
+    write(path("s.c"), "0\n");
+    startStream();
+    stream->stop();
+    write(path("s.c"), "1\n");
+    stream->start();
+    write(path("t.c"), "1\n");
+    ASSERT_TRUE(waitFor(path("t.c")));
+    EXPECT_FALSE(sawPathContaining("s.c"));
+}
+
+TEST_F(EventStreamTest, QueueOverflowIsLoggedAndTheStreamGoesOn)
+{
+    QFile limitFile(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
+    const int limit = limitFile.open(QIODevice::ReadOnly) ? limitFile.readAll().trimmed().toInt() : 0;
+    if (limit <= 0 || limit > 100000)
+        GTEST_SKIP() << "inotify queue limit " << limit;
+    test::LogCapture logs;
+    startStream();
+    // Hold the queue so the kernel's event queue fills up: each new file is two events.
+    std::binary_semaphore held(0);
+    queue.async([&] { held.acquire(); });
+    const QByteArray dir = QFile::encodeName(root);
+    for (int i = 0; i < limit / 2 + 1000; ++i) {
+        const int fd = ::open((dir + "/f" + QByteArray::number(i)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    held.release();
+    const QString line = "File event queue overflowed; some changes under " + root + " were missed";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logs.contains(line); }, kWaitMs));
+    write(path("after.c"), "1\n");
+    EXPECT_TRUE(waitFor(path("after.c")));
+}
+
+} // namespace
+} // namespace jw::fsevents
