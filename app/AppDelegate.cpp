@@ -7,6 +7,9 @@
 #include "app/models/WatchedDirectory.h"
 #include "platform/Log.h"
 
+#include <QPointer>
+#include <QSet>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,7 +21,17 @@ AppDelegate::AppDelegate()
 {
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    // The watcher's handler must not outlive the delegate it reports to.
+    m_appState->setFileWatcher(nullptr);
+}
+
+void AppDelegate::setGitHubApiBaseUrl(const QUrl& baseUrl)
+{
+    m_gitHubClient = GitHubClient(baseUrl);
+    m_projectsClient = GitHubProjectsClient(baseUrl);
+}
 
 std::unique_ptr<store::ModelContainer> AppDelegate::makeModelContainer()
 {
@@ -70,6 +83,24 @@ void AppDelegate::bootstrap()
 
 void AppDelegate::startWatching(store::ModelContext* context)
 {
+    m_appState->setFileWatcher(std::make_unique<FileWatcher>());
+    FileWatcher* watcher = m_appState->fileWatcher();
+
+    // Assigned before any stream exists, so no event races with it.
+    if (auto seen = context->fetch<SeenTodo>()) {
+        QSet<QString> hashes;
+        for (const auto& record : seen.value())
+            hashes.insert(record->contentHash());
+        watcher->setSeenHashes(hashes);
+    }
+
+    QPointer<AppDelegate> self(this);
+    watcher->onTodoDetected = [self, context](const ParsedTodo& todo) {
+        // Runs on the watcher's queue; the delegate outlives the watcher it owns.
+        if (AppDelegate* delegate = self.data())
+            delegate->todoDetected(todo, context);
+    };
+
     auto directories = context->fetch<WatchedDirectory>();
     if (!directories)
         return;
@@ -85,6 +116,7 @@ void AppDelegate::startWatching(store::ModelContext* context)
     for (const QString& p : paths)
         quoted << QLatin1Char('"') + p + QLatin1Char('"');
     log(QStringLiteral("Starting watcher for %1 directory(ies): [%2]").arg(paths.size()).arg(quoted.join(QStringLiteral(", "))));
+    watcher->start(paths, true);
 }
 
 void AppDelegate::setUpIsland()

@@ -1,14 +1,21 @@
 #pragma once
 
 #include "app/AppState.h"
+#include "app/detection/TodoParser.h"
+#include "app/github/GitHubClient.h"
+#include "app/github/GitHubProjectsClient.h"
+#include "app/github/RepoInfo.h"
 #include "platform/store/ModelContainer.h"
 
+#include <QCoroTask>
 #include <QObject>
 
 #include <functional>
 #include <memory>
 
 namespace jw {
+
+class WatchedDirectory;
 
 // Owns the shared state and the persistent store for the life of the process and runs the
 // start-up sequence once launching has finished.
@@ -35,10 +42,24 @@ public:
 
     static std::unique_ptr<store::ModelContainer> makeModelContainer();
 
+    // The pipeline from a detected TODO to an issue, an annotated line and a record.
+    void todoDetected(const ParsedTodo& todo, store::ModelContext* context);
+    void handleDetectedTodo(const ParsedTodo& todo, store::ModelContext* context);
+    QCoro::Task<> processTodo(ParsedTodo todo, RepoInfo repo, QString token, store::ModelContext* context,
+                              std::shared_ptr<WatchedDirectory> directory);
+    // Appends the issue reference to the line that holds the TODO with `contentHash`.
+    void annotateSourceFile(const QString& path, qint64 lineNumber, qint64 issueNumber, const QString& issueURL,
+                            const QString& contentHash);
+
+    // Where the GitHub API lives; tests point it at a local server.
+    void setGitHubApiBaseUrl(const QUrl& baseUrl);
+
 private:
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<store::ModelContainer> m_modelContainer;
     IslandFactory m_islandFactory;
+    GitHubClient m_gitHubClient;
+    GitHubProjectsClient m_projectsClient;
 };
 
 } // namespace jw

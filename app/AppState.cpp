@@ -51,6 +51,12 @@ void AppState::addRecentIssue(const CreatedIssue& issue)
     }
 }
 
+void AppState::setFileWatcher(std::unique_ptr<FileWatcher> watcher)
+{
+    m_fileWatcher = std::move(watcher);
+    Q_EMIT fileWatcherChanged();
+}
+
 void AppState::setIslandController(std::unique_ptr<IslandPresenter> controller)
 {
     m_islandController = std::move(controller);

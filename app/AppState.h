@@ -4,6 +4,8 @@
 #include "app/IslandPresenter.h"
 #include "app/IslandState.h"
 
+#include "app/detection/FileWatcher.h"
+
 #include <QList>
 #include <QObject>
 
@@ -37,6 +39,9 @@ public:
     void setRecentIssues(const QList<CreatedIssue>& issues);
     void addRecentIssue(const CreatedIssue& issue);
 
+    FileWatcher* fileWatcher() const { return m_fileWatcher.get(); }
+    void setFileWatcher(std::unique_ptr<FileWatcher> watcher);
+
     IslandPresenter* islandController() const { return m_islandController.get(); }
     void setIslandController(std::unique_ptr<IslandPresenter> controller);
 
@@ -48,6 +53,7 @@ Q_SIGNALS:
     void githubTokenChanged();
     void islandStateChanged(const jw::IslandState& state);
     void recentIssuesChanged();
+    void fileWatcherChanged();
     void islandControllerChanged();
 
 private:
@@ -57,6 +63,7 @@ private:
     std::optional<QString> m_githubToken;
     IslandState m_islandState;
     QList<CreatedIssue> m_recentIssues;
+    std::unique_ptr<FileWatcher> m_fileWatcher;
     std::unique_ptr<IslandPresenter> m_islandController;
 };
 

@@ -1,0 +1,192 @@
+// The TODO-to-issue pipeline: the delegate's operations from a detected TODO to a confirmation.
+#include "app/AppDelegate.h"
+
+#include "app/SourceLines.h"
+#include "app/detection/FileWatcher.h"
+#include "app/detection/TodoParser.h"
+#include "app/github/GitHubClient.h"
+#include "app/github/GitHubProjectsClient.h"
+#include "app/github/RepoInfo.h"
+#include "app/models/ProjectCache.h"
+#include "app/models/SeenTodo.h"
+#include "app/models/WatchedDirectory.h"
+#include "platform/AtomicFile.h"
+#include "platform/Log.h"
+#include "platform/MainQueue.h"
+#include "platform/Sleep.h"
+#include "platform/TaskStart.h"
+
+#include <QFile>
+#include <QPointer>
+
+namespace jw {
+
+void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* context)
+{
+    log(QStringLiteral("TODO detected: \"%1\" in %2:%3").arg(todo.title, todo.filePath).arg(todo.lineNumber));
+    QPointer<AppDelegate> weakSelf(this);
+    runOnMain([weakSelf, todo, context] {
+        if (weakSelf)
+            weakSelf->handleDetectedTodo(todo, context);
+    });
+}
+
+void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext* context)
+{
+    if (!m_appState->isWatchingEnabled())
+        return;
+    const std::optional<QString> token = m_appState->githubToken();
+    if (!token) {
+        m_appState->showIsland(IslandState::error(QStringLiteral("No GitHub token configured")));
+        return;
+    }
+    m_appState->showIsland(IslandState::detecting(todo.title));
+
+    const std::optional<RepoInfo> repo = RepoInfo::resolve(todo.filePath);
+    if (!repo) {
+        m_appState->showIsland(IslandState::error(QStringLiteral("Not a GitHub repository")));
+        return;
+    }
+
+    // A plain text prefix test: stored paths end in "/", so "app/" never matches "apple/".
+    std::shared_ptr<WatchedDirectory> directory;
+    if (auto directories = context->fetch<WatchedDirectory>()) {
+        for (const auto& d : directories.value()) {
+            if (todo.filePath.startsWith(d->path())) {
+                directory = d;
+                break;
+            }
+        }
+    }
+
+    QPointer<AppDelegate> self(this);
+    const RepoInfo repoInfo = *repo;
+    const QString tokenText = *token;
+    startTask([self, todo, repoInfo, tokenText, context, directory] {
+        return self ? self->processTodo(todo, repoInfo, tokenText, context, directory) : QCoro::Task<>();
+    });
+}
+
+QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo, RepoInfo repo, QString token, store::ModelContext* context,
+                                       std::shared_ptr<WatchedDirectory> directory)
+{
+    QPointer<AppDelegate> self(this);
+    co_await sleepFor(seconds(1.0));
+    if (!self)
+        co_return;
+    m_appState->showIsland(IslandState::creating(todo.title));
+    const auto creatingShown = SteadyClock::now();
+
+    // The clients are copied into the run, which may outlive a test's delegate.
+    GitHubClient client = m_gitHubClient;
+    GitHubProjectsClient projectsClient = m_projectsClient;
+    const auto created = co_await client.createIssue(repo.owner, repo.repo, todo.title, todo.issueBody(), token);
+    if (!self)
+        co_return;
+    if (!created) {
+        m_appState->showIsland(IslandState::error(created.error().description));
+        log(QStringLiteral("Error creating issue: ") + created.error().textualForm);
+        co_return;
+    }
+    const GitHubIssueResponse issue = created.value();
+
+    const auto onScreen = SteadyClock::now() - creatingShown;
+    if (onScreen < seconds(1.0)) {
+        co_await sleepFor(seconds(1.0) - onScreen);
+        if (!self)
+            co_return;
+    }
+
+    annotateSourceFile(todo.filePath, todo.lineNumber, issue.number, issue.htmlUrl, todo.contentHash);
+
+    const QString repoFullName = repo.owner + QLatin1Char('/') + repo.repo;
+    context->insert(std::make_shared<SeenTodo>(todo.contentHash, todo.filePath, todo.lineNumber, issue.htmlUrl,
+                                               issue.number, repoFullName, todo.title,
+                                               QDateTime::currentDateTimeUtc()));
+    (void)context->save();
+
+    m_appState->addRecentIssue(
+        CreatedIssue(todo.title, issue.number, repoFullName, issue.htmlUrl, QDateTime::currentDateTimeUtc()));
+
+    IslandState confirmed = IslandState::confirmed(todo.title, repoFullName, issue.number, issue.htmlUrl, std::nullopt,
+                                                   std::nullopt, false, false);
+    // The board is read now, not at detection: the user may have changed it meanwhile.
+    const std::optional<QString> selected = directory ? directory->selectedProjectNodeId() : std::nullopt;
+    std::shared_ptr<ProjectCache> project;
+    if (selected) {
+        if (auto boards = context->fetch<ProjectCache>()) {
+            for (const auto& b : boards.value()) {
+                if (b->projectNodeId() == *selected) {
+                    project = b;
+                    break;
+                }
+            }
+        }
+    }
+    if (project) {
+        const QString name = project->displayName();
+        const QString url = project->projectURL();
+        const bool isV2 = project->isV2();
+        const auto added = co_await projectsClient.addIssueToProject(issue.nodeId, project, token);
+        if (!self)
+            co_return;
+        if (added) {
+            log(QStringLiteral("Issue #%1 added to project '%2'").arg(issue.number).arg(name));
+        } else {
+            log(QStringLiteral("Project assignment failed: ") + added.error().textualForm);
+        }
+        confirmed.projectName = name;
+        confirmed.projectURL = url;
+        confirmed.projectFailed = !added.ok();
+        confirmed.isV2Project = isV2;
+    }
+    m_appState->showIsland(confirmed);
+    log(QStringLiteral("Issue created: #%1 on %2").arg(issue.number).arg(repoFullName));
+}
+
+void AppDelegate::annotateSourceFile(const QString& path, qint64 lineNumber, qint64 issueNumber,
+                                     const QString& issueURL, const QString& contentHash)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    if (!isValidUtf8(bytes))
+        return;
+    const QList<SourceLines::Span> lines = SourceLines::split(bytes);
+
+    // The file may have changed since detection: annotate the line that holds this TODO now,
+    // and nothing when the TODO is gone.
+    qint64 target = 0;
+    // A byte-order mark is no part of the first line's text; it is kept on disk.
+    const QByteArrayView text = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).mid(3) : QByteArrayView(bytes);
+    const QList<ParsedTodo> todos = TodoParser::parseUtf8(text, path);
+    for (const ParsedTodo& t : todos) {
+        if (t.contentHash != contentHash)
+            continue;
+        if (t.lineNumber == lineNumber) {
+            target = lineNumber;
+            break;
+        }
+        if (target == 0)
+            target = t.lineNumber;
+    }
+    if (target == 0)
+        return;
+
+    const SourceLines::Span span = lines[target - 1];
+    const QString line = QString::fromUtf8(bytes.mid(span.start, span.end - span.start));
+    if (SourceLines::isAnnotated(line, issueNumber))
+        return;
+
+    // Only the annotated line changes; every other byte, line breaks included, stays.
+    QByteArray annotated = bytes;
+    annotated.insert(span.end, SourceLines::annotation(issueNumber, issueURL).toUtf8());
+    (void)writeFileAtomically(path, annotated);
+
+    if (FileWatcher* watcher = m_appState->fileWatcher())
+        watcher->updateCache(path, QString::fromUtf8(annotated));
+}
+
+} // namespace jw
