@@ -160,7 +160,7 @@ void AppDelegate::annotateSourceFile(const QString& path, qint64 lineNumber, qin
     // and nothing when the TODO is gone.
     qint64 target = 0;
     // A byte-order mark is no part of the first line's text; it is kept on disk.
-    const QByteArrayView text = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).mid(3) : QByteArrayView(bytes);
+    const QByteArrayView text = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : QByteArrayView(bytes);
     const QList<ParsedTodo> todos = TodoParser::parseUtf8(text, path);
     for (const ParsedTodo& t : todos) {
         if (t.contentHash != contentHash)
