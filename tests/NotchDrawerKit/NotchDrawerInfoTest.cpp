@@ -339,6 +339,24 @@ TEST(NotchDrawerInfoViews, TextsAndSymbolsAreWhiteInANotchPanel)
     EXPECT_EQ(view->descriptionColor(), withAlpha(QColor(255, 214, 10), 0.5));
 }
 
+TEST(NotchDrawerInfoViews, TheNotchStyleAloneMakesThemWhiteWhateverThePaletteSays)
+{
+    // Inside a notch panel the palette is white as well; here only the style can decide.
+    auto i = info(symbol(), std::nullopt, std::nullopt);
+    QWidget container;
+    QPalette dark = container.palette();
+    dark.setColor(QPalette::WindowText, QColor(20, 20, 20));
+    container.setPalette(dark);
+    EnvironmentValues::setNotchStyle(&container, NotchDrawerStyle::notch(6, 14));
+    auto* view = infoView(*i);
+    view->setParent(&container);
+    EXPECT_EQ(view->titleColor(), QColor(Qt::white));
+    EXPECT_EQ(view->iconView()->tint(), QColor(Qt::white));
+    EnvironmentValues::setNotchStyle(&container, NotchDrawerStyle::automatic());
+    EXPECT_EQ(view->titleColor(), QColor(20, 20, 20)) << "automatic does not count as the notch case";
+    view->setParent(nullptr);
+}
+
 TEST(NotchDrawerInfoViews, TextsAndSymbolsTakeThePaletteOnAFloatingCard)
 {
     ScreenScope scope(plainScreen());
