@@ -32,12 +32,12 @@ class NotchDrawerInfo : public QObject, public NotchDrawerControllable
     Q_PROPERTY(QString title READ title WRITE setTitle NOTIFY titleChanged)
     Q_PROPERTY(std::optional<QString> description READ description WRITE setDescription NOTIFY descriptionChanged)
     Q_PROPERTY(std::optional<QColor> textColor READ textColor WRITE setTextColor NOTIFY textColorChanged)
-    Q_PROPERTY(std::optional<jw::NotchDrawerInfoLabel> compactLeading READ compactLeading WRITE setCompactLeading
-                   NOTIFY compactLeadingChanged)
+    Q_PROPERTY(std::optional<jw::NotchDrawerInfoLabel> compactLeading READ compactLeading WRITE setCompactLeading NOTIFY
+                   compactLeadingChanged)
     Q_PROPERTY(std::optional<jw::NotchDrawerInfoLabel> compactTrailing READ compactTrailing WRITE setCompactTrailing
                    NOTIFY compactTrailingChanged)
-    Q_PROPERTY(bool shouldSkipHideWhenConverting READ shouldSkipHideWhenConverting WRITE
-                   setShouldSkipHideWhenConverting NOTIFY shouldSkipHideWhenConvertingChanged)
+    Q_PROPERTY(bool shouldSkipHideWhenConverting READ shouldSkipHideWhenConverting WRITE setShouldSkipHideWhenConverting
+                   NOTIFY shouldSkipHideWhenConvertingChanged)
 
 public:
     using Label = NotchDrawerInfoLabel;

@@ -70,9 +70,12 @@ QRectF rectInWindow(const QWidget* widget)
 class FlightOverlay : public QWidget
 {
 public:
-    FlightOverlay(QWidget* window, QRectF from, QPointer<QWidget> element, Spring spring)
+    // The icon is drawn as it looked where it takes off, so a caller's widget that only one view
+    // can hold at a time still flies.
+    FlightOverlay(QWidget* window, QRectF from, QPixmap icon, QPointer<QWidget> element, Spring spring)
         : QWidget(window)
         , m_from(from)
+        , m_icon(std::move(icon))
         , m_element(std::move(element))
         , m_start(Clock::now())
         , m_frames(new QTimer(this))
@@ -102,7 +105,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        if (!m_element || m_element->size().isEmpty())
+        if (!m_element || m_icon.isNull())
             return;
         const double p = m_progress.value(Clock::now());
         const QRectF to = rectInWindow(m_element);
@@ -110,14 +113,14 @@ protected:
                         m_from.top() + (to.top() - m_from.top()) * p,
                         std::max(0.0, m_from.width() + (to.width() - m_from.width()) * p),
                         std::max(0.0, m_from.height() + (to.height() - m_from.height()) * p));
-        const QPixmap pixmap = snapshot(m_element);
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(at, pixmap, QRectF(QPointF(0, 0), QSizeF(m_element->size())));
+        painter.drawPixmap(at, m_icon, QRectF(QPointF(0, 0), m_icon.deviceIndependentSize()));
     }
 
 private:
     QRectF m_from;
+    QPixmap m_icon;
     QPointer<QWidget> m_element;
     Clock::time_point m_start;
     AnimatedValue m_progress{0};
@@ -128,7 +131,9 @@ private:
 
 // NotchDrawerInfoMatchedIcon
 
-NotchDrawerInfoMatchedIcon::NotchDrawerInfoMatchedIcon(QWidget* host, NotchDrawerInfo* info, NotchDrawerState sourceState)
+NotchDrawerInfoMatchedIcon::NotchDrawerInfoMatchedIcon(QWidget* host,
+                                                       NotchDrawerInfo* info,
+                                                       NotchDrawerState sourceState)
     : m_host(host)
     , m_info(info)
     , m_sourceState(sourceState)
@@ -176,6 +181,10 @@ void NotchDrawerInfoMatchedIcon::onStateChanged(NotchDrawerState state)
     // an icon hidden here is missing from those snapshots.
     const NotchDrawerState last = m_lastState;
     m_lastState = state;
+    // A flight overtaken by another change of state is over: nothing may keep flying while the
+    // notch hides or turns back.
+    if (m_flight)
+        endFlight();
     if (!m_element || !m_info)
         return;
     const bool skip = m_info->shouldSkipHideWhenConverting();
@@ -195,8 +204,7 @@ void NotchDrawerInfoMatchedIcon::onStateChanged(NotchDrawerState state)
         m_element->hide();
         return;
     }
-    if (!m_flight)
-        m_element->show();
+    m_element->show();
 }
 
 void NotchDrawerInfoMatchedIcon::startFlight(const NotchDrawerInfoMatchedIcon& from)
@@ -205,7 +213,10 @@ void NotchDrawerInfoMatchedIcon::startFlight(const NotchDrawerInfoMatchedIcon& f
         endFlight();
     m_element->hide();
     const NotchDrawer* notch = m_info->internalNotchDrawer();
-    auto* overlay = new FlightOverlay(m_element->window(), rectInWindow(from.m_element), m_element,
+    auto* overlay = new FlightOverlay(m_element->window(),
+                                      rectInWindow(from.m_element),
+                                      snapshot(from.m_element),
+                                      m_element,
                                       notch->stateAnimation());
     m_flight = overlay;
     auto* check = new QTimer(overlay);
@@ -469,12 +480,19 @@ void NotchDrawerInfoCompactSide::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const ScaleModifier scale{kScale, kScale, UnitPoint::center()};
     if (!m_outgoing.isNull()) {
-        const TransitionFrame frame = TransitionFrame::at(std::clamp(m_out.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
+        const TransitionFrame frame =
+            TransitionFrame::at(std::clamp(m_out.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
         TransitionPainter::paint(painter, m_outgoing, m_outgoingRect, frame.opacity, frame.scale, frame.blur);
     }
     if (m_current && m_incomingPending) {
-        const TransitionFrame frame = TransitionFrame::at(std::clamp(m_in.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
-        TransitionPainter::paint(painter, snapshot(m_current), m_current->geometry(), frame.opacity, frame.scale, frame.blur);
+        const TransitionFrame frame =
+            TransitionFrame::at(std::clamp(m_in.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
+        TransitionPainter::paint(painter,
+                                 snapshot(m_current),
+                                 m_current->geometry(),
+                                 frame.opacity,
+                                 frame.scale,
+                                 frame.blur);
     }
 }
 

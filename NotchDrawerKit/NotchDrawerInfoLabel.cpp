@@ -44,8 +44,9 @@ public:
             if (!pixmap.isNull()) {
                 tint(pixmap, color);
                 const QSizeF drawn = pixmap.deviceIndependentSize();
-                painter.drawPixmap(QPointF(rect.center().x() - drawn.width() / 2, rect.center().y() - drawn.height() / 2),
-                                   pixmap);
+                painter.drawPixmap(
+                    QPointF(rect.center().x() - drawn.width() / 2, rect.center().y() - drawn.height() / 2),
+                    pixmap);
                 return;
             }
         }
@@ -88,7 +89,9 @@ private:
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         const QRectF in = circled ? r.adjusted(side * 0.28, side * 0.28, -side * 0.28, -side * 0.28) : ring;
-        auto at = [&](double x, double y) { return QPointF(in.left() + x * in.width(), in.top() + y * in.height()); };
+        auto at = [&](double x, double y) {
+            return QPointF(in.left() + x * in.width(), in.top() + y * in.height());
+        };
         if (name.startsWith(QStringLiteral("checkmark"))) {
             QPainterPath path(at(0.05, 0.55));
             path.lineTo(at(0.38, 0.88));
@@ -321,9 +324,8 @@ void NotchDrawerInfoLabel::View::placeChildren()
                                             -int(kProgressPadding)));
         if (style.overlay() && style.overlay()->parentWidget() == m_ring) {
             const QSize hint = style.overlay()->sizeHint().boundedTo(m_ring->size());
-            style.overlay()->setGeometry(QRect(QPoint((m_ring->width() - hint.width()) / 2,
-                                                      (m_ring->height() - hint.height()) / 2),
-                                               hint));
+            style.overlay()->setGeometry(
+                QRect(QPoint((m_ring->width() - hint.width()) / 2, (m_ring->height() - hint.height()) / 2), hint));
         }
     } else if (style.kind() == Style::Kind::customView && style.view() && style.view()->parentWidget() == this) {
         style.view()->setGeometry(rect());
@@ -360,7 +362,9 @@ void NotchDrawerInfoLabel::View::paintEvent(QPaintEvent*)
         return;
     // Fitted to its aspect ratio, centred.
     const QSizeF size = QSizeF(image.size()).scaled(area.size(), Qt::KeepAspectRatio);
-    const QRectF target(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2, size.width(),
+    const QRectF target(area.center().x() - size.width() / 2,
+                        area.center().y() - size.height() / 2,
+                        size.width(),
                         size.height());
     painter.drawImage(target, image);
 }

@@ -1,6 +1,7 @@
+#include "NotchDrawerKit/NotchDrawerInfo.h"
+
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
-#include "NotchDrawerKit/NotchDrawerInfo.h"
 #include "NotchDrawerKit/NotchDrawerInfoHelperViews.h"
 #include "NotchDrawerKit/NotchEnvironment.h"
 #include "NotchTestSupport.h"
@@ -230,7 +231,9 @@ TEST(NotchDrawerInfoLabel, OtherStylesCompareByTheirOwnPayloads)
     EXPECT_FALSE(Label(red).iconStyle() == Label(green).iconStyle());
 
     // Custom views: the same builder twice is two contents; a copy is the same content.
-    auto build = [] { return new QWidget; };
+    auto build = [] {
+        return new QWidget;
+    };
     const Label custom(build);
     EXPECT_FALSE(custom.iconStyle() == Label(build).iconStyle());
     const Label copy = custom;
@@ -447,6 +450,43 @@ TEST(NotchDrawerInfoViews, TheIconTravelsBetweenItsExpandedAndCompactPlaces)
     run(*own, NotchDrawerState::compact);
     EXPECT_FALSE(ownFlying);
     EXPECT_FALSE(leadingView(*own)->matchedIcon().isSource());
+}
+
+TEST(NotchDrawerInfoViews, ACustomIconIsBuiltOnceAndFollowsTheIconOnScreen)
+{
+    ScreenScope scope(notchedScreen());
+    int built = 0;
+    const Label custom([&built] {
+        ++built;
+        auto* star = label(QStringLiteral("*"));
+        star->setFixedSize(18, 18);
+        return star;
+    });
+    QWidget* widget = custom.iconStyle().view().get();
+    auto i = info(custom, std::nullopt, std::nullopt);
+    run(*i, NotchDrawerState::expanded);
+    EXPECT_TRUE(infoView(*i)->isAncestorOf(widget));
+    run(*i, NotchDrawerState::compact);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leadingView(*i)->isAncestorOf(widget); }, 5000));
+    EXPECT_TRUE(widget->isVisible());
+    run(*i, NotchDrawerState::expanded);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return infoView(*i)->isAncestorOf(widget); }, 5000));
+    EXPECT_EQ(built, 1);
+}
+
+TEST(NotchDrawerInfoViews, AHideDuringTheFlightEndsItAtOnce)
+{
+    ScreenScope scope(notchedScreen());
+    auto i = info(symbol(), std::nullopt, std::nullopt);
+    run(*i, NotchDrawerState::expanded);
+    auto* leading = leadingView(*i);
+    Call compact(i->compact(screen()), Clock::now());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leading->matchedIcon().isFlying(); }, 5000));
+    Call hide(i->hide(), Clock::now());
+    EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
+    EXPECT_FALSE(leading->matchedIcon().isFlying());
+    ASSERT_TRUE(compact.wait());
+    ASSERT_TRUE(hide.wait());
 }
 
 } // namespace jw
