@@ -78,7 +78,7 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
         p.drawPixmap(0, 0, panel);
     }
     desktop.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
-    // The labels are small: the top strip again at four times the size, pixels kept sharp.
+    // The labels are small: the top strip again at three times the size, pixels kept sharp.
     const QRect strip((desktop.width() - 300) / 2, 0, 300, 110);
     desktop.copy(strip)
         .scaled(strip.size() * 3, Qt::IgnoreAspectRatio, Qt::FastTransformation)
