@@ -1,0 +1,160 @@
+// Renders an info notch offscreen, expanded and compact, with a progress label at 60 %, and
+// writes PNG files next to this program (build/bench/screenshots/info-notch/).
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchDrawer.h"
+#include "NotchDrawerKit/NotchDrawerInfo.h"
+#include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "platform/screen/ScreenGeometry.h"
+
+#include <QApplication>
+#include <QCoroTask>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScreen>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+using namespace jw;
+
+namespace {
+
+ScreenGeometry notchedScreen()
+{
+    ScreenGeometry s;
+    s.frame = QRectF(0, 0, 800, 600);
+    s.visibleFrame = QRectF(0, 0, 800, 600 - 37);
+    s.safeAreaInsets.top = 32;
+    s.auxiliaryTopLeftArea = QRectF(0, 568, 300, 32);
+    s.auxiliaryTopRightArea = QRectF(500, 568, 300, 32);
+    return s;
+}
+
+ScreenGeometry plainScreen()
+{
+    ScreenGeometry s;
+    s.frame = QRectF(0, 0, 800, 600);
+    s.visibleFrame = QRectF(0, 0, 800, 576);
+    return s;
+}
+
+void spin(const std::function<bool()>& done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Panel animations at rest and the ring's delayed sweep (0.1 s + 0.8 s) done.
+void settle(NotchDrawer& d)
+{
+    spin([&] {
+        auto* root = d.panel() ? qobject_cast<NotchContentView*>(d.panel()->contentView()) : nullptr;
+        return !root || !root->animator()->isRunning();
+    });
+    spin([] { return false; }, 1000);
+}
+
+void save(NotchDrawer& d, const QString& dir, const QString& name)
+{
+    if (!d.panel()) {
+        std::printf("%s: no panel\n", qPrintable(name));
+        return;
+    }
+    const QPixmap panel = d.panel()->grab();
+    QImage desktop(panel.size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter p(&desktop);
+        QLinearGradient g(0, 0, desktop.width(), desktop.height());
+        g.setColorAt(0, QColor(70, 110, 170));
+        g.setColorAt(1, QColor(190, 140, 120));
+        p.fillRect(desktop.rect(), g);
+        p.fillRect(QRect(0, 0, desktop.width(), int(d.menubarHeight())), QColor(230, 230, 235, 200));
+        p.drawPixmap(0, 0, panel);
+    }
+    desktop.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
+    // The labels are small: the top strip again at three times the size, pixels kept sharp.
+    const QRect strip((desktop.width() - 300) / 2, 0, 300, 110);
+    desktop.copy(strip)
+        .scaled(strip.size() * 3, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+        .save(dir + QStringLiteral("/") + name + QStringLiteral("-zoom.png"));
+    std::printf("%s/%s.png\n", qPrintable(dir), qPrintable(name));
+}
+
+std::unique_ptr<NotchDrawerInfo> make(NotchDrawerStyle style, const NotchDrawerInfo::Label::Binding& progress)
+{
+    return std::make_unique<NotchDrawerInfo>(
+        NotchDrawerInfo::Label(QStringLiteral("checkmark.circle.fill"), QColor(52, 199, 89)),
+        QStringLiteral("Created issue #42"),
+        QStringLiteral("tallowmere/jot-warden"),
+        std::nullopt,
+        NotchDrawerInfo::Label(progress, std::nullopt),
+        NotchDrawerHoverBehavior::hapticOnHover,
+        style);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/info-notch");
+    QDir().mkpath(dir);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const auto progress = NotchDrawerProgressBinding::make(0.6);
+
+    ScreenGeometry::setOverride([](const QScreen*) { return std::optional(notchedScreen()); });
+    {
+        auto info = make(NotchDrawerStyle::standardNotch(), progress);
+        NotchDrawer& d = *info->internalNotchDrawer();
+        QCoro::waitFor(info->expand(screen));
+        settle(d);
+        save(d, dir, QStringLiteral("info-notch-expanded"));
+        QCoro::waitFor(info->compact(screen));
+        settle(d);
+        save(d, dir, QStringLiteral("info-notch-compact"));
+        // Midway through the icon's flight back to the expanded row.
+        auto back = info->expand(screen);
+        spin([] { return false; }, 120);
+        save(d, dir, QStringLiteral("info-notch-expanding-120ms"));
+        QCoro::waitFor(std::move(back));
+        settle(d);
+    }
+    {
+        // Its own leading label: a progress ring, and the texts in a caller's colour.
+        auto info = std::make_unique<NotchDrawerInfo>(
+            NotchDrawerInfo::Label(QStringLiteral("arrow.up.circle"), std::nullopt),
+            QStringLiteral("Uploading"),
+            std::nullopt,
+            NotchDrawerInfo::Label(progress, QColor(10, 132, 255)),
+            NotchDrawerInfo::Label(QStringLiteral("xmark.circle.fill"), QColor(255, 69, 58)),
+            NotchDrawerHoverBehavior::hapticOnHover,
+            NotchDrawerStyle::standardNotch());
+        info->setTextColor(QColor(255, 214, 10));
+        NotchDrawer& d = *info->internalNotchDrawer();
+        QCoro::waitFor(info->expand(screen));
+        settle(d);
+        save(d, dir, QStringLiteral("info-notch-expanded-no-description"));
+        QCoro::waitFor(info->compact(screen));
+        settle(d);
+        save(d, dir, QStringLiteral("info-notch-compact-own-leading"));
+    }
+
+    ScreenGeometry::setOverride([](const QScreen*) { return std::optional(plainScreen()); });
+    {
+        auto info = make(NotchDrawerStyle::automatic(), progress);
+        NotchDrawer& d = *info->internalNotchDrawer();
+        QCoro::waitFor(info->expand(screen));
+        settle(d);
+        save(d, dir, QStringLiteral("info-floating-expanded"));
+    }
+    return 0;
+}
