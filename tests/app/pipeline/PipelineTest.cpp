@@ -1,0 +1,418 @@
+#include "tests/app/pipeline/PipelineFixture.h"
+
+#include "app/detection/TodoParser.h"
+#include "app/models/ProjectCache.h"
+#include "app/models/SeenTodo.h"
+#include "app/models/WatchedDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace jw::test {
+namespace {
+
+using Kind = IslandState::Kind;
+
+QList<QByteArray> lines(const QByteArray& bytes)
+{
+    return bytes.split('\n');
+}
+
+class Pipeline : public PipelineFixture
+{
+protected:
+    std::vector<std::shared_ptr<SeenTodo>> records()
+    {
+        return m_delegate->modelContainer()->mainContext()->fetch<SeenTodo>().value();
+    }
+};
+
+TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
+{
+    launch();
+    const QString path = file(QStringLiteral("main.c"));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(41));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(42));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(43));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(44));
+
+    // Appending in place.
+    appendToFile(QStringLiteral("main.c"), "// TODO: fix the cache\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 1));
+    ASSERT_EQ(issueRequests(), 1);
+    const RecordedRequest request = m_server.requests().first();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path, "/repos/octo/demo/issues");
+    EXPECT_EQ(request.json().value(QStringLiteral("title")).toString(), QStringLiteral("fix the cache"));
+    EXPECT_EQ(request.json().value(QStringLiteral("body")).toString(),
+              QStringLiteral("\n\n---\n`%1:2`").arg(path));
+    EXPECT_EQ(request.header("Authorization"), std::optional<QByteArray>("Bearer " + kToken.toUtf8()));
+    EXPECT_EQ(lines(readFile(QStringLiteral("main.c")))[1],
+              "// TODO: fix the cache (#41 https://github.com/octo/demo/issues/41)");
+    EXPECT_TRUE(m_log.contains(QStringLiteral("TODO detected: \"fix the cache\" in %1:2").arg(path)));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Issue created: #41 on octo/demo")));
+
+    // A temporary file renamed over the target.
+    replaceAtomically(QStringLiteral("main.c"), readFile(QStringLiteral("main.c")) + "# not a c comment\n// TODO: second one\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_EQ(lines(readFile(QStringLiteral("main.c")))[3],
+              "// TODO: second one (#42 https://github.com/octo/demo/issues/42)");
+
+    // sed -i writes a new file and renames it; the TODOs below move down a line.
+    sedInPlace(QStringLiteral("main.c"), QStringLiteral("1a // TODO: third via sed"));
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 3));
+    const QList<QByteArray> now = lines(readFile(QStringLiteral("main.c")));
+    EXPECT_EQ(now[1], "// TODO: third via sed (#43 https://github.com/octo/demo/issues/43)");
+    EXPECT_EQ(now[2], "// TODO: fix the cache (#41 https://github.com/octo/demo/issues/41)");
+
+    // The program's own rewrites report nothing new: only the next real TODO is filed.
+    appendToFile(QStringLiteral("main.c"), "// TODO: fourth\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 4));
+    EXPECT_EQ(issueRequests(), 4);
+
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 4u);
+    for (const auto& r : stored) {
+        EXPECT_EQ(r->repoFullName(), std::optional<QString>(QStringLiteral("octo/demo")));
+        EXPECT_EQ(r->issueURL(), std::optional<QString>(issueUrl(*r->issueNumber())));
+        EXPECT_EQ(r->filePath(), path);
+    }
+    const auto& recent = m_delegate->appState()->recentIssues();
+    ASSERT_EQ(recent.size(), 4);
+    EXPECT_EQ(recent[0].issueNumber, 44);
+    EXPECT_EQ(recent[3].issueNumber, 41);
+    EXPECT_EQ(kinds(), (QList<Kind>{Kind::detecting, Kind::creating, Kind::confirmed, Kind::detecting, Kind::creating,
+                                    Kind::confirmed, Kind::detecting, Kind::creating, Kind::confirmed, Kind::detecting,
+                                    Kind::creating, Kind::confirmed}));
+    EXPECT_EQ(m_shown[2], IslandState::confirmed(QStringLiteral("fix the cache"), QStringLiteral("octo/demo"), 41,
+                                                 issueUrl(41), std::nullopt, std::nullopt, false, false));
+}
+
+TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
+{
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", FakeResponse::json(404, R"({"message": "Not Found"})"));
+    const QByteArray before = readFile(QStringLiteral("main.c"));
+    appendToFile(QStringLiteral("main.c"), "// TODO: flaky\n");
+    ASSERT_TRUE(waitForStates(Kind::error));
+    EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("Repository not found: octo/demo")));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Error creating issue: repoNotFound(\"octo/demo\")")));
+    EXPECT_EQ(readFile(QStringLiteral("main.c")), before + "// TODO: flaky\n");
+    EXPECT_TRUE(records().empty());
+    EXPECT_TRUE(m_delegate->appState()->recentIssues().isEmpty());
+
+    // Saving again, and adding another TODO: only the new one is filed.
+    m_server.enqueue("/repos/octo/demo/issues", FakeResponse::json(500, "oops"));
+    replaceAtomically(QStringLiteral("main.c"), readFile(QStringLiteral("main.c")) + "// TODO: other\n");
+    ASSERT_TRUE(waitForStates(Kind::error, 2));
+    EXPECT_EQ(issueRequests(), 2);
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(), QStringLiteral("other"));
+    EXPECT_FALSE(m_shown.last().message.isEmpty());
+
+    // Once its text changes it counts as new.
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(8));
+    sedInPlace(QStringLiteral("main.c"), QStringLiteral("s/TODO: flaky/TODO: flaky test/"));
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    EXPECT_EQ(issueRequests(), 3);
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(), QStringLiteral("flaky test"));
+}
+
+TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
+{
+    const QString plain = m_home.path() + QStringLiteral("/plain");
+    ASSERT_TRUE(QDir().mkpath(plain));
+    {
+        QFile f(plain + QStringLiteral("/tool.py"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("print(1)\n");
+    }
+    launch();
+    auto* context = m_delegate->modelContainer()->mainContext();
+    context->insert(std::make_shared<WatchedDirectory>(plain + QLatin1Char('/'), true));
+    ASSERT_TRUE(context->save().ok());
+    m_delegate->appState()->fileWatcher()->start({m_repo + QLatin1Char('/'), plain + QLatin1Char('/')}, true);
+    AppState* state = m_delegate->appState();
+
+    // Paused: detected and logged, but nothing else, and never brought back.
+    state->setIsWatchingEnabled(false);
+    appendToFile(QStringLiteral("main.c"), "// TODO: while paused\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_log.lines().filter(QStringLiteral("TODO detected: \"while paused\"")).isEmpty(); }, 20000));
+    state->setIsWatchingEnabled(true);
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(5));
+    appendToFile(QStringLiteral("main.c"), "// TODO: after resuming\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    EXPECT_EQ(issueRequests(), 1);
+    EXPECT_EQ(kinds(), (QList<Kind>{Kind::detecting, Kind::creating, Kind::confirmed}));
+
+    // No token: straight to the error, without detecting.
+    state->setGithubToken(std::nullopt);
+    appendToFile(QStringLiteral("main.c"), "// TODO: without token\n");
+    ASSERT_TRUE(waitForStates(Kind::error));
+    EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("No GitHub token configured")));
+    EXPECT_EQ(m_shown[m_shown.size() - 2].kind, Kind::confirmed);
+
+    // Outside a GitHub work tree: detecting, then the error. An empty token counts as present.
+    state->setGithubToken(QString());
+    QFile py(plain + QStringLiteral("/tool.py"));
+    ASSERT_TRUE(py.open(QIODevice::WriteOnly | QIODevice::Append));
+    py.write("# TODO: not on github\n");
+    py.close();
+    ASSERT_TRUE(waitForStates(Kind::error, 2));
+    EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("Not a GitHub repository")));
+    EXPECT_EQ(m_shown[m_shown.size() - 2], IslandState::detecting(QStringLiteral("not on github")));
+    EXPECT_EQ(issueRequests(), 1);
+}
+
+TEST_F(Pipeline, ChosenBoardReceivesTheIssueAndItsFailureOnlyMarksTheConfirmation)
+{
+    {
+        AppDelegate setup;
+        auto* context = setup.modelContainer()->mainContext();
+        auto dir = std::make_shared<WatchedDirectory>(m_repo + QLatin1Char('/'), true);
+        dir->setSelectedProjectNodeId(QStringLiteral("PVT_board"));
+        context->insert(dir);
+        context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_board"), QStringLiteral("Roadmap"),
+                                                       QStringLiteral("octo"), true,
+                                                       QStringLiteral("https://github.com/orgs/octo/projects/1"),
+                                                       QDateTime::currentDateTimeUtc()));
+        ASSERT_TRUE(context->save().ok());
+    }
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(1));
+    appendToFile(QStringLiteral("main.c"), "// TODO: on the board\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    EXPECT_EQ(m_shown.last(), IslandState::confirmed(QStringLiteral("on the board"), QStringLiteral("octo/demo"), 1,
+                                                     issueUrl(1), QStringLiteral("Roadmap"),
+                                                     QStringLiteral("https://github.com/orgs/octo/projects/1"), false,
+                                                     true));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Issue #1 added to project 'Roadmap'")));
+    const RecordedRequest mutation = m_server.requests().last();
+    EXPECT_EQ(mutation.path, "/graphql");
+    const QJsonObject variables = mutation.json().value(QStringLiteral("variables")).toObject();
+    EXPECT_EQ(variables.value(QStringLiteral("projectId")).toString(), QStringLiteral("PVT_board"));
+    EXPECT_EQ(variables.value(QStringLiteral("contentId")).toString(), QStringLiteral("I_node1"));
+
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(2));
+    m_server.enqueue("/graphql", FakeResponse::json(200, R"({"errors": [{"message": "nope"}]})"));
+    appendToFile(QStringLiteral("main.c"), "// TODO: board refuses\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_TRUE(m_shown.last().projectFailed);
+    EXPECT_EQ(m_shown.last().projectName, std::optional<QString>(QStringLiteral("Roadmap")));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Project assignment failed: graphQLError(\"nope\")")));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Issue created: #2 on octo/demo")));
+    EXPECT_EQ(records().size(), 2u);
+
+    // A board chosen but never listed: no project step at all.
+    auto dirs = m_delegate->modelContainer()->mainContext()->fetch<WatchedDirectory>().value();
+    dirs[0]->setSelectedProjectNodeId(QStringLiteral("PVT_unknown"));
+    m_server.clearRequests();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(3));
+    appendToFile(QStringLiteral("main.c"), "// TODO: unlisted board\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 3));
+    EXPECT_FALSE(m_shown.last().projectName.has_value());
+    EXPECT_EQ(m_server.requests().size(), 1);
+    EXPECT_EQ(m_log.lines().filter(QStringLiteral("added to project")).size(), 1);
+}
+
+class PipelineTiming : public PipelineFixture, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(PipelineTiming, CreatingStaysOnScreenAtLeastOneSecond)
+{
+    const int answerMs = GetParam();
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(9).after(std::chrono::milliseconds(answerMs)));
+    appendToFile(QStringLiteral("main.c"), "// TODO: timed\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    ASSERT_EQ(kinds(), (QList<Kind>{Kind::detecting, Kind::creating, Kind::confirmed}));
+    using std::chrono::milliseconds;
+    EXPECT_GE(m_shownAt[1] - m_shownAt[0], milliseconds(1000));
+    const auto creating = m_shownAt[2] - m_shownAt[1];
+    EXPECT_GE(creating, milliseconds(std::max(1000, answerMs)));
+    EXPECT_LT(creating, milliseconds(std::max(1000, answerMs) + 5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(AnswerDelay, PipelineTiming, ::testing::Values(300, 2000));
+
+TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
+{
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(11));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(12));
+    appendToFile(QStringLiteral("main.c"), "// TODO: first of two\nint a;\n// TODO: second of two\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(QStringLiteral("main.c")).count("(#1") == 2; }, 5000));
+    const QList<QByteArray> now = lines(readFile(QStringLiteral("main.c")));
+    for (const auto& r : stored) {
+        const QByteArray line = now[r->lineNumber() - 1];
+        EXPECT_TRUE(line.startsWith(("// TODO: " + r->title()).toUtf8())) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(QStringLiteral(" (#%1 %2)").arg(*r->issueNumber()).arg(*r->issueURL()).toUtf8()))
+            << line.toStdString();
+    }
+    EXPECT_EQ(issueRequests(), 2);
+}
+
+class Annotation : public PipelineFixture
+{
+protected:
+    void annotate(const QString& name, qint64 line, const QString& title, qint64 number = 42)
+    {
+        m_delegate->annotateSourceFile(file(name), line, number, issueUrl(number), TodoParser::contentHash(title));
+    }
+};
+
+TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
+{
+    launch();
+    const QByteArray url = issueUrl(42).toUtf8();
+
+    // Carriage returns with line feeds, a byte-order mark and no final line break.
+    const QByteArray crlf = "\xEF\xBB\xBF// head\r\n// TODO: crlf thing\r\nint x;";
+    writeFile(QStringLiteral("crlf.c"), crlf);
+    annotate(QStringLiteral("crlf.c"), 3, QStringLiteral("crlf thing"));
+    EXPECT_EQ(readFile(QStringLiteral("crlf.c")),
+              "\xEF\xBB\xBF// head\r\n// TODO: crlf thing (#42 " + url + ")\r\nint x;");
+
+    // Moved two lines down since detection: the line that holds it now is annotated.
+    writeFile(QStringLiteral("moved.c"), "a;\nb;\nint y;\n// TODO: moved\nz;\n");
+    annotate(QStringLiteral("moved.c"), 2, QStringLiteral("moved"));
+    EXPECT_EQ(readFile(QStringLiteral("moved.c")), "a;\nb;\nint y;\n// TODO: moved (#42 " + url + ")\nz;\n");
+
+    // Gone, or beyond the end: nothing is written.
+    writeFile(QStringLiteral("gone.c"), "int a;\n");
+    annotate(QStringLiteral("gone.c"), 12, QStringLiteral("gone"));
+    EXPECT_EQ(readFile(QStringLiteral("gone.c")), "int a;\n");
+
+    // Annotated already for this number; "(#420" is another issue.
+    const QByteArray done = "// TODO: done (#42 " + url + ")\n";
+    writeFile(QStringLiteral("done.c"), done);
+    annotate(QStringLiteral("done.c"), 1, QStringLiteral("done"));
+    EXPECT_EQ(readFile(QStringLiteral("done.c")), done);
+    writeFile(QStringLiteral("other.c"), "// TODO: other (#420 https://x/420)\n");
+    annotate(QStringLiteral("other.c"), 1, QStringLiteral("other"));
+    EXPECT_EQ(readFile(QStringLiteral("other.c")), "// TODO: other (#420 https://x/420) (#42 " + url + ")\n");
+}
+
+TEST_F(Annotation, ScriptsStayExecutableAndLinksStayLinks)
+{
+    launch();
+    writeFile(QStringLiteral("run.sh"), "#!/bin/sh\n# TODO: make it faster\n");
+    QFile::setPermissions(file(QStringLiteral("run.sh")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    annotate(QStringLiteral("run.sh"), 2, QStringLiteral("make it faster"));
+    EXPECT_TRUE(readFile(QStringLiteral("run.sh")).contains("(#42 "));
+    EXPECT_TRUE(QFileInfo(file(QStringLiteral("run.sh"))).isExecutable());
+
+    writeFile(QStringLiteral("real.c"), "// TODO: through the link\n");
+    ASSERT_TRUE(QFile::link(file(QStringLiteral("real.c")), file(QStringLiteral("link.c"))));
+    annotate(QStringLiteral("link.c"), 1, QStringLiteral("through the link"));
+    EXPECT_TRUE(QFileInfo(file(QStringLiteral("link.c"))).isSymLink());
+    EXPECT_TRUE(readFile(QStringLiteral("real.c")).contains("(#42 "));
+    EXPECT_TRUE(QDir(m_repo).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("jotwarden")).isEmpty());
+}
+
+// A rewrite that cannot land leaves the file as it was; the issue, record and confirmation follow.
+class UnwritableFile : public PipelineFixture, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(UnwritableFile, LeavesTheOriginalAndStillConfirms)
+{
+    const bool full = QByteArray(GetParam()) == "full";
+    const QString mountPoint = m_home.path() + QStringLiteral("/small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    const QByteArray mp = QFile::encodeName(mountPoint);
+    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    m_repo = mountPoint;
+    QProcess git;
+    git.start(QStringLiteral("/usr/bin/git"), {QStringLiteral("init"), QStringLiteral("-q"), QStringLiteral("--template="), m_repo});
+    git.waitForFinished();
+    git.start(QStringLiteral("/usr/bin/git"), {QStringLiteral("-C"), m_repo, QStringLiteral("remote"), QStringLiteral("add"),
+                                               QStringLiteral("origin"), QStringLiteral("https://github.com/octo/demo.git")});
+    git.waitForFinished();
+    writeFile(QStringLiteral("big.c"), QByteArray(40 * 1024, '\n'));
+    launch();
+
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(77));
+    appendToFile(QStringLiteral("big.c"), "// TODO: no room to annotate\n");
+    ASSERT_TRUE(waitForStates(Kind::detecting));
+    const QByteArray before = readFile(QStringLiteral("big.c"));
+    if (full) {
+        QFile filler(mountPoint + QStringLiteral("/.filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray chunk(4096, 'f');
+        while (filler.write(chunk) == chunk.size() && filler.flush()) {
+        }
+    } else {
+        ASSERT_EQ(::mount("tmpfs", mp.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=512k"), 0);
+    }
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    const QByteArray after = readFile(QStringLiteral("big.c"));
+    const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("jotwarden"));
+    m_delegate.reset();
+    ::umount2(mp.constData(), MNT_DETACH);
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(left.isEmpty());
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Issue created: #77 on octo/demo")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rewrite, UnwritableFile, ::testing::Values("full", "read-only"));
+
+TEST_F(Pipeline, TheTokenNeverReachesOutputOrTheStore)
+{
+    // Everything this process writes to its standard output and error goes to files meanwhile.
+    const QString outPath = m_home.path() + QStringLiteral("/stdout");
+    const QString errPath = m_home.path() + QStringLiteral("/stderr");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::dup(1);
+    const int savedErr = ::dup(2);
+    ASSERT_TRUE(std::freopen(QFile::encodeName(outPath).constData(), "w", stdout));
+    ASSERT_TRUE(std::freopen(QFile::encodeName(errPath).constData(), "w", stderr));
+
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(3));
+    m_server.enqueue("/repos/octo/demo/issues", FakeResponse::json(401, R"({"message": "Bad credentials"})"));
+    appendToFile(QStringLiteral("main.c"), "// TODO: keep it secret\n");
+    const bool confirmed = waitForStates(Kind::confirmed);
+    appendToFile(QStringLiteral("main.c"), "// TODO: refused\n");
+    const bool refused = waitForStates(Kind::error);
+    m_delegate.reset();
+
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    ::close(savedOut);
+    ::close(savedErr);
+    ASSERT_TRUE(confirmed);
+    ASSERT_TRUE(refused);
+
+    QByteArray everything;
+    for (const QString& p : {outPath, errPath}) {
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        everything += f.readAll();
+    }
+    QDir data(m_home.path() + QStringLiteral("/data/jotwarden"));
+    for (const QString& name : data.entryList(QDir::Files)) {
+        QFile f(data.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        everything += f.readAll();
+    }
+    EXPECT_TRUE(everything.contains("Issue created: #3 on octo/demo"));
+    EXPECT_FALSE(everything.contains(kToken.toUtf8()));
+    EXPECT_FALSE(everything.contains("pipelineSecret"));
+}
+
+} // namespace
+} // namespace jw::test
