@@ -323,7 +323,7 @@ void FakeGitHubServer::processBuffer(QTcpSocket* socket)
     }
     if (response.delay.count() > 0) {
         it->busy = true;
-        QTimer::singleShot(response.delay, socket, [this, socket, response] {
+        QTimer::singleShot(response.delay, Qt::PreciseTimer, socket, [this, socket, response] {
             auto again = m_connections.find(socket);
             if (again == m_connections.end())
                 return;

@@ -48,7 +48,8 @@ void PipelineFixture::SetUp()
     qputenv("HOME", m_home.path().toUtf8());
     qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
     KeychainHelper::setAccountForTesting(uniqueAccount(QStringLiteral("pipeline")));
-    ASSERT_TRUE(KeychainHelper::saveToken(kToken).ok());
+    const auto saved = KeychainHelper::saveToken(kToken);
+    ASSERT_TRUE(saved.ok()) << saved.error().description.toStdString();
     ASSERT_TRUE(m_server.start());
 
     m_repo = m_home.path() + QStringLiteral("/work/demo");
