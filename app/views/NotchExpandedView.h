@@ -29,7 +29,7 @@ public:
     static constexpr int kVerticalPadding = 4;
     static constexpr double kSubtitleOpacity = 0.5;
     // Texts have no line limit; past this width they wrap rather than widen the island further.
-    static constexpr int kMaximumTextWidth = 340;
+    static constexpr int kMaximumTextWidth = 280;
 
     // Text styles.
     static QFont headlineFont();

@@ -5,6 +5,7 @@
 #include "platform/symbols/Symbols.h"
 
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -99,7 +100,9 @@ double ProjectBadge::symbolSide() const
 
 int ProjectBadge::textWidth() const
 {
-    return std::min(QFontMetrics(textFont()).horizontalAdvance(text()), kMaximumTextWidth);
+    // Whole pixels rounded up, so the full name never measures a fraction wider than its room.
+    const int advance = int(std::ceil(QFontMetricsF(textFont()).horizontalAdvance(text()))) + 1;
+    return std::min(advance, kMaximumTextWidth);
 }
 
 QSize ProjectBadge::sizeHint() const
