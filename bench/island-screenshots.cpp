@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLinearGradient>
+#include <QIcon>
 #include <QPainter>
 #include <QPointer>
 
@@ -85,6 +86,30 @@ void shoot(const QString& dir, const QString& name, const QList<IslandState>& st
     save(notch, dir, name);
 }
 
+// Every symbol at two sizes: our drawings on the first rows, the icon theme's (where it has
+// one) on the last, each tinted white and blue on black.
+void symbolSheet(const QString& dir)
+{
+    const QStringList names = Symbols::names();
+    const int cell = 40;
+    QImage sheet(cell * int(names.size()), cell * 4, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::black);
+    QPainter p(&sheet);
+    for (int row = 0; row < 4; ++row) {
+        Symbols::setThemeLookupEnabled(row >= 2);
+        const QColor colour = row % 2 == 0 ? QColor(Qt::white) : QColor(0, 122, 255);
+        const int side = row % 2 == 0 ? 30 : 12;
+        for (int i = 0; i < names.size(); ++i)
+            p.drawPixmap(i * cell + (cell - side) / 2, row * cell + (cell - side) / 2,
+                         Symbols::pixmap(names[i], QSize(side, side), colour));
+    }
+    p.end();
+    Symbols::setThemeLookupEnabled(false);
+    const QString path = dir + QStringLiteral("/symbols.png");
+    sheet.save(path);
+    std::printf("%s (theme: %s)\n", qPrintable(path), qPrintable(QIcon::themeName()));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -95,6 +120,12 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);
     const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/island");
     QDir().mkpath(dir);
+    // The icon theme whose symbols the sheet's last rows show, e.g. JW_ICON_THEME=Adwaita.
+    if (!qEnvironmentVariableIsEmpty("JW_ICON_THEME")) {
+        // The offscreen platform searches no system icon directories of its own.
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
+        QIcon::setThemeName(qEnvironmentVariable("JW_ICON_THEME"));
+    }
     // The same drawings on every machine.
     Symbols::setThemeLookupEnabled(false);
     ScreenGeometry::setOverride([](const QScreen*) { return std::optional(notchedScreen()); });
@@ -116,5 +147,6 @@ int main(int argc, char** argv)
           {IslandState::error(QStringLiteral("The server could not be reached because the connection was reset "
                                              "by the peer while the request body was still being sent; check "
                                              "the network and try again"))});
+    symbolSheet(dir);
     return 0;
 }
