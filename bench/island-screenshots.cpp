@@ -13,8 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLinearGradient>
 #include <QIcon>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPointer>
 
@@ -100,7 +100,8 @@ void symbolSheet(const QString& dir)
         const QColor colour = row % 2 == 0 ? QColor(Qt::white) : QColor(0, 122, 255);
         const int side = row % 2 == 0 ? 30 : 12;
         for (int i = 0; i < names.size(); ++i)
-            p.drawPixmap(i * cell + (cell - side) / 2, row * cell + (cell - side) / 2,
+            p.drawPixmap(i * cell + (cell - side) / 2,
+                         row * cell + (cell - side) / 2,
                          Symbols::pixmap(names[i], QSize(side, side), colour));
     }
     p.end();
@@ -137,13 +138,17 @@ int main(int argc, char** argv)
 
     shoot(dir, QStringLiteral("island-detecting"), {IslandState::detecting(title)});
     shoot(dir, QStringLiteral("island-creating"), {IslandState::creating(title)});
-    shoot(dir, QStringLiteral("island-confirmed"),
+    shoot(dir,
+          QStringLiteral("island-confirmed"),
           {IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false)});
-    shoot(dir, QStringLiteral("island-confirmed-v2-board"),
+    shoot(dir,
+          QStringLiteral("island-confirmed-v2-board"),
           {IslandState::confirmed(title, repo, 42, issue, QStringLiteral("Jot Warden Roadmap"), board, false, true)});
-    shoot(dir, QStringLiteral("island-confirmed-failed-board"),
+    shoot(dir,
+          QStringLiteral("island-confirmed-failed-board"),
           {IslandState::confirmed(title, repo, 42, issue, QStringLiteral("Jot Warden Roadmap"), board, true, true)});
-    shoot(dir, QStringLiteral("island-error-long"),
+    shoot(dir,
+          QStringLiteral("island-error-long"),
           {IslandState::error(QStringLiteral("The server could not be reached because the connection was reset "
                                              "by the peer while the request body was still being sent; check "
                                              "the network and try again"))});

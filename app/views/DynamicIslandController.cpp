@@ -104,12 +104,18 @@ void DynamicIslandController::fillViewModel(const IslandState& state)
         row = {"gear", SystemColor::blue(), IconAnimation::rotating, QStringLiteral("TODO detected"), state.title};
         break;
     case IslandState::Kind::creating:
-        row = {"arrow.trianglehead.2.counterclockwise", SystemColor::orange(), IconAnimation::rotating,
-               QStringLiteral("Creating issue..."), state.title};
+        row = {"arrow.trianglehead.2.counterclockwise",
+               SystemColor::orange(),
+               IconAnimation::rotating,
+               QStringLiteral("Creating issue..."),
+               state.title};
         break;
     case IslandState::Kind::confirmed:
-        row = {"checkmark.circle.fill", SystemColor::green(), IconAnimation::pulsing,
-               QStringLiteral("Pushed #") + QString::number(state.issueNumber), state.repoFullName};
+        row = {"checkmark.circle.fill",
+               SystemColor::green(),
+               IconAnimation::pulsing,
+               QStringLiteral("Pushed #") + QString::number(state.issueNumber),
+               state.repoFullName};
         break;
     case IslandState::Kind::error:
         row = {"xmark.circle.fill", SystemColor::red(), IconAnimation::none, QStringLiteral("Failed"), state.message};
@@ -199,9 +205,8 @@ QCoro::Task<> DynamicIslandController::hideTask(QPointer<DynamicIslandController
         self->finishHide(target);
 }
 
-QCoro::Task<> DynamicIslandController::dismissalTask(QPointer<DynamicIslandController> self,
-                                                     double delay,
-                                                     CancellationToken token)
+QCoro::Task<>
+DynamicIslandController::dismissalTask(QPointer<DynamicIslandController> self, double delay, CancellationToken token)
 {
     co_await sleepFor(seconds(delay), token);
     if (token.isCancelled() || !self)

@@ -61,7 +61,8 @@ QSize textSize(const QFont& font, const QString& text)
 {
     const QFontMetrics fm(font);
     const QRect r = fm.boundingRect(QRect(0, 0, NotchExpandedView::kMaximumTextWidth, 100000),
-                                    Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
+                                    Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                                    text);
     return QSize(std::min(r.width() + 1, NotchExpandedView::kMaximumTextWidth), std::max(r.height(), fm.height()));
 }
 
@@ -217,7 +218,9 @@ void NotchExpandedView::place()
     const Layout l = measure();
     const int rowTop = kVerticalPadding;
     const int rowHeight = std::max(height() - 2 * kVerticalPadding, l.total.height() - 2 * kVerticalPadding);
-    auto centred = [&](int h) { return rowTop + (rowHeight - h) / 2; };
+    auto centred = [&](int h) {
+        return rowTop + (rowHeight - h) / 2;
+    };
 
     m_icon->setGeometry(0, centred(kIconSize), kIconSize, kIconSize);
     const int columnX = kIconSize + kSpacing;

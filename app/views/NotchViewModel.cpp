@@ -7,7 +7,7 @@ namespace jw {
 namespace {
 
 // Stores the value and reports whether it differed.
-template<typename T>
+template <typename T>
 bool assign(T& field, const T& value)
 {
     if (field == value)

@@ -146,7 +146,10 @@ void ProjectBadge::paintEvent(QPaintEvent*)
     textColour.setAlphaF(float(kTextOpacity));
     p.setPen(textColour);
     const double textX = symbolRect.right() + kSpacing;
-    const QRectF textRect(textX, kVerticalPadding, width() - textX - kHorizontalPadding, height() - 2 * kVerticalPadding);
+    const QRectF textRect(textX,
+                          kVerticalPadding,
+                          width() - textX - kHorizontalPadding,
+                          height() - 2 * kVerticalPadding);
     const QString shown = QFontMetrics(f).elidedText(text(), Qt::ElideRight, int(std::ceil(textRect.width())));
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
 }

@@ -107,9 +107,9 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
             QPainter p(&image);
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             const QSize fitted = pm.size().scaled(pixels, Qt::KeepAspectRatio);
-            p.drawPixmap(QRect(QPoint((pixels.width() - fitted.width()) / 2, (pixels.height() - fitted.height()) / 2),
-                               fitted),
-                         pm);
+            p.drawPixmap(
+                QRect(QPoint((pixels.width() - fitted.width()) / 2, (pixels.height() - fitted.height()) / 2), fitted),
+                pm);
             p.end();
             return tintCoverage(image, color);
         }
@@ -122,8 +122,9 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
         p.setRenderHint(QPainter::Antialiasing);
         const QSizeF view = svg.viewBoxF().size();
         const QSizeF fitted = view.scaled(QSizeF(pixels), Qt::KeepAspectRatio);
-        svg.render(&p, QRectF(QPointF((pixels.width() - fitted.width()) / 2, (pixels.height() - fitted.height()) / 2),
-                              fitted));
+        svg.render(
+            &p,
+            QRectF(QPointF((pixels.width() - fitted.width()) / 2, (pixels.height() - fitted.height()) / 2), fitted));
     }
     return tintInk(image, color);
 }

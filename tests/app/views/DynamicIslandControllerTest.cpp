@@ -42,8 +42,7 @@ void PrintTo(const Row& row, std::ostream* os)
 }
 
 class ViewModelTable : public ::testing::TestWithParam<Row>
-{
-};
+{};
 
 TEST_P(ViewModelTable, FillsIconColourMotionAndTexts)
 {
@@ -65,19 +64,37 @@ TEST_P(ViewModelTable, FillsIconColourMotionAndTexts)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Island,
-    ViewModelTable,
-    ::testing::Values(
-        Row{"detecting", IslandState::detecting(QStringLiteral("Fix it")), "gear", SystemColor::blue(),
-            IconAnimation::rotating, QStringLiteral("TODO detected"), QStringLiteral("Fix it")},
-        Row{"creating", IslandState::creating(QStringLiteral("Fix it")), "arrow.trianglehead.2.counterclockwise",
-            SystemColor::orange(), IconAnimation::rotating, QStringLiteral("Creating issue..."), QStringLiteral("Fix it")},
-        Row{"confirmed", confirmed(42), "checkmark.circle.fill", SystemColor::green(), IconAnimation::pulsing,
-            QStringLiteral("Pushed #42"), QStringLiteral("octo/demo")},
-        Row{"error", IslandState::error(QStringLiteral("Not a GitHub repository")), "xmark.circle.fill",
-            SystemColor::red(), IconAnimation::none, QStringLiteral("Failed"), QStringLiteral("Not a GitHub repository")}),
-    [](const ::testing::TestParamInfo<Row>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Island,
+                         ViewModelTable,
+                         ::testing::Values(Row{"detecting",
+                                               IslandState::detecting(QStringLiteral("Fix it")),
+                                               "gear",
+                                               SystemColor::blue(),
+                                               IconAnimation::rotating,
+                                               QStringLiteral("TODO detected"),
+                                               QStringLiteral("Fix it")},
+                                           Row{"creating",
+                                               IslandState::creating(QStringLiteral("Fix it")),
+                                               "arrow.trianglehead.2.counterclockwise",
+                                               SystemColor::orange(),
+                                               IconAnimation::rotating,
+                                               QStringLiteral("Creating issue..."),
+                                               QStringLiteral("Fix it")},
+                                           Row{"confirmed",
+                                               confirmed(42),
+                                               "checkmark.circle.fill",
+                                               SystemColor::green(),
+                                               IconAnimation::pulsing,
+                                               QStringLiteral("Pushed #42"),
+                                               QStringLiteral("octo/demo")},
+                                           Row{"error",
+                                               IslandState::error(QStringLiteral("Not a GitHub repository")),
+                                               "xmark.circle.fill",
+                                               SystemColor::red(),
+                                               IconAnimation::none,
+                                               QStringLiteral("Failed"),
+                                               QStringLiteral("Not a GitHub repository")}),
+                         [](const ::testing::TestParamInfo<Row>& p) { return std::string(p.param.name); });
 
 TEST(IslandViewModel, StandardColoursAreTheFamiliarValues)
 {
@@ -90,8 +107,8 @@ TEST(IslandViewModel, StandardColoursAreTheFamiliarValues)
 TEST(IslandViewModel, ConfirmedCopiesTheBoardFieldsAndTheIssueAddress)
 {
     DynamicIslandController controller;
-    controller.show(confirmed(7, QStringLiteral("Roadmap"), QStringLiteral("https://github.com/orgs/octo/projects/1"),
-                              true, true));
+    controller.show(
+        confirmed(7, QStringLiteral("Roadmap"), QStringLiteral("https://github.com/orgs/octo/projects/1"), true, true));
     const NotchViewModel& vm = *controller.viewModel();
     EXPECT_EQ(vm.issueURL(), QStringLiteral("https://github.com/octo/demo/issues/7"));
     EXPECT_EQ(vm.projectName(), QStringLiteral("Roadmap"));
@@ -319,9 +336,8 @@ TEST(IslandController, WithoutAMainScreenNothingShowsButTheIslandCountsAsVisible
     DynamicIslandController controller;
     NotchLog log(controller);
     bool hasScreen = false;
-    controller.setScreenProvider([&hasScreen]() -> QScreen* {
-        return hasScreen ? QGuiApplication::primaryScreen() : nullptr;
-    });
+    controller.setScreenProvider(
+        [&hasScreen]() -> QScreen* { return hasScreen ? QGuiApplication::primaryScreen() : nullptr; });
     controller.show(IslandState::detecting(QStringLiteral("t")));
     NotchDrawer* notch = controller.notch();
     ASSERT_NE(notch, nullptr);

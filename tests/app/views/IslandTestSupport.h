@@ -29,9 +29,14 @@ inline IslandState confirmed(qint64 number = 42,
                              bool projectFailed = false,
                              bool isV2 = false)
 {
-    return IslandState::confirmed(QStringLiteral("Fix the parser"), QStringLiteral("octo/demo"), number,
+    return IslandState::confirmed(QStringLiteral("Fix the parser"),
+                                  QStringLiteral("octo/demo"),
+                                  number,
                                   QStringLiteral("https://github.com/octo/demo/issues/%1").arg(number),
-                                  projectName, projectURL, projectFailed, isV2);
+                                  projectName,
+                                  projectURL,
+                                  projectFailed,
+                                  isV2);
 }
 
 // Every panel object the controller makes and lets go of, with the time of each.

@@ -1,4 +1,7 @@
 #include "IslandTestSupport.h"
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchDrawerPanel.h"
 #include "app/views/AnimatedIcon.h"
 #include "app/views/NotchExpandedView.h"
 #include "app/views/ProjectBadge.h"
@@ -52,8 +55,7 @@ void PrintTo(const BadgeCase& c, std::ostream* os)
 }
 
 class BadgeByFlags : public ::testing::TestWithParam<BadgeCase>
-{
-};
+{};
 
 TEST_P(BadgeByFlags, SymbolColourAndText)
 {
@@ -68,9 +70,17 @@ INSTANTIATE_TEST_SUITE_P(
     Island,
     BadgeByFlags,
     ::testing::Values(
-        BadgeCase{"failed", false, true, "exclamationmark.triangle.fill", SystemColor::orange(),
+        BadgeCase{"failed",
+                  false,
+                  true,
+                  "exclamationmark.triangle.fill",
+                  SystemColor::orange(),
                   QStringLiteral("Failed: Roadmap")},
-        BadgeCase{"failedV2", true, true, "exclamationmark.triangle.fill", SystemColor::orange(),
+        BadgeCase{"failedV2",
+                  true,
+                  true,
+                  "exclamationmark.triangle.fill",
+                  SystemColor::orange(),
                   QStringLiteral("Failed: Roadmap")},
         BadgeCase{"v2", true, false, "sparkles", QColor::fromRgbF(0.47f, 0.36f, 0.96f), QStringLiteral("Roadmap")},
         BadgeCase{"classic", false, false, "folder.fill", SystemColor::blue(), QStringLiteral("Roadmap")}),
@@ -79,7 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(IslandBadge, ATapOpensTheBoardOnlyWhenItsAddressParses)
 {
     OpenedUrls opened;
-    ProjectBadge badge(QStringLiteral("Roadmap"), QStringLiteral("https://github.com/orgs/octo/projects/3"), true,
+    ProjectBadge badge(QStringLiteral("Roadmap"),
+                       QStringLiteral("https://github.com/orgs/octo/projects/3"),
+                       true,
                        false);
     badge.resize(badge.sizeHint());
     badge.show();
@@ -307,6 +319,80 @@ TEST(IslandUrl, ParsingRejectsEmptyAndMalformedText)
     EXPECT_FALSE(parseURL(QStringLiteral("   ")).has_value());
     EXPECT_FALSE(parseURL(QStringLiteral("http://[broken")).has_value());
     EXPECT_TRUE(parseURL(QStringLiteral("https://github.com/octo/demo/issues/1")).has_value());
+}
+
+} // namespace
+} // namespace jw
+
+namespace jw {
+namespace {
+
+using namespace jw::test;
+
+bool near(QRgb p, const QColor& c, int tolerance = 12)
+{
+    return std::abs(qRed(p) - c.red()) <= tolerance && std::abs(qGreen(p) - c.green()) <= tolerance
+           && std::abs(qBlue(p) - c.blue()) <= tolerance;
+}
+
+int countNear(const QImage& image, const QRect& area, const QColor& c)
+{
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (near(image.pixel(x, y), c))
+                ++n;
+    return n;
+}
+
+// The row drawn over the notch's black, as the panel shows it.
+QImage renderOnBlack(QWidget& view)
+{
+    QImage image(view.size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+TEST(IslandRender, ConfirmedRowShowsAGreenIconWhiteTitleAndTheOpenCapsule)
+{
+    Symbols::setThemeLookupEnabled(false);
+    DynamicIslandController controller;
+    controller.show(confirmed(42, QStringLiteral("Roadmap"), QStringLiteral("https://x.test/p"), false, true));
+    auto* view = qobject_cast<NotchExpandedView*>(controller.notch()->expandedContent());
+    ASSERT_NE(view, nullptr);
+    view->resize(view->sizeHint());
+    const QImage image = renderOnBlack(*view);
+
+    const QRect icon = view->icon()->geometry();
+    EXPECT_EQ(icon.size(), QSize(30, 30));
+    EXPECT_GT(countNear(image, icon, SystemColor::green()), 150);
+    EXPECT_EQ(countNear(image, view->titleLabel()->geometry(), SystemColor::green()), 0);
+    EXPECT_GT(countNear(image, view->titleLabel()->geometry(), Qt::white), 5);
+    // White at 0.15 over black, beside the button's text.
+    const QRect open = view->openButton()->geometry();
+    EXPECT_TRUE(near(image.pixel(open.left() + 5, open.center().y()), QColor(38, 38, 38), 6));
+    // The badge's violet tint.
+    const QRect badge = view->badge()->geometry();
+    EXPECT_GT(countNear(image, badge, ProjectBadge::v2Color()), 3);
+    Symbols::setThemeLookupEnabled(true);
+}
+
+TEST(IslandRender, TheRowIsDrawnInsideTheExpandedNotch)
+{
+    Symbols::setThemeLookupEnabled(false);
+    DynamicIslandController controller;
+    controller.show(IslandState::error(QStringLiteral("Not a GitHub repository")));
+    QPointer<NotchDrawer> notch = controller.notch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notch && notch->state() == NotchDrawerState::expanded && notch->panel(); },
+                                10000));
+    auto* root = qobject_cast<NotchContentView*>(notch->panel()->contentView());
+    ASSERT_NE(root, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !root->animator()->isRunning(); }, 10000));
+    const QImage panel = notch->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(countNear(panel, panel.rect(), SystemColor::red()), 150);
+    Symbols::setThemeLookupEnabled(true);
 }
 
 } // namespace

@@ -88,7 +88,7 @@ TEST_F(SymbolsTest, CutOutsAreTransparent)
     const QImage image = Symbols::pixmap(QStringLiteral("checkmark.circle.fill"), QSize(48, 48), Qt::green)
                              .toImage()
                              .convertToFormat(QImage::Format_ARGB32);
-    EXPECT_GT(qAlpha(image.pixel(24, 4)), 200); // the disc
+    EXPECT_GT(qAlpha(image.pixel(24, 4)), 200);                       // the disc
     EXPECT_LT(qAlpha(image.pixel(int(10.6 * 2), int(15.8 * 2))), 60); // the check's elbow
 }
 
