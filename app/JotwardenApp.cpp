@@ -1,6 +1,7 @@
 #include "app/JotwardenApp.h"
 
 #include "app/AppDelegate.h"
+#include "app/views/DynamicIslandController.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -36,6 +37,7 @@ bool preferX11OnWayland()
 JotwardenApp::JotwardenApp()
     : m_appDelegate(std::make_unique<AppDelegate>())
 {
+    m_appDelegate->setIslandFactory([] { return std::make_unique<DynamicIslandController>(); });
 }
 
 JotwardenApp::~JotwardenApp()

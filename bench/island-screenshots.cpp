@@ -1,0 +1,157 @@
+// Renders the island in each of its states offscreen, inside the notch panel as the kit draws
+// it, and writes one PNG per state next to this program (build/bench/screenshots/island/), for
+// people to look at.
+#include "NotchDrawerKit/FrameAnimator.h"
+#include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchDrawer.h"
+#include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "app/IslandState.h"
+#include "app/views/DynamicIslandController.h"
+#include "platform/screen/ScreenGeometry.h"
+#include "platform/symbols/Symbols.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPointer>
+
+#include <cstdio>
+#include <functional>
+
+using namespace jw;
+
+namespace {
+
+// A notched laptop-like screen the size of the offscreen platform's screen.
+ScreenGeometry notchedScreen()
+{
+    ScreenGeometry s;
+    s.frame = QRectF(0, 0, 800, 600);
+    s.visibleFrame = QRectF(0, 0, 800, 600 - 37);
+    s.safeAreaInsets.top = 32;
+    s.auxiliaryTopLeftArea = QRectF(0, 568, 300, 32);
+    s.auxiliaryTopRightArea = QRectF(500, 568, 300, 32);
+    return s;
+}
+
+void spin(const std::function<bool()>& done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool settled(NotchDrawer* d)
+{
+    auto* root = d && d->panel() ? qobject_cast<NotchContentView*>(d->panel()->contentView()) : nullptr;
+    return root && d->state() == NotchDrawerState::expanded && !root->animator()->isRunning();
+}
+
+void save(NotchDrawer* d, const QString& dir, const QString& name)
+{
+    if (!d || !d->panel()) {
+        std::printf("%s: no panel\n", qPrintable(name));
+        return;
+    }
+    const QPixmap panel = d->panel()->grab();
+    // Over a stand-in desktop with a menu bar, so the black notch shows against something.
+    QImage desktop(panel.size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter p(&desktop);
+        QLinearGradient g(0, 0, desktop.width(), desktop.height());
+        g.setColorAt(0, QColor(70, 110, 170));
+        g.setColorAt(1, QColor(190, 140, 120));
+        p.fillRect(desktop.rect(), g);
+        p.fillRect(QRect(0, 0, desktop.width(), int(d->menubarHeight())), QColor(230, 230, 235, 200));
+        p.drawPixmap(0, 0, panel);
+    }
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    desktop.save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+void shoot(const QString& dir, const QString& name, const QList<IslandState>& states)
+{
+    DynamicIslandController controller;
+    for (const IslandState& state : states)
+        controller.show(state);
+    QPointer<NotchDrawer> notch = controller.notch();
+    spin([&] { return settled(notch); });
+    // Let a turning or pulsing icon move a little, as it would on screen.
+    spin([] { return false; }, 250);
+    save(notch, dir, name);
+}
+
+// Every symbol at two sizes: our drawings on the first rows, the icon theme's (where it has
+// one) on the last, each tinted white and blue on black.
+void symbolSheet(const QString& dir)
+{
+    const QStringList names = Symbols::names();
+    const int cell = 40;
+    QImage sheet(cell * int(names.size()), cell * 4, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::black);
+    QPainter p(&sheet);
+    for (int row = 0; row < 4; ++row) {
+        Symbols::setThemeLookupEnabled(row >= 2);
+        const QColor colour = row % 2 == 0 ? QColor(Qt::white) : QColor(0, 122, 255);
+        const int side = row % 2 == 0 ? 30 : 12;
+        for (int i = 0; i < names.size(); ++i)
+            p.drawPixmap(i * cell + (cell - side) / 2,
+                         row * cell + (cell - side) / 2,
+                         Symbols::pixmap(names[i], QSize(side, side), colour));
+    }
+    p.end();
+    Symbols::setThemeLookupEnabled(false);
+    const QString path = dir + QStringLiteral("/symbols.png");
+    sheet.save(path);
+    std::printf("%s (theme: %s)\n", qPrintable(path), qPrintable(QIcon::themeName()));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/island");
+    QDir().mkpath(dir);
+    // The icon theme whose symbols the sheet's last rows show, e.g. JW_ICON_THEME=Adwaita.
+    if (!qEnvironmentVariableIsEmpty("JW_ICON_THEME")) {
+        // The offscreen platform searches no system icon directories of its own.
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
+        QIcon::setThemeName(qEnvironmentVariable("JW_ICON_THEME"));
+    }
+    // The same drawings on every machine.
+    Symbols::setThemeLookupEnabled(false);
+    ScreenGeometry::setOverride([](const QScreen*) { return std::optional(notchedScreen()); });
+
+    const QString title = QStringLiteral("Handle the empty config file");
+    const QString issue = QStringLiteral("https://github.com/tallowmere/jot-warden/issues/42");
+    const QString repo = QStringLiteral("tallowmere/jot-warden");
+    const QString board = QStringLiteral("https://github.com/users/tallowmere/projects/3");
+
+    shoot(dir, QStringLiteral("island-detecting"), {IslandState::detecting(title)});
+    shoot(dir, QStringLiteral("island-creating"), {IslandState::creating(title)});
+    shoot(dir,
+          QStringLiteral("island-confirmed"),
+          {IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false)});
+    shoot(dir,
+          QStringLiteral("island-confirmed-v2-board"),
+          {IslandState::confirmed(title, repo, 42, issue, QStringLiteral("Jot Warden Roadmap"), board, false, true)});
+    shoot(dir,
+          QStringLiteral("island-confirmed-failed-board"),
+          {IslandState::confirmed(title, repo, 42, issue, QStringLiteral("Jot Warden Roadmap"), board, true, true)});
+    shoot(dir,
+          QStringLiteral("island-error-long"),
+          {IslandState::error(QStringLiteral("The server could not be reached because the connection was reset "
+                                             "by the peer while the request body was still being sent; check "
+                                             "the network and try again"))});
+    symbolSheet(dir);
+    return 0;
+}

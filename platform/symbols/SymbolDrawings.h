@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace jw {
+
+// Our own drawings of the symbols, SVG on a 24 x 24 view box: black is ink, white is cut out
+// of the ink below it. Empty for an unknown name.
+QByteArray symbolDrawing(const QString& name);
+
+} // namespace jw
