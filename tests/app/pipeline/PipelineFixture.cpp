@@ -13,23 +13,29 @@ namespace jw::test {
 
 namespace {
 
+// Records every state shown, and hands it on to the real island when there is one.
 class RecordingPresenter : public IslandPresenter
 {
 public:
-    RecordingPresenter(QList<IslandState>* shown, QList<SteadyClock::time_point>* at)
+    RecordingPresenter(QList<IslandState>* shown, QList<SteadyClock::time_point>* at,
+                       std::unique_ptr<DynamicIslandController> island)
         : m_shown(shown)
         , m_at(at)
+        , m_island(std::move(island))
     {
     }
     void show(const IslandState& state) override
     {
         m_shown->append(state);
         m_at->append(SteadyClock::now());
+        if (m_island)
+            m_island->show(state);
     }
 
 private:
     QList<IslandState>* m_shown;
     QList<SteadyClock::time_point>* m_at;
+    std::unique_ptr<DynamicIslandController> m_island;
 };
 
 void git(const QStringList& args)
@@ -70,7 +76,14 @@ void PipelineFixture::launch()
 {
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->setGitHubApiBaseUrl(m_server.baseUrl());
-    m_delegate->setIslandFactory([this] { return std::make_unique<RecordingPresenter>(&m_shown, &m_shownAt); });
+    m_delegate->setIslandFactory([this] {
+        std::unique_ptr<DynamicIslandController> island;
+        if (m_useRealIsland) {
+            island = std::make_unique<DynamicIslandController>();
+            m_island = island.get();
+        }
+        return std::make_unique<RecordingPresenter>(&m_shown, &m_shownAt, std::move(island));
+    });
     auto* context = m_delegate->modelContainer()->mainContext();
     if (context->fetch<WatchedDirectory>().value().empty()) {
         context->insert(std::make_shared<WatchedDirectory>(m_repo + QLatin1Char('/'), true));

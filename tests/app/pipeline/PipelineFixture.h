@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppDelegate.h"
+#include "app/views/DynamicIslandController.h"
 #include "tests/support/FakeGitHubServer.h"
 #include "tests/support/LogCapture.h"
 #include "platform/Sleep.h"
@@ -41,6 +42,10 @@ protected:
     bool waitForStates(IslandState::Kind kind, int count = 1, int timeoutMs = 20000);
     QList<IslandState::Kind> kinds() const;
     int issueRequests() const;
+
+    // Set before launch: the states also go to the real island controller.
+    bool m_useRealIsland = false;
+    DynamicIslandController* m_island = nullptr;
 
     QTemporaryDir m_home;
     QString m_repo;

@@ -4,6 +4,7 @@
 #include "app/models/ProjectCache.h"
 #include "app/models/SeenTodo.h"
 #include "app/models/WatchedDirectory.h"
+#include "app/views/NotchViewModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -218,6 +219,39 @@ TEST_F(Pipeline, ChosenBoardReceivesTheIssueAndItsFailureOnlyMarksTheConfirmatio
     EXPECT_FALSE(m_shown.last().projectName.has_value());
     EXPECT_EQ(m_server.requests().size(), 1);
     EXPECT_EQ(m_log.lines().filter(QStringLiteral("added to project")).size(), 1);
+}
+
+TEST_F(Pipeline, OneTodoDrivesTheIslandUpAndItClosesAboutThreeSecondsLater)
+{
+    m_useRealIsland = true;
+    launch();
+    ASSERT_NE(m_island, nullptr);
+    QList<NotchDrawer*> created;
+    QList<NotchDrawer*> released;
+    SteadyClock::time_point releasedAt{};
+    QObject::connect(m_island, &DynamicIslandController::notchCreated, [&](NotchDrawer* n) { created << n; });
+    QObject::connect(m_island, &DynamicIslandController::notchReleased, [&](NotchDrawer* n) {
+        released << n;
+        releasedAt = SteadyClock::now();
+    });
+
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(42));
+    appendToFile(QStringLiteral("main.c"), "// TODO: show the island\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    EXPECT_EQ(kinds(), (QList<Kind>{Kind::detecting, Kind::creating, Kind::confirmed}));
+    ASSERT_EQ(created.size(), 1);
+    ASSERT_NE(m_island->notch(), nullptr);
+    EXPECT_EQ(m_island->notch()->state(), NotchDrawerState::expanded);
+    EXPECT_NE(m_island->notch()->panel(), nullptr);
+    EXPECT_EQ(m_island->viewModel()->title(), QStringLiteral("Pushed #42"));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !released.isEmpty(); }, 15000));
+    EXPECT_EQ(released, created);
+    const auto afterConfirmation = releasedAt - m_shownAt[2];
+    EXPECT_GE(afterConfirmation, std::chrono::milliseconds(3000));
+    EXPECT_LT(afterConfirmation, std::chrono::milliseconds(8000));
+    EXPECT_EQ(m_island->notch(), nullptr);
+    EXPECT_FALSE(m_island->isVisible());
 }
 
 class PipelineTiming : public PipelineFixture, public ::testing::WithParamInterface<int>
