@@ -43,6 +43,12 @@ QString menuText(QString text)
 
 } // namespace
 
+QString ProjectDropdownButton::markedText(const QString& text, bool marked)
+{
+    // After a tab, menus draw the rest at the right edge: the trailing check mark.
+    return marked ? text + QLatin1Char('\t') + kCheckMark : text;
+}
+
 ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory, ProjectList cachedProjects,
                                              std::optional<QString> token, store::ModelContext* modelContext,
                                              QUrl apiBaseUrl, QWidget* parent)
@@ -258,9 +264,7 @@ void ProjectDropdownButton::rebuildMenu()
 
     const std::optional<QString> selectedId = m_directory ? m_directory->selectedProjectNodeId() : std::nullopt;
     m_menu->addSeparator();
-    QAction* none = m_menu->addAction(kNoProjectText);
-    none->setCheckable(true);
-    none->setChecked(!selectedId.has_value());
+    QAction* none = m_menu->addAction(markedText(kNoProjectText, !selectedId.has_value()));
     connect(none, &QAction::triggered, this, &ProjectDropdownButton::clearSelection);
     m_menu->addSeparator();
 
@@ -275,10 +279,9 @@ void ProjectDropdownButton::rebuildMenu()
         for (const auto& board : boards) {
             const QIcon icon = settingsSymbol(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
                                               style::primary(palette()));
-            QAction* item = m_menu->addAction(icon, menuText(board->displayName()));
+            QAction* item =
+                m_menu->addAction(icon, markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));
             item->setData(board->projectNodeId());
-            item->setCheckable(true);
-            item->setChecked(selectedId == board->projectNodeId());
             std::weak_ptr<ProjectCache> weak = board;
             connect(item, &QAction::triggered, this, [this, weak] {
                 if (auto b = weak.lock())

@@ -32,6 +32,10 @@ public:
     static inline const QString kFetchingText = QStringLiteral("Fetching") + QChar(0x2026);
     static inline const QString kNoProjectText = QStringLiteral("No project");
     static inline const QString kNoRemoteText = QStringLiteral("Could not resolve git remote");
+    static inline const QString kCheckMark = QString(QChar(0x2713));
+
+    // A menu item's text, with the trailing check mark when it is the current choice.
+    static QString markedText(const QString& text, bool marked);
 
     ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory, ProjectList cachedProjects,
                           std::optional<QString> token, store::ModelContext* modelContext,

@@ -117,7 +117,7 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
 QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font, QWidget* parent)
 {
     auto* l = new QLabel(parent);
-    const int size = QFontMetrics(font).height() - 2;
+    const int size = QFontMetrics(font).height();
     l->setPixmap(settingsSymbol(name, color, size).pixmap(size, size));
     l->setFixedSize(size, size);
     l->setProperty("symbol", name);
@@ -409,7 +409,9 @@ QGroupBox* SettingsView::buildDirectoriesBox()
     auto* add = new QPushButton(QStringLiteral("Add Directory..."), box);
     add->setObjectName(QStringLiteral("addDirectoryButton"));
     add->setFont(style::caption(font()));
-    add->setIcon(settingsSymbol(QStringLiteral("plus"), style::primary(palette())));
+    const int plusSize = QFontMetrics(add->font()).height() - 2;
+    add->setIcon(settingsSymbol(QStringLiteral("plus"), style::primary(palette()), plusSize));
+    add->setIconSize(QSize(plusSize, plusSize));
     add->setAutoDefault(false);
     connect(add, &QPushButton::clicked, this, &SettingsView::addDirectory);
     addRow->addWidget(add);
