@@ -8,20 +8,16 @@ namespace jw {
 
 namespace {
 
+// Only where a freedesktop name means the same shape; the rest are always painted here.
 QString themeName(const QString& name)
 {
     static const QHash<QString, QString> names{
         {QStringLiteral("key.fill"), QStringLiteral("dialog-password")},
         {QStringLiteral("folder.fill"), QStringLiteral("folder")},
-        {QStringLiteral("xmark.circle.fill"), QStringLiteral("edit-clear")},
-        {QStringLiteral("checkmark.circle.fill"), QStringLiteral("emblem-ok")},
-        {QStringLiteral("arrow.up.right"), QStringLiteral("go-up")},
         {QStringLiteral("plus"), QStringLiteral("list-add")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
         {QStringLiteral("checkmark"), QStringLiteral("object-select")},
         {QStringLiteral("folder.badge.plus"), QStringLiteral("folder-new")},
-        {QStringLiteral("folder.badge.checkmark"), QStringLiteral("folder-open")},
-        {QStringLiteral("sparkles"), QStringLiteral("starred")},
     };
     return names.value(name);
 }

@@ -6,6 +6,7 @@
 #include "tests/support/FakeGitHubServer.h"
 #include "tests/support/LogCapture.h"
 
+#include <QImage>
 #include <QMenu>
 #include <QTest>
 
@@ -288,6 +289,38 @@ TEST_F(PickerTest, NamesWithAmpersandsAreShownVerbatim)
         texts << a->iconText();
     EXPECT_TRUE(texts.contains(QStringLiteral("R&D"))) << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(texts.contains(QStringLiteral("a&b")));
+}
+
+} // namespace
+} // namespace jw
+
+namespace jw {
+namespace {
+
+// How far a pixel leans to blue over red.
+int blueness(const QImage& image, QPoint at)
+{
+    const QColor c = image.pixelColor(at);
+    return c.blue() - c.red();
+}
+
+TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)
+{
+    auto dir = directory(tree.path());
+    auto p = picker(dir, {board("PVT_1", "Roadmap", "octo")}, std::nullopt);
+    p->resize(p->sizeHint());
+    const QImage plain = p->grab().toImage();
+    dir->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    p->resize(p->sizeHint());
+    const QImage chosen = p->grab().toImage();
+    // Inside the capsule, right of the text.
+    const QPoint plainInside(plain.width() - 4, plain.height() / 2);
+    const QPoint chosenInside(chosen.width() - 4, chosen.height() / 2);
+    EXPECT_GT(blueness(plain, plainInside), 0);
+    EXPECT_GT(blueness(chosen, chosenInside), blueness(plain, plainInside) + 5);
+    // The face keeps its ideal size: padding around the symbol and the name.
+    EXPECT_GT(p->sizeHint().width(), QFontMetrics(p->font()).horizontalAdvance(QStringLiteral("Road")));
+    EXPECT_EQ(p->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
 }
 
 } // namespace

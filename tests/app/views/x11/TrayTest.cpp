@@ -93,6 +93,14 @@ TEST_F(TrayTest, WithATrayHostTheIconShowsAndAClickTogglesThePanel)
         EXPECT_LE(std::abs(frame.center().x() - iconRect.center().x()), 480) << "panel far from the icon";
     }
 
+    // A click on the icon while the panel is open closes it, and it stays closed.
+    QTest::mouseClick(embedded, Qt::LeftButton, {}, embedded->rect().center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !panel->isVisible(); }, kWaitMs));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(panel->isVisible());
+
+    scene->togglePanel();
+    EXPECT_TRUE(panel->isVisible());
     scene->togglePanel();
     EXPECT_FALSE(panel->isVisible());
 }
