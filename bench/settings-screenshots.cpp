@@ -67,7 +67,11 @@ std::shared_ptr<WatchedDirectory> addDirectory(store::ModelContext* context, con
 
 void addBoard(store::ModelContext* context, const QString& id, const QString& name, const QString& owner, bool isV2)
 {
-    context->insert(std::make_shared<ProjectCache>(id, name, owner, isV2, QStringLiteral("https://github.com/orgs/x/projects/1"),
+    context->insert(std::make_shared<ProjectCache>(id,
+                                                   name,
+                                                   owner,
+                                                   isV2,
+                                                   QStringLiteral("https://github.com/orgs/x/projects/1"),
                                                    QDateTime::currentDateTimeUtc()));
 }
 
@@ -95,7 +99,9 @@ bool gitTree(const QString& path)
 {
     QDir().mkpath(path);
     for (const QStringList& args : {QStringList{QStringLiteral("init"), QStringLiteral("-q")},
-                                    QStringList{QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"),
+                                    QStringList{QStringLiteral("remote"),
+                                                QStringLiteral("add"),
+                                                QStringLiteral("origin"),
                                                 QStringLiteral("https://github.com/octo/demo.git")}}) {
         QProcess git;
         git.start(QStringLiteral("/usr/bin/git"), QStringList{QStringLiteral("-C"), path} + args);
@@ -126,20 +132,27 @@ int main(int argc, char** argv)
         s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
         addBoard(s.context(), QStringLiteral("PVT_1"), QStringLiteral("Roadmap"), QStringLiteral("octo"), true);
         addBoard(s.context(), QStringLiteral("PVT_2"), QStringLiteral("Bugs"), QStringLiteral("octo"), true);
-        addBoard(s.context(), QStringLiteral("PVT_3"), QStringLiteral("Classic board"), QStringLiteral("Octo-Org"), false);
+        addBoard(s.context(),
+                 QStringLiteral("PVT_3"),
+                 QStringLiteral("Classic board"),
+                 QStringLiteral("Octo-Org"),
+                 false);
         addDirectory(s.context(), home + QStringLiteral("/code/jotwarden/"), 30);
         auto chosen = addDirectory(s.context(), home + QStringLiteral("/code/website/"), 20);
         chosen->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
         addDirectory(s.context(),
-                     QStringLiteral("/srv/projects/a-rather-long-organisation-name/with-a-deeply-nested/service-api/"), 10);
+                     QStringLiteral("/srv/projects/a-rather-long-organisation-name/with-a-deeply-nested/service-api/"),
+                     10);
         (void)s.context()->save();
         const QDateTime now = QDateTime::currentDateTime();
         const int minutesAgo[] = {60 * 24 * 9, 60 * 24 * 3, 60 * 30, 60 * 5, 45, 12, 2};
         for (int i = 0; i < 7; ++i)
-            s.state.addRecentIssue(CreatedIssue(QStringLiteral("todo %1").arg(i), 40 + i,
-                                                i % 2 ? QStringLiteral("octo/website") : QStringLiteral("octo/jotwarden"),
-                                                QStringLiteral("https://github.com/octo/x/issues/%1").arg(40 + i),
-                                                now.addSecs(-60 * minutesAgo[i])));
+            s.state.addRecentIssue(
+                CreatedIssue(QStringLiteral("todo %1").arg(i),
+                             40 + i,
+                             i % 2 ? QStringLiteral("octo/website") : QStringLiteral("octo/jotwarden"),
+                             QStringLiteral("https://github.com/octo/x/issues/%1").arg(40 + i),
+                             now.addSecs(-60 * minutesAgo[i])));
         s.open();
         save(s.view->grab().toImage(), out, QStringLiteral("2-token-directories-recent"));
 

@@ -49,9 +49,12 @@ QString ProjectDropdownButton::markedText(const QString& text, bool marked)
     return marked ? text + QLatin1Char('\t') + kCheckMark : text;
 }
 
-ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory, ProjectList cachedProjects,
-                                             std::optional<QString> token, store::ModelContext* modelContext,
-                                             QUrl apiBaseUrl, QWidget* parent)
+ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory,
+                                             ProjectList cachedProjects,
+                                             std::optional<QString> token,
+                                             store::ModelContext* modelContext,
+                                             QUrl apiBaseUrl,
+                                             QWidget* parent)
     : QAbstractButton(parent)
     , m_directory(std::move(directory))
     , m_cachedProjects(std::move(cachedProjects))
@@ -119,7 +122,8 @@ std::vector<std::pair<QString, ProjectList>> ProjectDropdownButton::groupProject
     for (const auto& project : projects) {
         if (!project)
             continue;
-        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == project->owner(); });
+        auto it =
+            std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == project->owner(); });
         if (it == groups.end())
             groups.push_back({project->owner(), {project}});
         else
@@ -277,10 +281,12 @@ void ProjectDropdownButton::rebuildMenu()
         bold.setBold(true);
         header->setFont(style::caption(bold));
         for (const auto& board : boards) {
-            const QIcon icon = settingsSymbol(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
-                                              style::primary(palette()));
+            const QIcon icon =
+                settingsSymbol(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
+                               style::primary(palette()));
             QAction* item =
-                m_menu->addAction(icon, markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));
+                m_menu->addAction(icon,
+                                  markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));
             item->setData(board->projectNodeId());
             std::weak_ptr<ProjectCache> weak = board;
             connect(item, &QAction::triggered, this, [this, weak] {
@@ -331,9 +337,12 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
 
     p.setFont(faceFont());
     p.setPen(selected ? style::primary(palette()) : style::secondary(palette()));
-    const QRect textRect(symbolRect.right() + 1 + kFaceSpacing, 0, width() - symbolRect.right() - 1 - kFaceSpacing - kFacePaddingH,
+    const QRect textRect(symbolRect.right() + 1 + kFaceSpacing,
+                         0,
+                         width() - symbolRect.right() - 1 - kFaceSpacing - kFacePaddingH,
                          height());
-    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+    p.drawText(textRect,
+               Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                fm.elidedText(faceText(), Qt::ElideRight, textRect.width()));
     if (hasFocus()) {
         p.setPen(QPen(style::withAlpha(style::blue(), 0.6), 1));

@@ -37,9 +37,12 @@ public:
     // A menu item's text, with the trailing check mark when it is the current choice.
     static QString markedText(const QString& text, bool marked);
 
-    ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory, ProjectList cachedProjects,
-                          std::optional<QString> token, store::ModelContext* modelContext,
-                          QUrl apiBaseUrl = GitHubClient::kDefaultBaseUrl, QWidget* parent = nullptr);
+    ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory,
+                          ProjectList cachedProjects,
+                          std::optional<QString> token,
+                          store::ModelContext* modelContext,
+                          QUrl apiBaseUrl = GitHubClient::kDefaultBaseUrl,
+                          QWidget* parent = nullptr);
     ~ProjectDropdownButton() override;
 
     const std::shared_ptr<WatchedDirectory>& directory() const { return m_directory; }
@@ -63,7 +66,8 @@ public:
     QCoro::Task<> refreshProjects();
     std::optional<QString> resolveRepo() const;
 
-    // The menu as it stands; rebuilt whenever what it shows changes (after a choice, on the next turn of the event loop).
+    // The menu as it stands; rebuilt whenever what it shows changes (after a choice, on the next turn of the event
+    // loop).
     QMenu* menu() const { return m_menu; }
     QString faceText() const;
     QString faceSymbolName() const;

@@ -6,7 +6,8 @@ namespace {
 
 QString counted(qint64 n, const char* unit, bool past)
 {
-    const QString amount = QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(unit)).arg(n == 1 ? QLatin1String() : QLatin1String("s"));
+    const QString amount =
+        QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(unit)).arg(n == 1 ? QLatin1String() : QLatin1String("s"));
     return past ? amount + QStringLiteral(" ago") : QStringLiteral("in ") + amount;
 }
 

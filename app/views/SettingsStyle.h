@@ -25,8 +25,14 @@ inline QFont headline(const QFont& body)
     f.setBold(true);
     return f;
 }
-inline QFont caption(const QFont& body) { return scaled(body, 10.0 / 13.0); }
-inline QFont caption2(const QFont& body) { return scaled(body, 9.5 / 13.0); }
+inline QFont caption(const QFont& body)
+{
+    return scaled(body, 10.0 / 13.0);
+}
+inline QFont caption2(const QFont& body)
+{
+    return scaled(body, 9.5 / 13.0);
+}
 inline QFont monospaced(const QFont& sized)
 {
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -38,16 +44,31 @@ inline QFont monospaced(const QFont& sized)
     return f;
 }
 
-inline QColor blue() { return QColor(0, 122, 255); }
-inline QColor green() { return QColor(52, 199, 89); }
+inline QColor blue()
+{
+    return QColor(0, 122, 255);
+}
+inline QColor green()
+{
+    return QColor(52, 199, 89);
+}
 inline QColor withAlpha(QColor c, qreal alpha)
 {
     c.setAlphaF(float(alpha));
     return c;
 }
 // The hierarchical foreground levels, from the palette's text colour.
-inline QColor primary(const QPalette& p) { return p.color(QPalette::WindowText); }
-inline QColor secondary(const QPalette& p) { return withAlpha(p.color(QPalette::WindowText), 0.55); }
-inline QColor quaternary(const QPalette& p) { return withAlpha(p.color(QPalette::WindowText), 0.3); }
+inline QColor primary(const QPalette& p)
+{
+    return p.color(QPalette::WindowText);
+}
+inline QColor secondary(const QPalette& p)
+{
+    return withAlpha(p.color(QPalette::WindowText), 0.55);
+}
+inline QColor quaternary(const QPalette& p)
+{
+    return withAlpha(p.color(QPalette::WindowText), 0.3);
+}
 
 } // namespace jw::settings_style

@@ -84,7 +84,10 @@ class MiddleElidedLabel : public QLabel
 {
 public:
     using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()}; }
+    QSize minimumSizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()};
+    }
     QSize sizeHint() const override { return minimumSizeHint(); }
     QString shownText() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
 
@@ -146,8 +149,8 @@ QFrame* divider(QWidget* parent)
 }
 
 // A group box whose content starts with a caption-bold title beside a symbol.
-QGroupBox* groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget* parent,
-                    QVBoxLayout** content)
+QGroupBox*
+groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget* parent, QVBoxLayout** content)
 {
     auto* box = new QGroupBox(parent);
     auto* layout = new QVBoxLayout(box);
@@ -185,7 +188,9 @@ void SettingsView::setDesktopForTesting(std::optional<Desktop> replacement)
     gDesktopOverride = std::move(replacement);
 }
 
-SettingsView::SettingsView(AppState* appState, store::ModelContext* modelContext, QUrl projectsApiBaseUrl,
+SettingsView::SettingsView(AppState* appState,
+                           store::ModelContext* modelContext,
+                           QUrl projectsApiBaseUrl,
                            QWidget* parent)
     : QWidget(parent)
     , m_appState(appState)
@@ -216,7 +221,9 @@ SettingsView::~SettingsView() = default;
 
 QString SettingsView::trimBlanksAndTabs(const QString& text)
 {
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    const auto blank = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+    };
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && blank(text.at(begin)))
@@ -353,7 +360,8 @@ QGroupBox* SettingsView::buildTokenBox()
     m_maskedRow = new QWidget(box);
     auto* masked = new QHBoxLayout(m_maskedRow);
     masked->setContentsMargins(0, 0, 0, 0);
-    QLabel* maskedText = label(kMaskedToken, style::monospaced(style::caption(font())), style::secondary(palette()), m_maskedRow);
+    QLabel* maskedText =
+        label(kMaskedToken, style::monospaced(style::caption(font())), style::secondary(palette()), m_maskedRow);
     maskedText->setObjectName(QStringLiteral("maskedToken"));
     masked->addWidget(maskedText);
     masked->addStretch(1);
@@ -393,9 +401,11 @@ QGroupBox* SettingsView::buildTokenBox()
 QGroupBox* SettingsView::buildDirectoriesBox()
 {
     QVBoxLayout* content = nullptr;
-    QGroupBox* box = groupBox(QStringLiteral("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
+    QGroupBox* box =
+        groupBox(QStringLiteral("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
     box->setObjectName(QStringLiteral("directoriesBox"));
-    m_noDirectories = label(QStringLiteral("No directories added yet."), style::caption(font()), style::secondary(palette()), box);
+    m_noDirectories =
+        label(QStringLiteral("No directories added yet."), style::caption(font()), style::secondary(palette()), box);
     m_noDirectories->setObjectName(QStringLiteral("noDirectories"));
     m_noDirectories->setContentsMargins(0, 4, 0, 4);
     content->addWidget(m_noDirectories);
@@ -423,7 +433,8 @@ QGroupBox* SettingsView::buildDirectoriesBox()
 QGroupBox* SettingsView::buildRecentBox()
 {
     QVBoxLayout* content = nullptr;
-    m_recentBox = groupBox(QStringLiteral("Recent Issues"), QStringLiteral("checkmark.circle.fill"), font(), this, &content);
+    m_recentBox =
+        groupBox(QStringLiteral("Recent Issues"), QStringLiteral("checkmark.circle.fill"), font(), this, &content);
     m_recentBox->setObjectName(QStringLiteral("recentBox"));
     m_recentRows = new QVBoxLayout;
     m_recentRows->setSpacing(kBoxContentSpacing);
@@ -467,11 +478,16 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(path, 1);
-    auto* picker = new ProjectDropdownButton(directory, m_cachedProjects, m_appState ? m_appState->githubToken() : std::nullopt,
-                                             m_modelContext, m_projectsApiBaseUrl, row);
+    auto* picker = new ProjectDropdownButton(directory,
+                                             m_cachedProjects,
+                                             m_appState ? m_appState->githubToken() : std::nullopt,
+                                             m_modelContext,
+                                             m_projectsApiBaseUrl,
+                                             row);
     picker->setObjectName(QStringLiteral("projectPicker"));
     layout->addWidget(picker);
-    QToolButton* remove = plainSymbolButton(QStringLiteral("xmark.circle.fill"), style::secondary(palette()), caption, row);
+    QToolButton* remove =
+        plainSymbolButton(QStringLiteral("xmark.circle.fill"), style::secondary(palette()), caption, row);
     remove->setObjectName(QStringLiteral("removeDirectoryButton"));
     remove->setToolTip(QStringLiteral("Remove"));
     std::weak_ptr<WatchedDirectory> weak = directory;
@@ -560,7 +576,8 @@ void SettingsView::refreshRecent()
         layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), style::green(), caption2, row));
         QFont numberFont = style::monospaced(caption);
         numberFont.setBold(true);
-        QLabel* number = label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
+        QLabel* number =
+            label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
         number->setObjectName(QStringLiteral("issueNumber"));
         layout->addWidget(number);
         QLabel* repo = label(issue.repoFullName, caption, style::secondary(palette()), row);
@@ -570,7 +587,8 @@ void SettingsView::refreshRecent()
         QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);
         date->setObjectName(QStringLiteral("relativeDate"));
         layout->addWidget(date);
-        QToolButton* open = plainSymbolButton(QStringLiteral("arrow.up.right"), style::primary(palette()), caption2, row);
+        QToolButton* open =
+            plainSymbolButton(QStringLiteral("arrow.up.right"), style::primary(palette()), caption2, row);
         open->setObjectName(QStringLiteral("openIssueButton"));
         open->setToolTip(issue.issueURL);
         connect(open, &QToolButton::clicked, this, [this, issue] { openIssue(issue); });

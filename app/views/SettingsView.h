@@ -36,7 +36,8 @@ class SettingsView : public QWidget
 {
     Q_OBJECT
 public:
-    static inline const QString kChooserMessage = QStringLiteral("Choose a project directory to watch for TODO comments");
+    static inline const QString kChooserMessage =
+        QStringLiteral("Choose a project directory to watch for TODO comments");
     static inline const QString kMaskedToken = QStringLiteral("ghp_") + QString(16, QChar(0x2022));
     static constexpr int kRecentRows = 5;
 
@@ -52,8 +53,10 @@ public:
     static Desktop defaultDesktop();
     static void setDesktopForTesting(std::optional<Desktop> desktop);
 
-    SettingsView(AppState* appState, store::ModelContext* modelContext,
-                 QUrl projectsApiBaseUrl = GitHubClient::kDefaultBaseUrl, QWidget* parent = nullptr);
+    SettingsView(AppState* appState,
+                 store::ModelContext* modelContext,
+                 QUrl projectsApiBaseUrl = GitHubClient::kDefaultBaseUrl,
+                 QWidget* parent = nullptr);
     ~SettingsView() override;
 
     void beginTokenChange();

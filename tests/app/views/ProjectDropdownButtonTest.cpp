@@ -23,7 +23,11 @@ const QString kToken = QStringLiteral("ghp_picker");
 
 std::shared_ptr<ProjectCache> board(const QString& id, const QString& name, const QString& owner, bool isV2 = true)
 {
-    return std::make_shared<ProjectCache>(id, name, owner, isV2, QStringLiteral("https://github.com/x/") + id,
+    return std::make_shared<ProjectCache>(id,
+                                          name,
+                                          owner,
+                                          isV2,
+                                          QStringLiteral("https://github.com/x/") + id,
                                           QDateTime::currentDateTimeUtc());
 }
 
@@ -77,11 +81,14 @@ protected:
 
     ProjectList stored() { return env.context()->fetch<ProjectCache>().value(); }
 
-    std::unique_ptr<ProjectDropdownButton> picker(std::shared_ptr<WatchedDirectory> dir, ProjectList cached,
-                                                  std::optional<QString> token)
+    std::unique_ptr<ProjectDropdownButton>
+    picker(std::shared_ptr<WatchedDirectory> dir, ProjectList cached, std::optional<QString> token)
     {
-        return std::make_unique<ProjectDropdownButton>(std::move(dir), std::move(cached), std::move(token),
-                                                       env.context(), server.baseUrl());
+        return std::make_unique<ProjectDropdownButton>(std::move(dir),
+                                                       std::move(cached),
+                                                       std::move(token),
+                                                       env.context(),
+                                                       server.baseUrl());
     }
 
     test::StoreAndState env;
@@ -93,19 +100,29 @@ protected:
 TEST(ProjectGrouping, OwnersAndBoardsFollowCodePointOrder)
 {
     const ProjectList projects{
-        board("1", "roadmap", "zeta"), board("2", "Roadmap", "zeta"), board("3", "Bugs", "zeta"),
-        board("4", "b", "alpha"),      board("5", "a", "Zed"),         board("6", "a", "Alpha"),
+        board("1", "roadmap", "zeta"),
+        board("2", "Roadmap", "zeta"),
+        board("3", "Bugs", "zeta"),
+        board("4", "b", "alpha"),
+        board("5", "a", "Zed"),
+        board("6", "a", "Alpha"),
         // U+FFFD is below U+1F600 as a scalar, though above its UTF-16 lead surrogate.
-        board("7", "a", QString::fromUtf8("\xF0\x9F\x98\x80")), board("8", "a", QString(QChar(0xFFFD))),
+        board("7", "a", QString::fromUtf8("\xF0\x9F\x98\x80")),
+        board("8", "a", QString(QChar(0xFFFD))),
         // A decomposed "é" groups and sorts as the composed one.
         board("9", "x", QStringLiteral("e\u0301")),
     };
     QStringList owners;
     for (const auto& [owner, boards] : ProjectDropdownButton::groupProjects(projects))
         owners << owner;
-    EXPECT_EQ(owners, (QStringList{QStringLiteral("Alpha"), QStringLiteral("Zed"), QStringLiteral("alpha"),
-                                   QStringLiteral("zeta"), QStringLiteral("e\u0301"), QString(QChar(0xFFFD)),
-                                   QString::fromUtf8("\xF0\x9F\x98\x80")}));
+    EXPECT_EQ(owners,
+              (QStringList{QStringLiteral("Alpha"),
+                           QStringLiteral("Zed"),
+                           QStringLiteral("alpha"),
+                           QStringLiteral("zeta"),
+                           QStringLiteral("e\u0301"),
+                           QString(QChar(0xFFFD)),
+                           QString::fromUtf8("\xF0\x9F\x98\x80")}));
     const auto groups = ProjectDropdownButton::groupProjects(projects);
     QStringList zeta;
     for (const auto& b : groups[3].second)
@@ -131,9 +148,10 @@ TEST_F(PickerTest, WithoutCacheOrTokenTheMenuHoldsOnlyADisabledRefreshAndNothing
 
 TEST_F(PickerTest, ComingIntoViewWithAnEmptyCacheFetchesAndShowsFetchingUntilTheAnswer)
 {
-    server.enqueue("/graphql", FakeResponse::json(200, R"({"data":{"organization":null,"user":{"projectsV2":{"nodes":[
+    server.enqueue("/graphql",
+                   FakeResponse::json(200, R"({"data":{"organization":null,"user":{"projectsV2":{"nodes":[
         {"id":"PVT_b","title":"Bugs","url":"https://github.com/users/octo/projects/2"}]}}}})")
-                                   .after(std::chrono::milliseconds(800)));
+                       .after(std::chrono::milliseconds(800)));
     auto p = picker(githubTree(QStringLiteral("repo")), {}, kToken);
     p->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return p->isFetching(); }, kWaitMs));
@@ -173,9 +191,9 @@ TEST_P(NoRemoteTest, SaysTheRemoteCannotBeResolvedAndSendsNothing)
         dir = directory(tree.filePath(QStringLiteral("plain")));
     } else {
         const QString path = tree.filePath(QStringLiteral("other"));
-        ASSERT_TRUE(test::makeGitTree(path, kind == QLatin1String("gitlab")
-                                                ? QStringLiteral("https://gitlab.com/octo/demo.git")
-                                                : QString()));
+        ASSERT_TRUE(test::makeGitTree(
+            path,
+            kind == QLatin1String("gitlab") ? QStringLiteral("https://gitlab.com/octo/demo.git") : QString()));
         dir = directory(path);
     }
     auto p = picker(dir, {}, kToken);
@@ -189,7 +207,9 @@ TEST_P(NoRemoteTest, SaysTheRemoteCannotBeResolvedAndSendsNothing)
     EXPECT_TRUE(logs.lines().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, NoRemoteTest, ::testing::Values("no-work-tree", "gitlab", "no-origin"),
+INSTANTIATE_TEST_SUITE_P(Kinds,
+                         NoRemoteTest,
+                         ::testing::Values("no-work-tree", "gitlab", "no-origin"),
                          [](const auto& param) {
                              std::string name = param.param;
                              std::replace(name.begin(), name.end(), '-', '_');
@@ -255,12 +275,21 @@ TEST_F(PickerTest, AStoredIdThatMatchesNoBoardLooksUnselected)
 TEST_F(PickerTest, TheMenuListsEveryOwnerAndChoosingAndClearingAreStored)
 {
     auto dir = githubTree(QStringLiteral("repo"));
-    const ProjectList cached{board("PVT_r", "roadmap", "octo"), board("PVT_c", "Classic", "Octo-Org", false),
+    const ProjectList cached{board("PVT_r", "roadmap", "octo"),
+                             board("PVT_c", "Classic", "Octo-Org", false),
                              board("PVT_R", "Roadmap", "octo")};
     auto p = picker(dir, cached, kToken);
     QMenu* menu = p->menu();
-    EXPECT_EQ(menuTexts(menu), (QStringList{"Refresh Projects", "--", "No project", "--", "Octo-Org", "Classic", "octo",
-                                            "Roadmap", "roadmap"}));
+    EXPECT_EQ(menuTexts(menu),
+              (QStringList{"Refresh Projects",
+                           "--",
+                           "No project",
+                           "--",
+                           "Octo-Org",
+                           "Classic",
+                           "octo",
+                           "Roadmap",
+                           "roadmap"}));
     EXPECT_TRUE(isMarked(menuItem(menu, QStringLiteral("No project"))));
 
     menuItem(menu, QStringLiteral("Classic"))->trigger();

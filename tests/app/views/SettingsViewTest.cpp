@@ -106,14 +106,15 @@ protected:
 
 TEST_F(SettingsViewTest, TheMaskedRowIsTheSameTextForEveryToken)
 {
-    for (const QString& token : {QStringLiteral("x"), QStringLiteral("ghp_") + QString(80, QLatin1Char('a')),
-                                 QString()}) {
+    for (const QString& token :
+         {QStringLiteral("x"), QStringLiteral("ghp_") + QString(80, QLatin1Char('a')), QString()}) {
         env.appState.setGithubToken(token);
         open();
         auto* masked = one<QLabel>(QStringLiteral("maskedToken"));
         ASSERT_NE(masked, nullptr);
-        EXPECT_EQ(masked->text(), QStringLiteral("ghp_\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"
-                                                 "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"));
+        EXPECT_EQ(masked->text(),
+                  QStringLiteral("ghp_\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"
+                                 "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"));
         EXPECT_EQ(one(QStringLiteral("tokenField")), nullptr);
         ASSERT_NE(one<QPushButton>(QStringLiteral("changeTokenButton")), nullptr);
     }
@@ -275,12 +276,20 @@ TEST_F(SettingsViewTest, RemovingKeepsBoardsAndFiledRecordsAndRestartsTheWatcher
     auto first = addRecord(a + QLatin1Char('/'));
     first->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
     addRecord(b + QLatin1Char('/'));
-    env.context()->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_1"), QStringLiteral("Roadmap"),
-                                                         QStringLiteral("octo"), true, QStringLiteral("https://x/1"),
+    env.context()->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_1"),
+                                                         QStringLiteral("Roadmap"),
+                                                         QStringLiteral("octo"),
+                                                         true,
+                                                         QStringLiteral("https://x/1"),
                                                          QDateTime::currentDateTimeUtc()));
-    env.context()->insert(std::make_shared<SeenTodo>(QStringLiteral("h1"), a + QStringLiteral("/x.c"), 1,
-                                                     QStringLiteral("https://x/i/1"), 1, QStringLiteral("octo/demo"),
-                                                     QStringLiteral("t"), QDateTime::currentDateTimeUtc()));
+    env.context()->insert(std::make_shared<SeenTodo>(QStringLiteral("h1"),
+                                                     a + QStringLiteral("/x.c"),
+                                                     1,
+                                                     QStringLiteral("https://x/i/1"),
+                                                     1,
+                                                     QStringLiteral("octo/demo"),
+                                                     QStringLiteral("t"),
+                                                     QDateTime::currentDateTimeUtc()));
     ASSERT_TRUE(env.context()->save().ok());
     watcher()->start({a + QLatin1Char('/'), b + QLatin1Char('/')}, false);
     ASSERT_EQ(watcher()->streamCount(), 2);
@@ -309,7 +318,8 @@ TEST_F(SettingsViewTest, ALongPathIsCutInTheMiddle)
     open();
     ASSERT_TRUE(waitForRows(1));
     auto* label = one<QLabel>(QStringLiteral("displayPath"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return label->property("shownText").toString().contains(QChar(0x2026)); }, kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return label->property("shownText").toString().contains(QChar(0x2026)); }, kWaitMs));
     const QString shownText = label->property("shownText").toString();
     EXPECT_TRUE(shownText.startsWith(QStringLiteral("/srv/"))) << shownText.toStdString();
     EXPECT_TRUE(shownText.endsWith(QStringLiteral("project-end/"))) << shownText.toStdString();
@@ -397,8 +407,11 @@ TEST_F(SettingsViewTest, AddingWhilePausedRestartsTheWatcher)
 
 CreatedIssue issue(int number, const QDateTime& at, const QString& url = {})
 {
-    return CreatedIssue(QStringLiteral("t%1").arg(number), number, QStringLiteral("octo/demo"),
-                        url.isNull() ? QStringLiteral("https://github.com/octo/demo/issues/%1").arg(number) : url, at);
+    return CreatedIssue(QStringLiteral("t%1").arg(number),
+                        number,
+                        QStringLiteral("octo/demo"),
+                        url.isNull() ? QStringLiteral("https://github.com/octo/demo/issues/%1").arg(number) : url,
+                        at);
 }
 
 TEST_F(SettingsViewTest, OfSevenRecentIssuesTheFiveNewestAreShown)

@@ -38,8 +38,11 @@ protected:
     {
         trayHost.setStandardOutputFile(QProcess::nullDevice());
         trayHost.setStandardErrorFile(QProcess::nullDevice());
-        trayHost.start(QStringLiteral("trayer"), {QStringLiteral("--expand"), QStringLiteral("false"),
-                                                  QStringLiteral("--SetDockType"), QStringLiteral("true")});
+        trayHost.start(QStringLiteral("trayer"),
+                       {QStringLiteral("--expand"),
+                        QStringLiteral("false"),
+                        QStringLiteral("--SetDockType"),
+                        QStringLiteral("true")});
         if (!trayHost.waitForStarted(10000))
             return false;
         return QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kWaitMs);
