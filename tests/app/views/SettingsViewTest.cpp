@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -208,6 +209,38 @@ TEST_F(SettingsViewTest, AFailedSaveWithoutATokenLeavesAnEmptyField)
     EXPECT_EQ(one<QLineEdit>(QStringLiteral("tokenField")), field);
     EXPECT_TRUE(field->text().isEmpty());
     EXPECT_FALSE(one<QPushButton>(QStringLiteral("saveTokenButton"))->isEnabled());
+}
+
+// In a child process whose session bus cannot be reached, so the keyring refuses every save.
+TEST_F(SettingsViewTest, WithoutAKeyringASaveClosesTheFieldSilently)
+{
+    if (qEnvironmentVariableIsEmpty("JW_NO_KEYRING_CHILD")) {
+        QProcess child;
+        QProcessEnvironment childEnv = QProcessEnvironment::systemEnvironment();
+        childEnv.insert(QStringLiteral("JW_NO_KEYRING_CHILD"), QStringLiteral("1"));
+        childEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                        QStringLiteral("unix:path=/nonexistent/jotwarden-bus"));
+        child.setProcessEnvironment(childEnv);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=SettingsViewTest.WithoutAKeyringASaveClosesTheFieldSilently")});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    test::LogCapture logs;
+    env.appState.setGithubToken(QStringLiteral("ghp_earlier"));
+    open();
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("changeTokenButton")), Qt::LeftButton);
+    QTest::keyClicks(one<QLineEdit>(QStringLiteral("tokenField")), QStringLiteral("ghp_fine"));
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("saveTokenButton")), Qt::LeftButton);
+    EXPECT_EQ(env.appState.githubToken(), QStringLiteral("ghp_earlier"));
+    EXPECT_NE(one(QStringLiteral("maskedToken")), nullptr);
+    EXPECT_FALSE(view->showTokenField());
+    EXPECT_TRUE(view->tokenInput().isEmpty());
+    EXPECT_TRUE(logs.lines().isEmpty());
 }
 
 // ---- directories ----
