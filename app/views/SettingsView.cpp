@@ -212,7 +212,12 @@ SettingsView::SettingsView(AppState* appState,
     }
     m_dateTimer = new QTimer(this);
     m_dateTimer->setInterval(kDateRefreshMs);
-    connect(m_dateTimer, &QTimer::timeout, this, &SettingsView::refreshRecent);
+    connect(m_dateTimer, &QTimer::timeout, this, [this] {
+        // Only the words move with the clock; the rows and their buttons stay.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
+            date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
+    });
     m_dateTimer->start();
     refresh();
 }
@@ -586,6 +591,7 @@ void SettingsView::refreshRecent()
         layout->addStretch(1);
         QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);
         date->setObjectName(QStringLiteral("relativeDate"));
+        date->setProperty("createdAt", issue.createdAt);
         layout->addWidget(date);
         QToolButton* open =
             plainSymbolButton(QStringLiteral("arrow.up.right"), style::primary(palette()), caption2, row);
