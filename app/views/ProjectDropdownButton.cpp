@@ -122,8 +122,11 @@ std::vector<std::pair<QString, ProjectList>> ProjectDropdownButton::groupProject
     for (const auto& project : projects) {
         if (!project)
             continue;
-        auto it =
-            std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == project->owner(); });
+        // Canonically equivalent logins are one owner, as text equality has it.
+        const QString key = project->owner().normalized(QString::NormalizationForm_C);
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+            return g.first.normalized(QString::NormalizationForm_C) == key;
+        });
         if (it == groups.end())
             groups.push_back({project->owner(), {project}});
         else

@@ -111,6 +111,7 @@ TEST(ProjectGrouping, OwnersAndBoardsFollowCodePointOrder)
         board("8", "a", QString(QChar(0xFFFD))),
         // A decomposed "é" groups and sorts as the composed one.
         board("9", "x", QStringLiteral("e\u0301")),
+        board("10", "w", QStringLiteral("\u00e9")),
     };
     QStringList owners;
     for (const auto& [owner, boards] : ProjectDropdownButton::groupProjects(projects))
