@@ -2,17 +2,16 @@
 
 #include "app/AppDelegate.h"
 #include "app/views/DynamicIslandController.h"
+#include "app/views/SettingsView.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace jw {
 
@@ -75,14 +74,10 @@ QIcon JotwardenApp::menuBarIcon()
 
 QWidget* JotwardenApp::makeMenuContent()
 {
-    auto* panel = new QWidget;
+    auto* panel = new SettingsView(m_appDelegate->appState(), m_appDelegate->modelContainer()->mainContext());
     panel->setWindowTitle(QStringLiteral("Jot Warden"));
     panel->setWindowIcon(menuBarIcon());
     panel->setFixedSize(kPanelWidth, kPanelHeight);
-    auto* layout = new QVBoxLayout(panel);
-    auto* label = new QLabel(QStringLiteral("Jot Warden"), panel);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
     return panel;
 }
 

@@ -1,0 +1,363 @@
+#include "app/views/ProjectDropdownButton.h"
+
+#include "app/github/RepoInfo.h"
+#include "app/views/SettingsStyle.h"
+#include "app/views/SettingsSymbols.h"
+#include "platform/Log.h"
+#include "platform/TaskStart.h"
+
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSet>
+#include <QShowEvent>
+
+#include <algorithm>
+
+namespace jw {
+
+namespace style = settings_style;
+
+namespace {
+
+constexpr int kFaceSpacing = 4;
+constexpr int kFacePaddingH = 7;
+constexpr int kFacePaddingV = 3;
+constexpr qreal kFaceSymbolPoints = 10;
+constexpr qreal kBorderWidth = 0.5;
+
+// Ordering by Unicode scalar values, not UTF-16 code units (which put U+E000..U+FFFF after
+// characters outside the basic plane) and not the locale.
+bool scalarLess(const QString& a, const QString& b)
+{
+    const QList<uint> x = a.normalized(QString::NormalizationForm_C).toUcs4();
+    const QList<uint> y = b.normalized(QString::NormalizationForm_C).toUcs4();
+    return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
+}
+
+// Menu texts are shown verbatim: "&" must not become a mnemonic.
+QString menuText(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+} // namespace
+
+QString ProjectDropdownButton::markedText(const QString& text, bool marked)
+{
+    // After a tab, menus draw the rest at the right edge: the trailing check mark.
+    return marked ? text + QLatin1Char('\t') + kCheckMark : text;
+}
+
+ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory,
+                                             ProjectList cachedProjects,
+                                             std::optional<QString> token,
+                                             store::ModelContext* modelContext,
+                                             QUrl apiBaseUrl,
+                                             QWidget* parent)
+    : QAbstractButton(parent)
+    , m_directory(std::move(directory))
+    , m_cachedProjects(std::move(cachedProjects))
+    , m_token(std::move(token))
+    , m_modelContext(modelContext)
+    , m_apiBaseUrl(std::move(apiBaseUrl))
+    , m_menu(new QMenu(this))
+{
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::TabFocus);
+    connect(m_menu, &QMenu::aboutToShow, this, &ProjectDropdownButton::rebuildMenu);
+    connect(this, &QAbstractButton::clicked, this, &ProjectDropdownButton::popUpMenu);
+    rebuildMenu();
+}
+
+ProjectDropdownButton::~ProjectDropdownButton() = default;
+
+void ProjectDropdownButton::setCachedProjects(ProjectList projects)
+{
+    m_cachedProjects = std::move(projects);
+    updateGeometry();
+    update();
+    rebuildMenu();
+}
+
+void ProjectDropdownButton::setToken(std::optional<QString> token)
+{
+    m_token = std::move(token);
+    rebuildMenu();
+}
+
+void ProjectDropdownButton::setIsFetching(bool value)
+{
+    if (m_isFetching == value)
+        return;
+    m_isFetching = value;
+    rebuildMenu();
+    Q_EMIT isFetchingChanged(value);
+}
+
+void ProjectDropdownButton::setFetchError(std::optional<QString> value)
+{
+    if (m_fetchError == value)
+        return;
+    m_fetchError = std::move(value);
+    rebuildMenu();
+    Q_EMIT fetchErrorChanged();
+}
+
+std::shared_ptr<ProjectCache> ProjectDropdownButton::selectedProject() const
+{
+    const std::optional<QString> id = m_directory ? m_directory->selectedProjectNodeId() : std::nullopt;
+    if (!id)
+        return nullptr;
+    for (const auto& project : m_cachedProjects)
+        if (project && project->projectNodeId() == *id)
+            return project;
+    return nullptr;
+}
+
+std::vector<std::pair<QString, ProjectList>> ProjectDropdownButton::groupProjects(const ProjectList& projects)
+{
+    std::vector<std::pair<QString, ProjectList>> groups;
+    for (const auto& project : projects) {
+        if (!project)
+            continue;
+        // Canonically equivalent logins are one owner, as text equality has it.
+        const QString key = project->owner().normalized(QString::NormalizationForm_C);
+        auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+            return g.first.normalized(QString::NormalizationForm_C) == key;
+        });
+        if (it == groups.end())
+            groups.push_back({project->owner(), {project}});
+        else
+            it->second.push_back(project);
+    }
+    std::sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) { return scalarLess(a.first, b.first); });
+    for (auto& group : groups)
+        std::stable_sort(group.second.begin(), group.second.end(), [](const auto& a, const auto& b) {
+            return scalarLess(a->displayName(), b->displayName());
+        });
+    return groups;
+}
+
+void ProjectDropdownButton::select(const std::shared_ptr<ProjectCache>& project)
+{
+    if (!project || !m_directory)
+        return;
+    m_directory->setSelectedProjectNodeId(project->projectNodeId());
+    if (m_modelContext)
+        (void)m_modelContext->save();
+    updateGeometry();
+    update();
+    // Queued: this runs inside the triggered item, which a rebuild would delete.
+    QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
+}
+
+void ProjectDropdownButton::clearSelection()
+{
+    if (!m_directory)
+        return;
+    m_directory->setSelectedProjectNodeId(std::nullopt);
+    if (m_modelContext)
+        (void)m_modelContext->save();
+    updateGeometry();
+    update();
+    // Queued: this runs inside the triggered item, which a rebuild would delete.
+    QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
+}
+
+void ProjectDropdownButton::autoFetchIfNeeded()
+{
+    if (m_cachedProjects.empty() && m_token)
+        startTask([self = QPointer(this)] { return runRefresh(self); });
+}
+
+void ProjectDropdownButton::refreshButtonAction()
+{
+    startTask([self = QPointer(this)] { return runRefresh(self); });
+}
+
+QCoro::Task<> ProjectDropdownButton::runRefresh(QPointer<ProjectDropdownButton> button)
+{
+    if (button)
+        co_await button->refreshProjects();
+}
+
+QCoro::Task<> ProjectDropdownButton::refreshProjects()
+{
+    // The task keeps the values it started with; after the await the picker may be gone.
+    QPointer<ProjectDropdownButton> self(this);
+    const std::optional<QString> token = m_token;
+    if (!token)
+        co_return;
+    const std::optional<QString> owner = resolveRepo();
+    if (!owner) {
+        setFetchError(kNoRemoteText);
+        co_return;
+    }
+    const ProjectList known = m_cachedProjects;
+    QPointer<store::ModelContext> context = m_modelContext;
+    GitHubProjectsClient client(m_apiBaseUrl);
+    setIsFetching(true);
+    setFetchError(std::nullopt);
+
+    auto result = co_await client.fetchOwnerProjects(*owner, *token);
+    if (result) {
+        QSet<QString> knownIds;
+        for (const auto& project : known)
+            knownIds.insert(project->projectNodeId());
+        if (context) {
+            for (const auto& project : result.value())
+                if (project && !knownIds.contains(project->projectNodeId()))
+                    context->insert(project);
+            (void)context->save();
+        }
+        if (self)
+            self->setIsFetching(false);
+    } else {
+        if (self)
+            self->setFetchError(result.error().description);
+        log(QStringLiteral("Failed to fetch projects: ") + result.error().textualForm);
+        if (self)
+            self->setIsFetching(false);
+    }
+}
+
+std::optional<QString> ProjectDropdownButton::resolveRepo() const
+{
+    if (!m_directory)
+        return std::nullopt;
+    const QString path = m_directory->path();
+    if (auto info = RepoInfo::resolve(path + QStringLiteral("/.git/config")))
+        return info->owner;
+    // A name that need not exist: resolution starts from its parent, the directory itself.
+    if (auto info = RepoInfo::resolve(path + QStringLiteral("/.jotwarden-probe")))
+        return info->owner;
+    return std::nullopt;
+}
+
+QString ProjectDropdownButton::faceText() const
+{
+    const auto selected = selectedProject();
+    return selected ? selected->displayName() : QStringLiteral("Project");
+}
+
+QString ProjectDropdownButton::faceSymbolName() const
+{
+    const auto selected = selectedProject();
+    if (!selected)
+        return QStringLiteral("folder.badge.plus");
+    return selected->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.badge.checkmark");
+}
+
+void ProjectDropdownButton::rebuildMenu()
+{
+    m_menu->clear();
+
+    QAction* refresh = m_menu->addAction(settingsSymbol(QStringLiteral("arrow.clockwise"), style::primary(palette())),
+                                         m_isFetching ? kFetchingText : kRefreshText);
+    refresh->setEnabled(!m_isFetching && m_token.has_value());
+    connect(refresh, &QAction::triggered, this, &ProjectDropdownButton::refreshButtonAction);
+
+    if (m_fetchError) {
+        // Shown disabled: the platform's way of drawing a menu line in the secondary colour.
+        QAction* error = m_menu->addAction(menuText(QStringLiteral("\u26A0 ") + *m_fetchError));
+        error->setEnabled(false);
+        error->setObjectName(QStringLiteral("fetchError"));
+    }
+
+    if (m_cachedProjects.empty())
+        return;
+
+    const std::optional<QString> selectedId = m_directory ? m_directory->selectedProjectNodeId() : std::nullopt;
+    m_menu->addSeparator();
+    QAction* none = m_menu->addAction(markedText(kNoProjectText, !selectedId.has_value()));
+    connect(none, &QAction::triggered, this, &ProjectDropdownButton::clearSelection);
+    m_menu->addSeparator();
+
+    for (const auto& [owner, boards] : groupedProjects()) {
+        // A section header the user can read in every style (some styles draw sections as bare lines).
+        QAction* header = m_menu->addAction(menuText(owner));
+        header->setEnabled(false);
+        header->setObjectName(QStringLiteral("ownerSection"));
+        QFont bold = m_menu->font();
+        bold.setBold(true);
+        header->setFont(style::caption(bold));
+        for (const auto& board : boards) {
+            const QIcon icon =
+                settingsSymbol(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
+                               style::primary(palette()));
+            QAction* item =
+                m_menu->addAction(icon,
+                                  markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));
+            item->setData(board->projectNodeId());
+            std::weak_ptr<ProjectCache> weak = board;
+            connect(item, &QAction::triggered, this, [this, weak] {
+                if (auto b = weak.lock())
+                    select(b);
+            });
+        }
+    }
+}
+
+void ProjectDropdownButton::popUpMenu()
+{
+    m_menu->popup(mapToGlobal(QPoint(0, height() + 2)));
+}
+
+QFont ProjectDropdownButton::faceFont() const
+{
+    return style::caption2(font());
+}
+
+QSize ProjectDropdownButton::sizeHint() const
+{
+    const QFontMetrics fm(faceFont());
+    const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
+    const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + fm.horizontalAdvance(faceText());
+    const int height = kFacePaddingV * 2 + std::max(symbol, fm.height());
+    return {width, height};
+}
+
+void ProjectDropdownButton::paintEvent(QPaintEvent*)
+{
+    const bool selected = selectedProject() != nullptr;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    const QRectF r = QRectF(rect()).adjusted(kBorderWidth / 2, kBorderWidth / 2, -kBorderWidth / 2, -kBorderWidth / 2);
+    const qreal radius = r.height() / 2;
+    QPainterPath capsule;
+    capsule.addRoundedRect(r, radius, radius);
+    p.fillPath(capsule, style::withAlpha(style::blue(), selected ? 0.12 : 0.05));
+    p.strokePath(capsule, QPen(style::withAlpha(style::blue(), selected ? 0.3 : 0.15), kBorderWidth));
+
+    const QFontMetrics fm(faceFont());
+    const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
+    const QRect symbolRect(kFacePaddingH, (height() - symbol) / 2, symbol, symbol);
+    settingsSymbol(faceSymbolName(), selected ? style::blue() : style::secondary(palette()), symbol)
+        .paint(&p, symbolRect);
+
+    p.setFont(faceFont());
+    p.setPen(selected ? style::primary(palette()) : style::secondary(palette()));
+    const QRect textRect(symbolRect.right() + 1 + kFaceSpacing,
+                         0,
+                         width() - symbolRect.right() - 1 - kFaceSpacing - kFacePaddingH,
+                         height());
+    p.drawText(textRect,
+               Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               fm.elidedText(faceText(), Qt::ElideRight, textRect.width()));
+    if (hasFocus()) {
+        p.setPen(QPen(style::withAlpha(style::blue(), 0.6), 1));
+        p.drawPath(capsule);
+    }
+}
+
+void ProjectDropdownButton::showEvent(QShowEvent* event)
+{
+    QAbstractButton::showEvent(event);
+    if (!event->spontaneous())
+        autoFetchIfNeeded();
+}
+
+} // namespace jw

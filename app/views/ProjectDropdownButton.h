@@ -1,0 +1,104 @@
+#pragma once
+
+#include "app/github/GitHubClient.h"
+#include "app/github/GitHubProjectsClient.h"
+#include "app/models/ProjectCache.h"
+#include "app/models/WatchedDirectory.h"
+#include "platform/store/ModelContainer.h"
+
+#include <QAbstractButton>
+#include <QCoroTask>
+#include <QPointer>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class QMenu;
+
+namespace jw {
+
+using ProjectList = std::vector<std::shared_ptr<ProjectCache>>;
+
+// The capsule-shaped menu button of a directory row: shows the board chosen for the directory,
+// lets the user choose another or none, and lists the owner's boards from GitHub into the store.
+class ProjectDropdownButton : public QAbstractButton
+{
+    Q_OBJECT
+public:
+    static inline const QString kRefreshText = QStringLiteral("Refresh Projects");
+    static inline const QString kFetchingText = QStringLiteral("Fetching") + QChar(0x2026);
+    static inline const QString kNoProjectText = QStringLiteral("No project");
+    static inline const QString kNoRemoteText = QStringLiteral("Could not resolve git remote");
+    static inline const QString kCheckMark = QString(QChar(0x2713));
+
+    // A menu item's text, with the trailing check mark when it is the current choice.
+    static QString markedText(const QString& text, bool marked);
+
+    ProjectDropdownButton(std::shared_ptr<WatchedDirectory> directory,
+                          ProjectList cachedProjects,
+                          std::optional<QString> token,
+                          store::ModelContext* modelContext,
+                          QUrl apiBaseUrl = GitHubClient::kDefaultBaseUrl,
+                          QWidget* parent = nullptr);
+    ~ProjectDropdownButton() override;
+
+    const std::shared_ptr<WatchedDirectory>& directory() const { return m_directory; }
+    const ProjectList& cachedProjects() const { return m_cachedProjects; }
+    void setCachedProjects(ProjectList projects);
+    const std::optional<QString>& token() const { return m_token; }
+    void setToken(std::optional<QString> token);
+    bool isFetching() const { return m_isFetching; }
+    const std::optional<QString>& fetchError() const { return m_fetchError; }
+
+    std::shared_ptr<ProjectCache> selectedProject() const;
+    std::vector<std::pair<QString, ProjectList>> groupedProjects() const { return groupProjects(m_cachedProjects); }
+    // Owners ascending, boards by display name ascending, both by Unicode scalar values of the
+    // canonically composed texts.
+    static std::vector<std::pair<QString, ProjectList>> groupProjects(const ProjectList& projects);
+
+    void refreshButtonAction();
+    void clearSelection();
+    void select(const std::shared_ptr<ProjectCache>& project);
+    void autoFetchIfNeeded();
+    QCoro::Task<> refreshProjects();
+    std::optional<QString> resolveRepo() const;
+
+    // The menu as it stands; rebuilt whenever what it shows changes (after a choice, on the next turn of the event
+    // loop).
+    QMenu* menu() const { return m_menu; }
+    QString faceText() const;
+    QString faceSymbolName() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+Q_SIGNALS:
+    void isFetchingChanged(bool value);
+    void fetchErrorChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    static QCoro::Task<> runRefresh(QPointer<ProjectDropdownButton> button);
+    void setIsFetching(bool value);
+    void setFetchError(std::optional<QString> value);
+    void rebuildMenu();
+    void popUpMenu();
+    QFont faceFont() const;
+
+    std::shared_ptr<WatchedDirectory> m_directory;
+    ProjectList m_cachedProjects;
+    std::optional<QString> m_token;
+    QPointer<store::ModelContext> m_modelContext;
+    QUrl m_apiBaseUrl;
+    bool m_isFetching = false;
+    std::optional<QString> m_fetchError;
+    QMenu* m_menu;
+};
+
+} // namespace jw

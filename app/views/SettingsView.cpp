@@ -1,0 +1,706 @@
+#include "app/views/SettingsView.h"
+
+#include "app/JotwardenApp.h"
+#include "app/github/KeychainHelper.h"
+#include "app/views/ProjectDropdownButton.h"
+#include "app/views/RelativeDate.h"
+#include "app/views/SettingsStyle.h"
+#include "app/views/SettingsSymbols.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace jw {
+
+namespace style = settings_style;
+
+namespace {
+
+constexpr int kPadding = 12; // the platform's standard padding
+constexpr int kBoxSpacing = 16;
+constexpr int kBoxContentSpacing = 8;
+constexpr int kDirectoryRowSpacing = 6;
+constexpr int kDateRefreshMs = 30'000;
+
+std::optional<SettingsView::Desktop> gDesktopOverride;
+
+SettingsView::Desktop desktop()
+{
+    return gDesktopOverride.value_or(SettingsView::defaultDesktop());
+}
+
+// A small switch in the platform's manner: a capsule track with a round knob.
+class ToggleSwitch : public QAbstractButton
+{
+public:
+    explicit ToggleSwitch(QWidget* parent)
+        : QAbstractButton(parent)
+    {
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override { return {28, 16}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const qreal r = track.height() / 2;
+        p.setPen(Qt::NoPen);
+        p.setBrush(isChecked() ? style::blue() : style::withAlpha(style::primary(palette()), 0.18));
+        p.drawRoundedRect(track, r, r);
+        const qreal knob = track.height() - 3;
+        const qreal x = isChecked() ? track.right() - 1.5 - knob : track.left() + 1.5;
+        p.setBrush(Qt::white);
+        p.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
+        p.drawEllipse(QRectF(x, track.top() + 1.5, knob, knob));
+        if (hasFocus()) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(style::withAlpha(style::blue(), 0.5), 1));
+            p.drawRoundedRect(track, r, r);
+        }
+    }
+};
+
+// One line of text cut in the middle when the row is too narrow; the full text stays in text().
+class MiddleElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()};
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+    QString shownText() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(foregroundRole()));
+        p.setFont(font());
+        p.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownText());
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        setProperty("shownText", shownText());
+    }
+};
+
+QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, color);
+    l->setPalette(pal);
+    return l;
+}
+
+QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font, QWidget* parent)
+{
+    auto* l = new QLabel(parent);
+    const int size = QFontMetrics(font).height();
+    l->setPixmap(settingsSymbol(name, color, size).pixmap(size, size));
+    l->setFixedSize(size, size);
+    l->setProperty("symbol", name);
+    return l;
+}
+
+QToolButton* plainSymbolButton(const QString& name, const QColor& color, const QFont& font, QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    const int size = QFontMetrics(font).height() - 2;
+    b->setIcon(settingsSymbol(name, color, size));
+    b->setIconSize(QSize(size, size));
+    b->setAutoRaise(true);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0px; background: transparent; }"));
+    b->setProperty("symbol", name);
+    return b;
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// A group box whose content starts with a caption-bold title beside a symbol.
+QGroupBox*
+groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget* parent, QVBoxLayout** content)
+{
+    auto* box = new QGroupBox(parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->setSpacing(kBoxContentSpacing);
+    layout->setContentsMargins(8, 2 + 6, 8, 2 + 6);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(4);
+    QFont bold = style::caption(body);
+    bold.setBold(true);
+    titleRow->addWidget(symbolLabel(symbol, style::primary(box->palette()), bold, box));
+    QLabel* titleLabel = label(title, bold, style::primary(box->palette()), box);
+    titleLabel->setObjectName(QStringLiteral("boxTitle"));
+    titleRow->addWidget(titleLabel);
+    titleRow->addStretch(1);
+    layout->addLayout(titleRow);
+    *content = layout;
+    return box;
+}
+
+} // namespace
+
+SettingsView::Desktop SettingsView::defaultDesktop()
+{
+    return Desktop{
+        [](QWidget* parent, const QString& message) {
+            return QFileDialog::getExistingDirectory(parent, message, QString(), QFileDialog::ShowDirsOnly);
+        },
+        [](const QUrl& url) { QDesktopServices::openUrl(url); },
+        [] { QCoreApplication::quit(); },
+    };
+}
+
+void SettingsView::setDesktopForTesting(std::optional<Desktop> replacement)
+{
+    gDesktopOverride = std::move(replacement);
+}
+
+SettingsView::SettingsView(AppState* appState,
+                           store::ModelContext* modelContext,
+                           QUrl projectsApiBaseUrl,
+                           QWidget* parent)
+    : QWidget(parent)
+    , m_appState(appState)
+    , m_modelContext(modelContext)
+    , m_projectsApiBaseUrl(std::move(projectsApiBaseUrl))
+{
+    setWindowTitle(QStringLiteral("Jot Warden"));
+    buildUi();
+    if (m_modelContext)
+        connect(m_modelContext, &store::ModelContext::changed, this, &SettingsView::storeChanged);
+    if (m_appState) {
+        connect(m_appState, &AppState::isWatchingEnabledChanged, this, &SettingsView::refreshHeader);
+        connect(m_appState, &AppState::githubTokenChanged, this, [this] {
+            refreshToken();
+            for (const DirectoryRow& row : std::as_const(m_rows))
+                row.picker->setToken(m_appState->githubToken());
+        });
+        connect(m_appState, &AppState::recentIssuesChanged, this, &SettingsView::scheduleRefresh);
+    }
+    m_dateTimer = new QTimer(this);
+    m_dateTimer->setInterval(kDateRefreshMs);
+    connect(m_dateTimer, &QTimer::timeout, this, [this] {
+        // Only the words move with the clock; the rows and their buttons stay.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
+            date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
+    });
+    m_dateTimer->start();
+    refresh();
+}
+
+SettingsView::~SettingsView() = default;
+
+QString SettingsView::trimBlanksAndTabs(const QString& text)
+{
+    const auto blank = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+    };
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && blank(text.at(begin)))
+        ++begin;
+    while (end > begin && blank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// ---- live queries ----
+
+void SettingsView::storeChanged()
+{
+    m_queriesStale = true;
+    scheduleRefresh();
+}
+
+void SettingsView::reloadQueries()
+{
+    if (!m_queriesStale || !m_modelContext)
+        return;
+    m_queriesStale = false;
+    // A failed fetch keeps what the query showed before.
+    if (auto s = m_modelContext->fetch<AppSettings>())
+        m_settings = std::move(s.value());
+    if (auto d = m_modelContext->fetch<WatchedDirectory>(
+            store::SortDescriptor<WatchedDirectory>::by(&WatchedDirectory::addedAt, true)))
+        m_directories = std::move(d.value());
+    if (auto p = m_modelContext->fetch<ProjectCache>())
+        m_cachedProjects = std::move(p.value());
+}
+
+const std::vector<std::shared_ptr<AppSettings>>& SettingsView::settings()
+{
+    reloadQueries();
+    return m_settings;
+}
+
+const std::vector<std::shared_ptr<WatchedDirectory>>& SettingsView::directories()
+{
+    reloadQueries();
+    return m_directories;
+}
+
+const std::vector<std::shared_ptr<ProjectCache>>& SettingsView::cachedProjects()
+{
+    reloadQueries();
+    return m_cachedProjects;
+}
+
+void SettingsView::scheduleRefresh()
+{
+    // Coalesced and deferred: a change can come from inside a row's own button or menu item,
+    // which a rebuild must not delete under it.
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(this, &SettingsView::refresh, Qt::QueuedConnection);
+}
+
+void SettingsView::refresh()
+{
+    m_refreshQueued = false;
+    reloadQueries();
+    refreshHeader();
+    refreshToken();
+    refreshDirectories();
+    refreshRecent();
+}
+
+// ---- layout ----
+
+void SettingsView::buildUi()
+{
+    auto* root = new QVBoxLayout(this);
+    root->setSpacing(0);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->addWidget(buildHeader());
+    root->addWidget(divider(this));
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollArea"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("scrollContent"));
+    auto* stack = new QVBoxLayout(content);
+    stack->setSpacing(kBoxSpacing);
+    stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    stack->addWidget(buildTokenBox());
+    stack->addWidget(buildDirectoriesBox());
+    stack->addWidget(buildRecentBox());
+    stack->addStretch(1);
+    scroll->setWidget(content);
+    root->addWidget(scroll, 1);
+
+    root->addWidget(divider(this));
+    root->addWidget(buildFooter());
+}
+
+QWidget* SettingsView::buildHeader()
+{
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    auto* symbol = new QLabel(header);
+    const int size = QFontMetrics(font()).height() + 2;
+    symbol->setPixmap(JotwardenApp::menuBarIcon().pixmap(size, size));
+    symbol->setObjectName(QStringLiteral("headerSymbol"));
+    row->addWidget(symbol);
+    QLabel* title = label(QStringLiteral("Jot Warden"), style::headline(font()), style::primary(palette()), header);
+    title->setObjectName(QStringLiteral("title"));
+    row->addWidget(title);
+    row->addStretch(1);
+    m_switch = new ToggleSwitch(header);
+    m_switch->setObjectName(QStringLiteral("watchSwitch"));
+    m_switch->setAccessibleName(QStringLiteral("Watching"));
+    connect(m_switch, &QAbstractButton::clicked, this, [this](bool value) { setWatching(value); });
+    row->addWidget(m_switch);
+    m_status = label(QString(), style::caption(font()), style::green(), header);
+    m_status->setObjectName(QStringLiteral("status"));
+    row->addWidget(m_status);
+    return header;
+}
+
+QGroupBox* SettingsView::buildTokenBox()
+{
+    QVBoxLayout* content = nullptr;
+    QGroupBox* box = groupBox(QStringLiteral("GitHub Token"), QStringLiteral("key.fill"), font(), this, &content);
+    box->setObjectName(QStringLiteral("tokenBox"));
+
+    m_maskedRow = new QWidget(box);
+    auto* masked = new QHBoxLayout(m_maskedRow);
+    masked->setContentsMargins(0, 0, 0, 0);
+    QLabel* maskedText =
+        label(kMaskedToken, style::monospaced(style::caption(font())), style::secondary(palette()), m_maskedRow);
+    maskedText->setObjectName(QStringLiteral("maskedToken"));
+    masked->addWidget(maskedText);
+    masked->addStretch(1);
+    auto* change = new QPushButton(QStringLiteral("Change"), m_maskedRow);
+    change->setObjectName(QStringLiteral("changeTokenButton"));
+    change->setFont(style::caption(font()));
+    connect(change, &QPushButton::clicked, this, &SettingsView::beginTokenChange);
+    masked->addWidget(change);
+    content->addWidget(m_maskedRow);
+
+    m_entryRow = new QWidget(box);
+    auto* entry = new QHBoxLayout(m_entryRow);
+    entry->setContentsMargins(0, 0, 0, 0);
+    entry->setSpacing(8);
+    m_tokenField = new QLineEdit(m_entryRow);
+    m_tokenField->setObjectName(QStringLiteral("tokenField"));
+    m_tokenField->setEchoMode(QLineEdit::Password);
+    m_tokenField->setPlaceholderText(QStringLiteral("ghp_..."));
+    m_tokenField->setFont(style::monospaced(style::caption(font())));
+    m_tokenField->setClearButtonEnabled(false);
+    connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_tokenInput = text;
+        m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+    });
+    entry->addWidget(m_tokenField, 1);
+    m_saveButton = new QPushButton(QStringLiteral("Save"), m_entryRow);
+    m_saveButton->setObjectName(QStringLiteral("saveTokenButton"));
+    m_saveButton->setEnabled(false);
+    // Return in the field runs nothing, so Save must never be the dialog's default button.
+    m_saveButton->setAutoDefault(false);
+    connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveToken);
+    entry->addWidget(m_saveButton);
+    content->addWidget(m_entryRow);
+    return box;
+}
+
+QGroupBox* SettingsView::buildDirectoriesBox()
+{
+    QVBoxLayout* content = nullptr;
+    QGroupBox* box =
+        groupBox(QStringLiteral("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
+    box->setObjectName(QStringLiteral("directoriesBox"));
+    m_noDirectories =
+        label(QStringLiteral("No directories added yet."), style::caption(font()), style::secondary(palette()), box);
+    m_noDirectories->setObjectName(QStringLiteral("noDirectories"));
+    m_noDirectories->setContentsMargins(0, 4, 0, 4);
+    content->addWidget(m_noDirectories);
+    m_directoryRows = new QVBoxLayout;
+    m_directoryRows->setSpacing(kBoxContentSpacing);
+    m_directoryRows->setContentsMargins(0, 0, 0, 0);
+    content->addLayout(m_directoryRows);
+
+    auto* addRow = new QHBoxLayout;
+    addRow->setContentsMargins(0, 2, 0, 0);
+    auto* add = new QPushButton(QStringLiteral("Add Directory..."), box);
+    add->setObjectName(QStringLiteral("addDirectoryButton"));
+    add->setFont(style::caption(font()));
+    const int plusSize = QFontMetrics(add->font()).height() - 2;
+    add->setIcon(settingsSymbol(QStringLiteral("plus"), style::primary(palette()), plusSize));
+    add->setIconSize(QSize(plusSize, plusSize));
+    add->setAutoDefault(false);
+    connect(add, &QPushButton::clicked, this, &SettingsView::addDirectory);
+    addRow->addWidget(add);
+    addRow->addStretch(1);
+    content->addLayout(addRow);
+    return box;
+}
+
+QGroupBox* SettingsView::buildRecentBox()
+{
+    QVBoxLayout* content = nullptr;
+    m_recentBox =
+        groupBox(QStringLiteral("Recent Issues"), QStringLiteral("checkmark.circle.fill"), font(), this, &content);
+    m_recentBox->setObjectName(QStringLiteral("recentBox"));
+    m_recentRows = new QVBoxLayout;
+    m_recentRows->setSpacing(kBoxContentSpacing);
+    m_recentRows->setContentsMargins(0, 0, 0, 0);
+    content->addLayout(m_recentRows);
+    return m_recentBox;
+}
+
+QWidget* SettingsView::buildFooter()
+{
+    auto* footer = new QWidget(this);
+    auto* row = new QHBoxLayout(footer);
+    row->setContentsMargins(kPadding, 8, kPadding, 8);
+    auto* quitButton = new QPushButton(QStringLiteral("Quit Jot Warden"), footer);
+    quitButton->setObjectName(QStringLiteral("quitButton"));
+    quitButton->setFont(style::caption(font()));
+    QPalette pal = quitButton->palette();
+    pal.setColor(QPalette::ButtonText, style::secondary(palette()));
+    quitButton->setPalette(pal);
+    quitButton->setAutoDefault(false);
+    connect(quitButton, &QPushButton::clicked, this, &SettingsView::quit);
+    row->addWidget(quitButton);
+    row->addStretch(1);
+    QLabel* version = label(QStringLiteral("v2.0.0"), style::caption2(font()), style::quaternary(palette()), footer);
+    version->setObjectName(QStringLiteral("version"));
+    row->addWidget(version);
+    return footer;
+}
+
+QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>& directory)
+{
+    auto* row = new QWidget;
+    row->setObjectName(QStringLiteral("directoryRow"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setSpacing(kDirectoryRowSpacing);
+    layout->setContentsMargins(0, 2, 0, 2);
+    const QFont caption = style::caption(font());
+    layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
+    auto* path = new MiddleElidedLabel(directory->displayPath(), row);
+    path->setObjectName(QStringLiteral("displayPath"));
+    path->setFont(style::monospaced(caption));
+    path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(path, 1);
+    auto* picker = new ProjectDropdownButton(directory,
+                                             m_cachedProjects,
+                                             m_appState ? m_appState->githubToken() : std::nullopt,
+                                             m_modelContext,
+                                             m_projectsApiBaseUrl,
+                                             row);
+    picker->setObjectName(QStringLiteral("projectPicker"));
+    layout->addWidget(picker);
+    QToolButton* remove =
+        plainSymbolButton(QStringLiteral("xmark.circle.fill"), style::secondary(palette()), caption, row);
+    remove->setObjectName(QStringLiteral("removeDirectoryButton"));
+    remove->setToolTip(QStringLiteral("Remove"));
+    std::weak_ptr<WatchedDirectory> weak = directory;
+    connect(remove, &QToolButton::clicked, this, [this, weak] {
+        if (auto d = weak.lock())
+            removeDirectory(d);
+    });
+    layout->addWidget(remove);
+    m_rows.insert(directory.get(), DirectoryRow{row, path, picker});
+    return row;
+}
+
+// ---- refreshing what is shown ----
+
+void SettingsView::refreshHeader()
+{
+    const bool watching = m_appState ? m_appState->isWatchingEnabled() : true;
+    m_switch->setChecked(watching);
+    m_status->setText(watching ? QStringLiteral("Active") : QStringLiteral("Paused"));
+    QPalette pal = m_status->palette();
+    pal.setColor(QPalette::WindowText, watching ? style::green() : style::secondary(palette()));
+    m_status->setPalette(pal);
+}
+
+void SettingsView::refreshToken()
+{
+    const bool hasToken = m_appState && m_appState->githubToken().has_value();
+    const bool masked = hasToken && !m_showTokenField;
+    m_maskedRow->setVisible(masked);
+    m_entryRow->setVisible(!masked);
+    if (m_tokenField->text() != m_tokenInput)
+        m_tokenField->setText(m_tokenInput);
+    m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+}
+
+void SettingsView::refreshDirectories()
+{
+    const auto& list = m_directories;
+    m_noDirectories->setVisible(list.empty());
+
+    // Rows are kept per record, so a picker in the middle of a fetch or with its menu open survives.
+    QHash<WatchedDirectory*, DirectoryRow> kept;
+    for (const auto& directory : list) {
+        if (!m_rows.contains(directory.get()))
+            makeDirectoryRow(directory);
+        DirectoryRow row = m_rows.take(directory.get());
+        row.path->setText(directory->displayPath());
+        row.picker->setCachedProjects(m_cachedProjects);
+        row.picker->setToken(m_appState ? m_appState->githubToken() : std::nullopt);
+        kept.insert(directory.get(), row);
+    }
+    for (const DirectoryRow& gone : std::as_const(m_rows)) {
+        gone.row->hide();
+        gone.row->deleteLater();
+    }
+    m_rows = kept;
+    int index = 0;
+    for (const auto& directory : list) {
+        QWidget* row = m_rows.value(directory.get()).row;
+        m_directoryRows->removeWidget(row);
+        m_directoryRows->insertWidget(index++, row);
+        row->show();
+    }
+}
+
+void SettingsView::refreshRecent()
+{
+    while (QLayoutItem* item = m_recentRows->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
+        delete item;
+    }
+    const QList<CreatedIssue> issues = m_appState ? m_appState->recentIssues() : QList<CreatedIssue>();
+    m_recentBox->setVisible(!issues.isEmpty());
+    const QDateTime now = QDateTime::currentDateTime();
+    const QFont caption = style::caption(font());
+    const QFont caption2 = style::caption2(font());
+    for (const CreatedIssue& issue : issues.mid(0, kRecentRows)) {
+        auto* row = new QWidget(m_recentBox);
+        row->setObjectName(QStringLiteral("recentRow"));
+        row->setProperty("issueId", issue.id);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 1, 0, 1);
+        layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), style::green(), caption2, row));
+        QFont numberFont = style::monospaced(caption);
+        numberFont.setBold(true);
+        QLabel* number =
+            label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
+        number->setObjectName(QStringLiteral("issueNumber"));
+        layout->addWidget(number);
+        QLabel* repo = label(issue.repoFullName, caption, style::secondary(palette()), row);
+        repo->setObjectName(QStringLiteral("repoName"));
+        layout->addWidget(repo);
+        layout->addStretch(1);
+        QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);
+        date->setObjectName(QStringLiteral("relativeDate"));
+        date->setProperty("createdAt", issue.createdAt);
+        layout->addWidget(date);
+        QToolButton* open =
+            plainSymbolButton(QStringLiteral("arrow.up.right"), style::primary(palette()), caption2, row);
+        open->setObjectName(QStringLiteral("openIssueButton"));
+        open->setToolTip(issue.issueURL);
+        connect(open, &QToolButton::clicked, this, [this, issue] { openIssue(issue); });
+        layout->addWidget(open);
+        m_recentRows->addWidget(row);
+    }
+}
+
+QList<ProjectDropdownButton*> SettingsView::projectPickers() const
+{
+    QList<ProjectDropdownButton*> out;
+    for (int i = 0; i < m_directoryRows->count(); ++i)
+        if (QWidget* row = m_directoryRows->itemAt(i)->widget())
+            if (auto* picker = row->findChild<ProjectDropdownButton*>())
+                out << picker;
+    return out;
+}
+
+// ---- actions ----
+
+void SettingsView::beginTokenChange()
+{
+    m_showTokenField = true;
+    m_tokenInput.clear();
+    refreshToken();
+    m_tokenField->setFocus();
+}
+
+void SettingsView::saveToken()
+{
+    const QString token = trimBlanksAndTabs(m_tokenInput);
+    if (token.isEmpty())
+        return;
+    // A failed save is dropped without a word; the earlier token stays.
+    if (KeychainHelper::saveToken(token).ok() && m_appState)
+        m_appState->setGithubToken(token);
+    m_tokenInput.clear();
+    m_showTokenField = false;
+    refreshToken();
+}
+
+void SettingsView::addDirectory()
+{
+    const QString chosen = desktop().chooseDirectory(window(), kChooserMessage);
+    if (chosen.isEmpty())
+        return;
+    QString path = chosen;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    for (const auto& directory : directories())
+        if (directory->path() == path)
+            return;
+    if (!m_modelContext)
+        return;
+    m_modelContext->insert(std::make_shared<WatchedDirectory>(path, true));
+    (void)m_modelContext->save();
+    restartWatcher();
+}
+
+void SettingsView::removeDirectory(const std::shared_ptr<WatchedDirectory>& directory)
+{
+    if (!directory || !m_modelContext)
+        return;
+    m_modelContext->remove(directory);
+    (void)m_modelContext->save();
+    restartWatcher();
+}
+
+void SettingsView::restartWatcher()
+{
+    if (!m_appState || !m_appState->fileWatcher())
+        return;
+    QStringList paths;
+    for (const auto& directory : directories())
+        if (directory->isEnabled())
+            paths << directory->path();
+    m_appState->fileWatcher()->start(paths, true);
+}
+
+void SettingsView::setWatching(bool value)
+{
+    if (m_appState)
+        m_appState->setIsWatchingEnabled(value);
+    if (const auto& records = settings(); !records.empty() && m_modelContext) {
+        records.front()->setIsWatchingEnabled(value);
+        (void)m_modelContext->save();
+    }
+    if (value)
+        restartWatcher();
+    else if (m_appState && m_appState->fileWatcher())
+        m_appState->fileWatcher()->stop();
+    // The switch shows the state in memory, whatever the click did to the button.
+    refreshHeader();
+}
+
+void SettingsView::openIssue(const CreatedIssue& issue)
+{
+    const QUrl url(issue.issueURL, QUrl::StrictMode);
+    if (issue.issueURL.isEmpty() || !url.isValid())
+        return;
+    desktop().openUrl(url);
+}
+
+void SettingsView::quit()
+{
+    desktop().quit();
+}
+
+} // namespace jw

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/AppState.h"
+#include "app/CreatedIssue.h"
+#include "app/github/GitHubClient.h"
+#include "app/models/AppSettings.h"
+#include "app/models/ProjectCache.h"
+#include "app/models/WatchedDirectory.h"
+#include "platform/store/ModelContainer.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAbstractButton;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QVBoxLayout;
+
+namespace jw {
+
+class ProjectDropdownButton;
+
+// The content of the menu-bar window: the pause switch, the token, the watched directories with
+// a project picker each, the most recent issues, and the quit button. Every action takes effect
+// at once; the lists follow the store and the shared state.
+class SettingsView : public QWidget
+{
+    Q_OBJECT
+public:
+    static inline const QString kChooserMessage =
+        QStringLiteral("Choose a project directory to watch for TODO comments");
+    static inline const QString kMaskedToken = QStringLiteral("ghp_") + QString(16, QChar(0x2022));
+    static constexpr int kRecentRows = 5;
+
+    // What the panel asks of the desktop. Tests replace it (a "next answer" seam for the modal
+    // chooser); the default uses the real dialogs, browser and application.
+    struct Desktop
+    {
+        // The chosen directory's local path, or an empty text when cancelled.
+        std::function<QString(QWidget* parent, const QString& message)> chooseDirectory;
+        std::function<void(const QUrl&)> openUrl;
+        std::function<void()> quit;
+    };
+    static Desktop defaultDesktop();
+    static void setDesktopForTesting(std::optional<Desktop> desktop);
+
+    SettingsView(AppState* appState,
+                 store::ModelContext* modelContext,
+                 QUrl projectsApiBaseUrl = GitHubClient::kDefaultBaseUrl,
+                 QWidget* parent = nullptr);
+    ~SettingsView() override;
+
+    void beginTokenChange();
+    void saveToken();
+    void addDirectory();
+    void removeDirectory(const std::shared_ptr<WatchedDirectory>& directory);
+    void setWatching(bool value);
+    void openIssue(const CreatedIssue& issue);
+    void quit();
+    void restartWatcher();
+
+    const QString& tokenInput() const { return m_tokenInput; }
+    bool showTokenField() const { return m_showTokenField; }
+    // The live queries as they stand now.
+    const std::vector<std::shared_ptr<AppSettings>>& settings();
+    const std::vector<std::shared_ptr<WatchedDirectory>>& directories();
+    const std::vector<std::shared_ptr<ProjectCache>>& cachedProjects();
+
+    // The pickers of the directory rows, in row order.
+    QList<ProjectDropdownButton*> projectPickers() const;
+
+    // Whole blanks and tabs off both ends; line breaks stay.
+    static QString trimBlanksAndTabs(const QString& text);
+
+private:
+    struct DirectoryRow
+    {
+        QWidget* row = nullptr;
+        QLabel* path = nullptr;
+        ProjectDropdownButton* picker = nullptr;
+    };
+
+    void buildUi();
+    QWidget* buildHeader();
+    QGroupBox* buildTokenBox();
+    QGroupBox* buildDirectoriesBox();
+    QGroupBox* buildRecentBox();
+    QWidget* buildFooter();
+    QWidget* makeDirectoryRow(const std::shared_ptr<WatchedDirectory>& directory);
+
+    void storeChanged();
+    void reloadQueries();
+    void scheduleRefresh();
+    void refresh();
+    void refreshHeader();
+    void refreshToken();
+    void refreshDirectories();
+    void refreshRecent();
+
+    QPointer<AppState> m_appState;
+    QPointer<store::ModelContext> m_modelContext;
+    QUrl m_projectsApiBaseUrl;
+
+    std::vector<std::shared_ptr<AppSettings>> m_settings;
+    std::vector<std::shared_ptr<WatchedDirectory>> m_directories;
+    std::vector<std::shared_ptr<ProjectCache>> m_cachedProjects;
+    bool m_queriesStale = true;
+    bool m_refreshQueued = false;
+
+    QString m_tokenInput;
+    bool m_showTokenField = false;
+
+    QAbstractButton* m_switch = nullptr;
+    QLabel* m_status = nullptr;
+    QWidget* m_maskedRow = nullptr;
+    QWidget* m_entryRow = nullptr;
+    QLineEdit* m_tokenField = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QLabel* m_noDirectories = nullptr;
+    QVBoxLayout* m_directoryRows = nullptr;
+    QHash<WatchedDirectory*, DirectoryRow> m_rows;
+    QGroupBox* m_recentBox = nullptr;
+    QVBoxLayout* m_recentRows = nullptr;
+    QTimer* m_dateTimer = nullptr;
+};
+
+} // namespace jw

@@ -1,0 +1,191 @@
+// Renders the settings panel offscreen in its main states and writes PNG files next to this
+// program (build/bench/screenshots/settings/): empty; a saved token with three directories, one
+// with a board, and seven recent issues; a picker menu open with two owners; a failed fetch.
+#include "app/AppState.h"
+#include "app/models/ProjectCache.h"
+#include "app/models/Schema.h"
+#include "app/models/WatchedDirectory.h"
+#include "app/views/ProjectDropdownButton.h"
+#include "app/views/SettingsView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+using namespace jw;
+
+namespace {
+
+void spin(const std::function<bool()>& done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+struct Scene
+{
+    QTemporaryDir dir;
+    std::unique_ptr<store::ModelContainer> container;
+    AppState state;
+    std::unique_ptr<SettingsView> view;
+
+    explicit Scene(const QUrl& apiBaseUrl = GitHubClient::kDefaultBaseUrl)
+    {
+        store::ModelConfiguration config = jotwardenConfiguration();
+        config.filePath = dir.filePath(QStringLiteral("Jotwarden.store"));
+        container = std::move(store::ModelContainer::open(jotwardenSchema(), config).value());
+        apiBase = apiBaseUrl;
+    }
+    store::ModelContext* context() const { return container->mainContext(); }
+    void open()
+    {
+        view = std::make_unique<SettingsView>(&state, context(), apiBase);
+        view->setFixedSize(480, 440);
+        view->show();
+        spin([] { return false; }, 300);
+    }
+    QUrl apiBase;
+};
+
+std::shared_ptr<WatchedDirectory> addDirectory(store::ModelContext* context, const QString& path, int minutesAgo)
+{
+    auto d = std::make_shared<WatchedDirectory>(path, true);
+    d->setValues({path, true, QDateTime::currentDateTimeUtc().addSecs(-60 * minutesAgo), QVariant()});
+    context->insert(d);
+    return d;
+}
+
+void addBoard(store::ModelContext* context, const QString& id, const QString& name, const QString& owner, bool isV2)
+{
+    context->insert(std::make_shared<ProjectCache>(id,
+                                                   name,
+                                                   owner,
+                                                   isV2,
+                                                   QStringLiteral("https://github.com/orgs/x/projects/1"),
+                                                   QDateTime::currentDateTimeUtc()));
+}
+
+void save(const QImage& image, const QString& dir, const QString& name)
+{
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    image.save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+QImage withMenu(QWidget* view, QMenu* menu)
+{
+    QImage panel = view->grab().toImage();
+    const QPoint at = menu->pos() - view->mapToGlobal(QPoint());
+    const QRect bounds = QRect(QPoint(), panel.size()).united(QRect(at, menu->size()));
+    QImage out(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(QColor(60, 60, 70));
+    QPainter p(&out);
+    p.drawImage(-bounds.topLeft(), panel);
+    p.drawPixmap(at - bounds.topLeft(), menu->grab());
+    return out;
+}
+
+bool gitTree(const QString& path)
+{
+    QDir().mkpath(path);
+    for (const QStringList& args : {QStringList{QStringLiteral("init"), QStringLiteral("-q")},
+                                    QStringList{QStringLiteral("remote"),
+                                                QStringLiteral("add"),
+                                                QStringLiteral("origin"),
+                                                QStringLiteral("https://github.com/octo/demo.git")}}) {
+        QProcess git;
+        git.start(QStringLiteral("/usr/bin/git"), QStringList{QStringLiteral("-C"), path} + args);
+        if (!git.waitForFinished(30000) || git.exitCode() != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString out = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/settings");
+    QDir().mkpath(out);
+    const QString home = QDir::homePath();
+
+    {
+        Scene s;
+        s.open();
+        save(s.view->grab().toImage(), out, QStringLiteral("1-empty"));
+    }
+
+    {
+        Scene s;
+        s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
+        addBoard(s.context(), QStringLiteral("PVT_1"), QStringLiteral("Roadmap"), QStringLiteral("octo"), true);
+        addBoard(s.context(), QStringLiteral("PVT_2"), QStringLiteral("Bugs"), QStringLiteral("octo"), true);
+        addBoard(s.context(),
+                 QStringLiteral("PVT_3"),
+                 QStringLiteral("Classic board"),
+                 QStringLiteral("Octo-Org"),
+                 false);
+        addDirectory(s.context(), home + QStringLiteral("/code/jotwarden/"), 30);
+        auto chosen = addDirectory(s.context(), home + QStringLiteral("/code/website/"), 20);
+        chosen->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+        addDirectory(s.context(),
+                     QStringLiteral("/srv/projects/a-rather-long-organisation-name/with-a-deeply-nested/service-api/"),
+                     10);
+        (void)s.context()->save();
+        const QDateTime now = QDateTime::currentDateTime();
+        const int minutesAgo[] = {60 * 24 * 9, 60 * 24 * 3, 60 * 30, 60 * 5, 45, 12, 2};
+        for (int i = 0; i < 7; ++i)
+            s.state.addRecentIssue(
+                CreatedIssue(QStringLiteral("todo %1").arg(i),
+                             40 + i,
+                             i % 2 ? QStringLiteral("octo/website") : QStringLiteral("octo/jotwarden"),
+                             QStringLiteral("https://github.com/octo/x/issues/%1").arg(40 + i),
+                             now.addSecs(-60 * minutesAgo[i])));
+        s.open();
+        save(s.view->grab().toImage(), out, QStringLiteral("2-token-directories-recent"));
+
+        ProjectDropdownButton* picker = s.view->projectPickers().value(1);
+        if (picker) {
+            QMenu* menu = picker->menu();
+            menu->popup(picker->mapToGlobal(QPoint(0, picker->height() + 2)));
+            spin([&] { return menu->isVisible(); });
+            spin([] { return false; }, 200);
+            save(withMenu(s.view.get(), menu), out, QStringLiteral("3-picker-menu"));
+            menu->hide();
+        }
+    }
+
+    {
+        // Nothing listens on port 1: the fetch fails at once with the network layer's text.
+        Scene s(QUrl(QStringLiteral("http://127.0.0.1:1")));
+        s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
+        const QString repo = s.dir.filePath(QStringLiteral("repo"));
+        if (!gitTree(repo))
+            std::printf("git failed\n");
+        addDirectory(s.context(), repo + QLatin1Char('/'), 1);
+        (void)s.context()->save();
+        s.open();
+        ProjectDropdownButton* picker = s.view->projectPickers().value(0);
+        if (picker) {
+            spin([&] { return picker->fetchError().has_value(); }, 10000);
+            QMenu* menu = picker->menu();
+            menu->popup(picker->mapToGlobal(QPoint(0, picker->height() + 2)));
+            spin([&] { return menu->isVisible(); });
+            spin([] { return false; }, 200);
+            save(withMenu(s.view.get(), menu), out, QStringLiteral("4-fetch-error"));
+        }
+    }
+    return 0;
+}

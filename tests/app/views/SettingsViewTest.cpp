@@ -1,0 +1,522 @@
+#include "app/views/SettingsView.h"
+
+#include "app/github/KeychainHelper.h"
+#include "app/models/SeenTodo.h"
+#include "app/views/ProjectDropdownButton.h"
+#include "app/views/RelativeDate.h"
+#include "platform/keychain/Keychain.h"
+#include "tests/app/views/ViewTestSupport.h"
+#include "tests/support/KeyringTools.h"
+#include "tests/support/LogCapture.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace jw {
+namespace {
+
+using test::shown;
+
+constexpr int kWaitMs = 10000;
+
+class SettingsViewTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KeychainHelper::setAccountForTesting(account);
+        SettingsView::setDesktopForTesting(SettingsView::Desktop{
+            [this](QWidget*, const QString& message) {
+                chooserMessages << message;
+                return nextDirectory;
+            },
+            [this](const QUrl& url) { openedUrls << url; },
+            [this] { ++quitCalls; },
+        });
+    }
+    void TearDown() override
+    {
+        view.reset();
+        SettingsView::setDesktopForTesting(std::nullopt);
+        Keychain::deleteItem(account);
+        KeychainHelper::setAccountForTesting(std::nullopt);
+    }
+
+    SettingsView& open()
+    {
+        view = std::make_unique<SettingsView>(&env.appState, env.context());
+        view->resize(480, 440);
+        view->show();
+        return *view;
+    }
+
+    template <typename W = QWidget>
+    W* one(const QString& name)
+    {
+        const auto list = shown<W>(view.get(), name);
+        return list.size() == 1 ? list.first() : nullptr;
+    }
+
+    std::shared_ptr<WatchedDirectory> addRecord(const QString& path, bool enabled = true)
+    {
+        auto record = std::make_shared<WatchedDirectory>(path, enabled);
+        env.context()->insert(record);
+        EXPECT_TRUE(env.context()->save().ok());
+        return record;
+    }
+
+    QString subdir(const QString& name)
+    {
+        const QString path = tree.filePath(name);
+        QDir().mkpath(path);
+        return path;
+    }
+
+    FileWatcher* watcher()
+    {
+        if (!env.appState.fileWatcher())
+            env.appState.setFileWatcher(std::make_unique<FileWatcher>());
+        return env.appState.fileWatcher();
+    }
+
+    bool waitForRows(int count)
+    {
+        return QTest::qWaitFor([&] { return shown(view.get(), QStringLiteral("directoryRow")).size() == count; },
+                               kWaitMs);
+    }
+
+    const QString account = test::uniqueAccount(QStringLiteral("settings"));
+    test::StoreAndState env;
+    QTemporaryDir tree;
+    std::unique_ptr<SettingsView> view;
+    QString nextDirectory;
+    QStringList chooserMessages;
+    QList<QUrl> openedUrls;
+    int quitCalls = 0;
+};
+
+// ---- token ----
+
+TEST_F(SettingsViewTest, TheMaskedRowIsTheSameTextForEveryToken)
+{
+    for (const QString& token :
+         {QStringLiteral("x"), QStringLiteral("ghp_") + QString(80, QLatin1Char('a')), QString()}) {
+        env.appState.setGithubToken(token);
+        open();
+        auto* masked = one<QLabel>(QStringLiteral("maskedToken"));
+        ASSERT_NE(masked, nullptr);
+        EXPECT_EQ(masked->text(),
+                  QStringLiteral("ghp_\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"
+                                 "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"));
+        EXPECT_EQ(one(QStringLiteral("tokenField")), nullptr);
+        ASSERT_NE(one<QPushButton>(QStringLiteral("changeTokenButton")), nullptr);
+    }
+}
+
+TEST_F(SettingsViewTest, BlanksAndTabsLeaveSaveDisabledAndSurroundingBlanksAreNotSaved)
+{
+    open();
+    EXPECT_EQ(one(QStringLiteral("maskedToken")), nullptr);
+    auto* field = one<QLineEdit>(QStringLiteral("tokenField"));
+    auto* save = one<QPushButton>(QStringLiteral("saveTokenButton"));
+    ASSERT_NE(field, nullptr);
+    ASSERT_NE(save, nullptr);
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(field->placeholderText(), QStringLiteral("ghp_..."));
+    EXPECT_FALSE(save->isEnabled());
+
+    QTest::keyClicks(field, QStringLiteral("   "));
+    EXPECT_EQ(view->tokenInput(), QStringLiteral("   "));
+    EXPECT_FALSE(save->isEnabled());
+    // Typing a tab moves the focus, so tabs come in by setting the text.
+    field->setText(QStringLiteral(" \t  \t"));
+    EXPECT_FALSE(save->isEnabled());
+    // Return in the field runs nothing.
+    QTest::keyClick(field, Qt::Key_Return);
+    field->setText(QStringLiteral("  ghp_new\t \t"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(env.appState.githubToken().has_value());
+    ASSERT_TRUE(save->isEnabled());
+
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(env.appState.githubToken(), QStringLiteral("ghp_new"));
+    EXPECT_EQ(KeychainHelper::loadToken(), QStringLiteral("ghp_new"));
+    EXPECT_TRUE(view->tokenInput().isEmpty());
+    EXPECT_FALSE(view->showTokenField());
+    EXPECT_NE(one(QStringLiteral("maskedToken")), nullptr);
+    EXPECT_EQ(one(QStringLiteral("tokenField")), nullptr);
+}
+
+TEST_F(SettingsViewTest, TrimmingKeepsLineBreaksAndInnerBlanks)
+{
+    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral("\t a b \t")), QStringLiteral("a b"));
+    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral("\na\n ")), QStringLiteral("\na\n"));
+    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral(" \t ")), QString());
+}
+
+TEST_F(SettingsViewTest, ChangeOpensAnEmptyFieldThatStaysUntilASave)
+{
+    env.appState.setGithubToken(QStringLiteral("ghp_old"));
+    open();
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("changeTokenButton")), Qt::LeftButton);
+    auto* field = one<QLineEdit>(QStringLiteral("tokenField"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_TRUE(view->showTokenField());
+    // A save with blank input changes nothing: the field stays open.
+    field->setText(QStringLiteral("   "));
+    view->saveToken();
+    EXPECT_NE(one(QStringLiteral("tokenField")), nullptr);
+    EXPECT_EQ(env.appState.githubToken(), QStringLiteral("ghp_old"));
+}
+
+// A token without a UTF-8 form is one the keyring store refuses: a real failed save.
+const QString kUnsavable = QStringLiteral("ghp_") + QChar(0xD800);
+
+TEST_F(SettingsViewTest, AFailedSaveClosesTheFieldSilentlyAndKeepsTheEarlierToken)
+{
+    test::LogCapture logs;
+    env.appState.setGithubToken(QStringLiteral("ghp_earlier"));
+    open();
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("changeTokenButton")), Qt::LeftButton);
+    one<QLineEdit>(QStringLiteral("tokenField"))->setText(kUnsavable);
+    ASSERT_EQ(view->tokenInput(), kUnsavable);
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("saveTokenButton")), Qt::LeftButton);
+
+    EXPECT_EQ(env.appState.githubToken(), QStringLiteral("ghp_earlier"));
+    EXPECT_NE(one(QStringLiteral("maskedToken")), nullptr);
+    EXPECT_TRUE(view->tokenInput().isEmpty());
+    EXPECT_FALSE(view->showTokenField());
+    EXPECT_FALSE(KeychainHelper::loadToken().has_value());
+    EXPECT_TRUE(logs.lines().isEmpty());
+}
+
+TEST_F(SettingsViewTest, AFailedSaveWithoutATokenLeavesAnEmptyField)
+{
+    open();
+    auto* field = one<QLineEdit>(QStringLiteral("tokenField"));
+    field->setText(kUnsavable);
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("saveTokenButton")), Qt::LeftButton);
+    EXPECT_FALSE(env.appState.githubToken().has_value());
+    EXPECT_EQ(one<QLineEdit>(QStringLiteral("tokenField")), field);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_FALSE(one<QPushButton>(QStringLiteral("saveTokenButton"))->isEnabled());
+}
+
+// In a child process whose session bus cannot be reached, so the keyring refuses every save.
+TEST_F(SettingsViewTest, WithoutAKeyringASaveClosesTheFieldSilently)
+{
+    if (qEnvironmentVariableIsEmpty("JW_NO_KEYRING_CHILD")) {
+        QProcess child;
+        QProcessEnvironment childEnv = QProcessEnvironment::systemEnvironment();
+        childEnv.insert(QStringLiteral("JW_NO_KEYRING_CHILD"), QStringLiteral("1"));
+        childEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                        QStringLiteral("unix:path=/nonexistent/jotwarden-bus"));
+        child.setProcessEnvironment(childEnv);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=SettingsViewTest.WithoutAKeyringASaveClosesTheFieldSilently")});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    test::LogCapture logs;
+    env.appState.setGithubToken(QStringLiteral("ghp_earlier"));
+    open();
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("changeTokenButton")), Qt::LeftButton);
+    QTest::keyClicks(one<QLineEdit>(QStringLiteral("tokenField")), QStringLiteral("ghp_fine"));
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("saveTokenButton")), Qt::LeftButton);
+    EXPECT_EQ(env.appState.githubToken(), QStringLiteral("ghp_earlier"));
+    EXPECT_NE(one(QStringLiteral("maskedToken")), nullptr);
+    EXPECT_FALSE(view->showTokenField());
+    EXPECT_TRUE(view->tokenInput().isEmpty());
+    EXPECT_TRUE(logs.lines().isEmpty());
+}
+
+// ---- directories ----
+
+TEST_F(SettingsViewTest, WithNoDirectoriesTheBoxSaysSoAndOffersAdding)
+{
+    open();
+    auto* empty = one<QLabel>(QStringLiteral("noDirectories"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->text(), QStringLiteral("No directories added yet."));
+    auto* add = one<QPushButton>(QStringLiteral("addDirectoryButton"));
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add->text(), QStringLiteral("Add Directory..."));
+    EXPECT_EQ(shown(view.get(), QStringLiteral("recentBox")).size(), 0);
+}
+
+TEST_F(SettingsViewTest, AddingStoresThePathWithASlashListsItFirstAndRestartsTheWatcher)
+{
+    const QString older = subdir(QStringLiteral("older"));
+    addRecord(older + QLatin1Char('/'));
+    const QString chosen = subdir(QStringLiteral("with blank"));
+    watcher();
+    open();
+    ASSERT_TRUE(waitForRows(1));
+
+    nextDirectory = chosen;
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("addDirectoryButton")), Qt::LeftButton);
+
+    EXPECT_EQ(chooserMessages, QStringList{QStringLiteral("Choose a project directory to watch for TODO comments")});
+    auto records = env.context()->fetch<WatchedDirectory>().value();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_FALSE(env.context()->hasChanges());
+    // The watcher restarted on the list as changed, both directories.
+    EXPECT_TRUE(watcher()->isRunning());
+    EXPECT_EQ(watcher()->streamCount(), 2);
+
+    ASSERT_TRUE(waitForRows(2));
+    const auto paths = shown<QLabel>(view.get(), QStringLiteral("displayPath"));
+    EXPECT_EQ(paths[0]->text(), chosen + QLatin1Char('/'));
+    EXPECT_EQ(paths[1]->text(), older + QLatin1Char('/'));
+    EXPECT_EQ(one(QStringLiteral("noDirectories")), nullptr);
+    EXPECT_EQ(view->directories().front()->path(), chosen + QLatin1Char('/'));
+    EXPECT_TRUE(view->directories().front()->isEnabled());
+    EXPECT_FALSE(view->directories().front()->selectedProjectNodeId().has_value());
+}
+
+TEST_F(SettingsViewTest, ChoosingAListedDirectoryOrCancellingChangesNothing)
+{
+    const QString listed = subdir(QStringLiteral("listed"));
+    addRecord(listed + QLatin1Char('/'));
+    watcher();
+    open();
+    for (const QString& answer : {listed, listed + QLatin1Char('/'), QString()}) {
+        nextDirectory = answer;
+        view->addDirectory();
+        EXPECT_EQ(env.context()->fetchCount<WatchedDirectory>().value(), 1);
+        EXPECT_FALSE(watcher()->isRunning()) << "the watcher was restarted";
+    }
+    EXPECT_EQ(chooserMessages.size(), 3);
+}
+
+TEST_F(SettingsViewTest, RemovingKeepsBoardsAndFiledRecordsAndRestartsTheWatcher)
+{
+    const QString a = subdir(QStringLiteral("a"));
+    const QString b = subdir(QStringLiteral("b"));
+    auto first = addRecord(a + QLatin1Char('/'));
+    first->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    addRecord(b + QLatin1Char('/'));
+    env.context()->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_1"),
+                                                         QStringLiteral("Roadmap"),
+                                                         QStringLiteral("octo"),
+                                                         true,
+                                                         QStringLiteral("https://x/1"),
+                                                         QDateTime::currentDateTimeUtc()));
+    env.context()->insert(std::make_shared<SeenTodo>(QStringLiteral("h1"),
+                                                     a + QStringLiteral("/x.c"),
+                                                     1,
+                                                     QStringLiteral("https://x/i/1"),
+                                                     1,
+                                                     QStringLiteral("octo/demo"),
+                                                     QStringLiteral("t"),
+                                                     QDateTime::currentDateTimeUtc()));
+    ASSERT_TRUE(env.context()->save().ok());
+    watcher()->start({a + QLatin1Char('/'), b + QLatin1Char('/')}, false);
+    ASSERT_EQ(watcher()->streamCount(), 2);
+    open();
+    ASSERT_TRUE(waitForRows(2));
+
+    // The older directory is the lower row.
+    auto removes = shown<QToolButton>(view.get(), QStringLiteral("removeDirectoryButton"));
+    QTest::mouseClick(removes[1], Qt::LeftButton);
+
+    const auto records = env.context()->fetch<WatchedDirectory>().value();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]->path(), b + QLatin1Char('/'));
+    EXPECT_EQ(env.context()->fetchCount<ProjectCache>().value(), 1);
+    EXPECT_EQ(env.context()->fetchCount<SeenTodo>().value(), 1);
+    EXPECT_FALSE(env.context()->hasChanges());
+    EXPECT_EQ(watcher()->streamCount(), 1);
+    ASSERT_TRUE(waitForRows(1));
+    EXPECT_EQ(shown<QLabel>(view.get(), QStringLiteral("displayPath"))[0]->text(), b + QLatin1Char('/'));
+}
+
+TEST_F(SettingsViewTest, ALongPathIsCutInTheMiddle)
+{
+    const QString path = QStringLiteral("/srv/") + QString(60, QLatin1Char('d')) + QStringLiteral("/deep/project-end/");
+    addRecord(path);
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    auto* label = one<QLabel>(QStringLiteral("displayPath"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return label->property("shownText").toString().contains(QChar(0x2026)); }, kWaitMs));
+    const QString shownText = label->property("shownText").toString();
+    EXPECT_TRUE(shownText.startsWith(QStringLiteral("/srv/"))) << shownText.toStdString();
+    EXPECT_TRUE(shownText.endsWith(QStringLiteral("project-end/"))) << shownText.toStdString();
+    EXPECT_EQ(label->text(), path);
+}
+
+TEST_F(SettingsViewTest, DirectoriesAddedElsewhereAppearAndTheHomeShowsAsTilde)
+{
+    open();
+    addRecord(QDir::homePath() + QStringLiteral("/code/app/"));
+    ASSERT_TRUE(waitForRows(1));
+    EXPECT_EQ(one<QLabel>(QStringLiteral("displayPath"))->text(), QStringLiteral("~/code/app/"));
+}
+
+// ---- the switch ----
+
+TEST_F(SettingsViewTest, TheSwitchStopsAndRestartsTheWatcherAndWritesTheFirstSettingsRecord)
+{
+    const QString a = subdir(QStringLiteral("a"));
+    const QString b = subdir(QStringLiteral("b"));
+    addRecord(a + QLatin1Char('/'));
+    addRecord(b + QLatin1Char('/'), false);
+    env.context()->insert(std::make_shared<AppSettings>(true));
+    env.context()->insert(std::make_shared<AppSettings>(true));
+    ASSERT_TRUE(env.context()->save().ok());
+    watcher()->start({a + QLatin1Char('/')}, false);
+    open();
+    auto* toggle = one<QAbstractButton>(QStringLiteral("watchSwitch"));
+    auto* status = one<QLabel>(QStringLiteral("status"));
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_EQ(status->text(), QStringLiteral("Active"));
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_FALSE(env.appState.isWatchingEnabled());
+    EXPECT_FALSE(watcher()->isRunning());
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(status->text(), QStringLiteral("Paused"));
+    auto records = env.context()->fetch<AppSettings>().value();
+    EXPECT_FALSE(records[0]->isWatchingEnabled());
+    EXPECT_TRUE(records[1]->isWatchingEnabled());
+    EXPECT_FALSE(env.context()->hasChanges());
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_TRUE(env.appState.isWatchingEnabled());
+    EXPECT_TRUE(watcher()->isRunning());
+    EXPECT_EQ(watcher()->streamCount(), 1); // the disabled directory is not watched
+    EXPECT_TRUE(env.context()->fetch<AppSettings>().value()[0]->isWatchingEnabled());
+    EXPECT_EQ(status->text(), QStringLiteral("Active"));
+}
+
+TEST_F(SettingsViewTest, WithoutASettingsRecordOrWatcherTheSwitchChangesTheStateOnly)
+{
+    open();
+    view->setWatching(false);
+    EXPECT_FALSE(env.appState.isWatchingEnabled());
+    EXPECT_EQ(env.context()->fetchCount<AppSettings>().value(), 0);
+    view->setWatching(true);
+    EXPECT_TRUE(env.appState.isWatchingEnabled());
+    EXPECT_EQ(env.appState.fileWatcher(), nullptr);
+}
+
+TEST_F(SettingsViewTest, TheSwitchFollowsTheStateChangedElsewhere)
+{
+    open();
+    env.appState.setIsWatchingEnabled(false);
+    EXPECT_FALSE(one<QAbstractButton>(QStringLiteral("watchSwitch"))->isChecked());
+    EXPECT_EQ(one<QLabel>(QStringLiteral("status"))->text(), QStringLiteral("Paused"));
+}
+
+TEST_F(SettingsViewTest, AddingWhilePausedRestartsTheWatcher)
+{
+    watcher();
+    open();
+    view->setWatching(false);
+    nextDirectory = subdir(QStringLiteral("new"));
+    view->addDirectory();
+    EXPECT_TRUE(watcher()->isRunning());
+    EXPECT_EQ(watcher()->streamCount(), 1);
+    EXPECT_EQ(one<QLabel>(QStringLiteral("status"))->text(), QStringLiteral("Paused"));
+    EXPECT_FALSE(env.appState.isWatchingEnabled());
+}
+
+// ---- recent issues ----
+
+CreatedIssue issue(int number, const QDateTime& at, const QString& url = {})
+{
+    return CreatedIssue(QStringLiteral("t%1").arg(number),
+                        number,
+                        QStringLiteral("octo/demo"),
+                        url.isNull() ? QStringLiteral("https://github.com/octo/demo/issues/%1").arg(number) : url,
+                        at);
+}
+
+TEST_F(SettingsViewTest, OfSevenRecentIssuesTheFiveNewestAreShown)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    open();
+    EXPECT_EQ(shown(view.get(), QStringLiteral("recentBox")).size(), 0);
+    for (int n = 1; n <= 7; ++n)
+        env.appState.addRecentIssue(issue(n, now.addSecs(-125 - 60 * (7 - n))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(view.get(), QStringLiteral("recentRow")).size() == 5; }, kWaitMs));
+    QStringList numbers;
+    for (QLabel* l : shown<QLabel>(view.get(), QStringLiteral("issueNumber")))
+        numbers << l->text();
+    EXPECT_EQ(numbers, (QStringList{"#7", "#6", "#5", "#4", "#3"}));
+    EXPECT_EQ(shown<QLabel>(view.get(), QStringLiteral("repoName"))[0]->text(), QStringLiteral("octo/demo"));
+    EXPECT_EQ(shown<QLabel>(view.get(), QStringLiteral("relativeDate"))[0]->text(), QStringLiteral("2 minutes ago"));
+
+    QTest::mouseClick(shown<QToolButton>(view.get(), QStringLiteral("openIssueButton"))[1], Qt::LeftButton);
+    EXPECT_EQ(openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://github.com/octo/demo/issues/6"))});
+}
+
+TEST_F(SettingsViewTest, AnIssueAddressThatDoesNotParseOpensNothing)
+{
+    open();
+    view->openIssue(issue(1, QDateTime::currentDateTime(), QString(QLatin1String(""))));
+    view->openIssue(issue(2, QDateTime::currentDateTime(), QStringLiteral("http://exa mple.com/[")));
+    EXPECT_TRUE(openedUrls.isEmpty());
+}
+
+TEST_F(SettingsViewTest, TheFooterQuitsAndShowsTheVersion)
+{
+    open();
+    EXPECT_EQ(one<QLabel>(QStringLiteral("version"))->text(), QStringLiteral("v2.0.0"));
+    auto* quit = one<QPushButton>(QStringLiteral("quitButton"));
+    EXPECT_EQ(quit->text(), QStringLiteral("Quit Jot Warden"));
+    QTest::mouseClick(quit, Qt::LeftButton);
+    EXPECT_EQ(quitCalls, 1);
+}
+
+TEST_F(SettingsViewTest, RowsSurviveStoreChangesSoAPickerKeepsItsState)
+{
+    addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    QPointer<ProjectDropdownButton> picker = view->projectPickers().value(0);
+    ASSERT_TRUE(picker);
+    addRecord(subdir(QStringLiteral("b")) + QLatin1Char('/'));
+    ASSERT_TRUE(waitForRows(2));
+    EXPECT_TRUE(picker);
+    EXPECT_EQ(view->projectPickers().value(1), picker.data());
+}
+
+// ---- relative dates ----
+
+TEST(RelativeDate, NamesAndCounts)
+{
+    const QDateTime now(QDate(2026, 5, 20), QTime(12, 0));
+    EXPECT_EQ(relativeDateText(now, now), QStringLiteral("now"));
+    EXPECT_EQ(relativeDateText(now.addSecs(-1), now), QStringLiteral("1 second ago"));
+    EXPECT_EQ(relativeDateText(now.addSecs(-125), now), QStringLiteral("2 minutes ago"));
+    EXPECT_EQ(relativeDateText(now.addSecs(-3600), now), QStringLiteral("1 hour ago"));
+    EXPECT_EQ(relativeDateText(now.addDays(-1), now), QStringLiteral("yesterday"));
+    EXPECT_EQ(relativeDateText(now.addDays(1), now), QStringLiteral("tomorrow"));
+    EXPECT_EQ(relativeDateText(now.addDays(-3), now), QStringLiteral("3 days ago"));
+    EXPECT_EQ(relativeDateText(now.addDays(-8), now), QStringLiteral("last week"));
+    EXPECT_EQ(relativeDateText(now.addDays(-15), now), QStringLiteral("2 weeks ago"));
+    EXPECT_EQ(relativeDateText(now.addMonths(-1), now), QStringLiteral("last month"));
+    EXPECT_EQ(relativeDateText(now.addMonths(-14), now), QStringLiteral("last year"));
+    EXPECT_EQ(relativeDateText(now.addYears(-3), now), QStringLiteral("3 years ago"));
+    EXPECT_EQ(relativeDateText(now.addSecs(300), now), QStringLiteral("in 5 minutes"));
+    EXPECT_EQ(relativeDateText(QDateTime(), now), QString());
+}
+
+} // namespace
+} // namespace jw

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/AppState.h"
+#include "app/models/Schema.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace jw::test {
+
+// A store of its own in a temporary folder, and a fresh shared state.
+struct StoreAndState
+{
+    QTemporaryDir dir;
+    std::unique_ptr<store::ModelContainer> container;
+    AppState appState;
+
+    StoreAndState()
+    {
+        store::ModelConfiguration config = jotwardenConfiguration();
+        config.filePath = dir.filePath(QStringLiteral("Jotwarden.store"));
+        auto opened = store::ModelContainer::open(jotwardenSchema(), config);
+        EXPECT_TRUE(opened.ok()) << opened.error().toStdString();
+        if (opened)
+            container = std::move(opened.value());
+    }
+    store::ModelContext* context() const { return container->mainContext(); }
+};
+
+// The visible descendants of `root` with that object name, top to bottom.
+template <typename W = QWidget>
+QList<W*> shown(const QWidget* root, const QString& name)
+{
+    QList<W*> out;
+    for (W* w : root->findChildren<W*>(name))
+        if (w->isVisibleTo(root))
+            out << w;
+    std::sort(out.begin(), out.end(), [root](W* a, W* b) {
+        return a->mapTo(root, QPoint()).y() < b->mapTo(root, QPoint()).y();
+    });
+    return out;
+}
+
+// A directory that is a git work tree whose "origin" is `remote` (none: no remote at all).
+inline bool makeGitTree(const QString& path, const QString& remote)
+{
+    auto git = [&](const QStringList& args) {
+        QProcess p;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral("/usr/bin/git"), QStringList{QStringLiteral("-C"), path} + args);
+        return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    if (!QDir().mkpath(path) || !git({QStringLiteral("init"), QStringLiteral("-q")}))
+        return false;
+    return remote.isEmpty() || git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), remote});
+}
+
+} // namespace jw::test
