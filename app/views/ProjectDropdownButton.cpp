@@ -2,7 +2,7 @@
 
 #include "app/github/RepoInfo.h"
 #include "app/views/SettingsStyle.h"
-#include "app/views/SettingsSymbols.h"
+#include "platform/symbols/Symbols.h"
 #include "platform/Log.h"
 #include "platform/TaskStart.h"
 
@@ -254,7 +254,7 @@ void ProjectDropdownButton::rebuildMenu()
 {
     m_menu->clear();
 
-    QAction* refresh = m_menu->addAction(settingsSymbol(QStringLiteral("arrow.clockwise"), style::primary(palette())),
+    QAction* refresh = m_menu->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), style::primary(palette())),
                                          m_isFetching ? kFetchingText : kRefreshText);
     refresh->setEnabled(!m_isFetching && m_token.has_value());
     connect(refresh, &QAction::triggered, this, &ProjectDropdownButton::refreshButtonAction);
@@ -285,8 +285,8 @@ void ProjectDropdownButton::rebuildMenu()
         header->setFont(style::caption(bold));
         for (const auto& board : boards) {
             const QIcon icon =
-                settingsSymbol(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
-                               style::primary(palette()));
+                Symbols::icon(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
+                              style::primary(palette()));
             QAction* item =
                 m_menu->addAction(icon,
                                   markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));
@@ -335,8 +335,7 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
     const QFontMetrics fm(faceFont());
     const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
     const QRect symbolRect(kFacePaddingH, (height() - symbol) / 2, symbol, symbol);
-    settingsSymbol(faceSymbolName(), selected ? style::blue() : style::secondary(palette()), symbol)
-        .paint(&p, symbolRect);
+    Symbols::icon(faceSymbolName(), selected ? style::blue() : style::secondary(palette())).paint(&p, symbolRect);
 
     p.setFont(faceFont());
     p.setPen(selected ? style::primary(palette()) : style::secondary(palette()));

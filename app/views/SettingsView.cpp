@@ -5,7 +5,7 @@
 #include "app/views/ProjectDropdownButton.h"
 #include "app/views/RelativeDate.h"
 #include "app/views/SettingsStyle.h"
-#include "app/views/SettingsSymbols.h"
+#include "platform/symbols/Symbols.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -121,7 +121,7 @@ QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font,
 {
     auto* l = new QLabel(parent);
     const int size = QFontMetrics(font).height();
-    l->setPixmap(settingsSymbol(name, color, size).pixmap(size, size));
+    l->setPixmap(Symbols::pixmap(name, QSize(size, size), color, l->devicePixelRatioF()));
     l->setFixedSize(size, size);
     l->setProperty("symbol", name);
     return l;
@@ -131,7 +131,7 @@ QToolButton* plainSymbolButton(const QString& name, const QColor& color, const Q
 {
     auto* b = new QToolButton(parent);
     const int size = QFontMetrics(font).height() - 2;
-    b->setIcon(settingsSymbol(name, color, size));
+    b->setIcon(Symbols::icon(name, color));
     b->setIconSize(QSize(size, size));
     b->setAutoRaise(true);
     b->setCursor(Qt::PointingHandCursor);
@@ -425,7 +425,7 @@ QGroupBox* SettingsView::buildDirectoriesBox()
     add->setObjectName(QStringLiteral("addDirectoryButton"));
     add->setFont(style::caption(font()));
     const int plusSize = QFontMetrics(add->font()).height() - 2;
-    add->setIcon(settingsSymbol(QStringLiteral("plus"), style::primary(palette()), plusSize));
+    add->setIcon(Symbols::icon(QStringLiteral("plus"), style::primary(palette())));
     add->setIconSize(QSize(plusSize, plusSize));
     add->setAutoDefault(false);
     connect(add, &QPushButton::clicked, this, &SettingsView::addDirectory);
