@@ -2,6 +2,7 @@
 
 #include "NotchDrawerKit/NotchEnvironment.h"
 #include "NotchDrawerKit/Spring.h"
+#include "platform/symbols/Symbols.h"
 
 #include <QIcon>
 #include <QPainter>
@@ -30,87 +31,34 @@ NotchDrawerInfoLabel::SharedView share(const NotchDrawerInfoLabel::ViewBuilder& 
     return NotchDrawerInfoLabel::SharedView(widget, [](QWidget* w) { delete w; });
 }
 
-// Named symbols come from the icon theme; without one, a few shapes drawn here stand in so a
-// label never shows nothing.
-class SymbolPainter
+// Named symbols come from the shared symbols layer (theme icon or our own drawing); a name it
+// does not know falls back to the icon theme, and without one to a disc, so a label never shows
+// nothing.
+void paintSymbol(QPainter& painter, const QString& name, const QRectF& rect, const QColor& color)
 {
-public:
-    static void paint(QPainter& painter, const QString& name, const QRectF& rect, const QColor& color)
-    {
-        const QIcon icon = QIcon::fromTheme(name);
-        if (!icon.isNull()) {
-            const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1;
-            QPixmap pixmap = icon.pixmap(rect.size().toSize(), dpr);
-            if (!pixmap.isNull()) {
-                tint(pixmap, color);
-                const QSizeF drawn = pixmap.deviceIndependentSize();
-                painter.drawPixmap(
-                    QPointF(rect.center().x() - drawn.width() / 2, rect.center().y() - drawn.height() / 2),
-                    pixmap);
-                return;
-            }
-        }
-        fallback(painter, name, rect, color);
-    }
-
-private:
-    static void tint(QPixmap& pixmap, const QColor& color)
-    {
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1;
+    QPixmap pixmap;
+    if (Symbols::isKnown(name)) {
+        pixmap = Symbols::pixmap(name, rect.size().toSize(), color, dpr);
+    } else if (const QIcon icon = QIcon::fromTheme(name); !icon.isNull()) {
+        pixmap = icon.pixmap(rect.size().toSize(), dpr);
         QPainter p(&pixmap);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
         p.fillRect(QRectF(QPointF(0, 0), pixmap.deviceIndependentSize()), color);
     }
-
-    static void fallback(QPainter& painter, const QString& name, const QRectF& area, const QColor& color)
-    {
-        const double side = std::min(area.width(), area.height());
-        const QRectF r(area.center().x() - side / 2, area.center().y() - side / 2, side, side);
-        const double line = std::max(1.5, side / 10);
-        const bool filled = name.contains(QStringLiteral(".fill"));
-        const bool circled = name.contains(QStringLiteral("circle"));
+    if (pixmap.isNull()) {
+        const double side = std::min(rect.width(), rect.height());
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
-        QPen pen(color, line, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        const QRectF ring = r.adjusted(line / 2, line / 2, -line / 2, -line / 2);
-        // On a filled disc the mark takes a contrasting colour; clearing it would punch through
-        // whatever lies beneath the label.
-        QColor mark = color;
-        if (circled && filled) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(color);
-            painter.drawEllipse(ring);
-            mark = color.lightnessF() > 0.6 ? QColor(Qt::black) : QColor(Qt::white);
-        } else if (circled) {
-            painter.setPen(pen);
-            painter.setBrush(Qt::NoBrush);
-            painter.drawEllipse(ring);
-        }
-        pen.setColor(mark);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        const QRectF in = circled ? r.adjusted(side * 0.28, side * 0.28, -side * 0.28, -side * 0.28) : ring;
-        auto at = [&](double x, double y) {
-            return QPointF(in.left() + x * in.width(), in.top() + y * in.height());
-        };
-        if (name.startsWith(QStringLiteral("checkmark"))) {
-            QPainterPath path(at(0.05, 0.55));
-            path.lineTo(at(0.38, 0.88));
-            path.lineTo(at(0.95, 0.15));
-            painter.drawPath(path);
-        } else if (name.startsWith(QStringLiteral("xmark"))) {
-            painter.drawLine(at(0.1, 0.1), at(0.9, 0.9));
-            painter.drawLine(at(0.9, 0.1), at(0.1, 0.9));
-        } else if (name.startsWith(QStringLiteral("exclamationmark"))) {
-            painter.drawLine(at(0.5, 0.05), at(0.5, 0.6));
-            painter.drawPoint(at(0.5, 0.92));
-        } else if (!circled) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(color);
-            painter.drawEllipse(ring);
-        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side));
         painter.restore();
+        return;
     }
-};
+    const QSizeF drawn = pixmap.deviceIndependentSize();
+    painter.drawPixmap(QPointF(rect.center().x() - drawn.width() / 2, rect.center().y() - drawn.height() / 2), pixmap);
+}
 
 } // namespace
 
@@ -354,7 +302,7 @@ void NotchDrawerInfoLabel::View::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF area = QRectF(rect()).adjusted(kImagePadding, kImagePadding, -kImagePadding, -kImagePadding);
     if (style.kind() == Style::Kind::systemImage) {
-        SymbolPainter::paint(painter, style.systemName(), area, tint());
+        paintSymbol(painter, style.systemName(), area, tint());
         return;
     }
     const QImage& image = style.image();
