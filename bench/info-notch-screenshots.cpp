@@ -1,5 +1,6 @@
 // Renders an info notch offscreen, expanded and compact, with a progress label at 60 %, and
 // writes PNG files next to this program (build/bench/screenshots/info-notch/).
+#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
@@ -20,43 +21,14 @@
 #include <memory>
 
 using namespace jw;
+using namespace jw::bench;
 
 namespace {
-
-ScreenGeometry notchedScreen()
-{
-    ScreenGeometry s;
-    s.frame = QRectF(0, 0, 800, 600);
-    s.visibleFrame = QRectF(0, 0, 800, 600 - 37);
-    s.safeAreaInsets.top = 32;
-    s.auxiliaryTopLeftArea = QRectF(0, 568, 300, 32);
-    s.auxiliaryTopRightArea = QRectF(500, 568, 300, 32);
-    return s;
-}
-
-ScreenGeometry plainScreen()
-{
-    ScreenGeometry s;
-    s.frame = QRectF(0, 0, 800, 600);
-    s.visibleFrame = QRectF(0, 0, 800, 576);
-    return s;
-}
-
-void spin(const std::function<bool()>& done, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 // Panel animations at rest and the ring's delayed sweep (0.1 s + 0.8 s) done.
 void settle(NotchDrawer& d)
 {
-    spin([&] {
-        auto* root = d.panel() ? qobject_cast<NotchContentView*>(d.panel()->contentView()) : nullptr;
-        return !root || !root->animator()->isRunning();
-    });
+    spin([&] { return panelAtRest(d); });
     spin([] { return false; }, 1000);
 }
 
@@ -67,16 +39,7 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
         return;
     }
     const QPixmap panel = d.panel()->grab();
-    QImage desktop(panel.size(), QImage::Format_ARGB32_Premultiplied);
-    {
-        QPainter p(&desktop);
-        QLinearGradient g(0, 0, desktop.width(), desktop.height());
-        g.setColorAt(0, QColor(70, 110, 170));
-        g.setColorAt(1, QColor(190, 140, 120));
-        p.fillRect(desktop.rect(), g);
-        p.fillRect(QRect(0, 0, desktop.width(), int(d.menubarHeight())), QColor(230, 230, 235, 200));
-        p.drawPixmap(0, 0, panel);
-    }
+    const QImage desktop = overDesktop(panel, d.menubarHeight());
     desktop.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
     // The labels are small: the top strip again at three times the size, pixels kept sharp.
     const QRect strip((desktop.width() - 300) / 2, 0, 300, 110);
@@ -106,8 +69,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/info-notch");
-    QDir().mkpath(dir);
+    const QString dir = outputDirectory(QStringLiteral("info-notch"));
     QScreen* screen = QGuiApplication::primaryScreen();
     const auto progress = NotchDrawerProgressBinding::make(0.6);
 

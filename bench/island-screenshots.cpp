@@ -1,6 +1,7 @@
 // Renders the island in each of its states offscreen, inside the notch panel as the kit draws
 // it, and writes one PNG per state next to this program (build/bench/screenshots/island/), for
 // people to look at.
+#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
@@ -22,33 +23,13 @@
 #include <functional>
 
 using namespace jw;
+using namespace jw::bench;
 
 namespace {
 
-// A notched laptop-like screen the size of the offscreen platform's screen.
-ScreenGeometry notchedScreen()
-{
-    ScreenGeometry s;
-    s.frame = QRectF(0, 0, 800, 600);
-    s.visibleFrame = QRectF(0, 0, 800, 600 - 37);
-    s.safeAreaInsets.top = 32;
-    s.auxiliaryTopLeftArea = QRectF(0, 568, 300, 32);
-    s.auxiliaryTopRightArea = QRectF(500, 568, 300, 32);
-    return s;
-}
-
-void spin(const std::function<bool()>& done, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 bool settled(NotchDrawer* d)
 {
-    auto* root = d && d->panel() ? qobject_cast<NotchContentView*>(d->panel()->contentView()) : nullptr;
-    return root && d->state() == NotchDrawerState::expanded && !root->animator()->isRunning();
+    return d && d->panel() && d->state() == NotchDrawerState::expanded && panelAtRest(*d);
 }
 
 void save(NotchDrawer* d, const QString& dir, const QString& name)
@@ -58,17 +39,7 @@ void save(NotchDrawer* d, const QString& dir, const QString& name)
         return;
     }
     const QPixmap panel = d->panel()->grab();
-    // Over a stand-in desktop with a menu bar, so the black notch shows against something.
-    QImage desktop(panel.size(), QImage::Format_ARGB32_Premultiplied);
-    {
-        QPainter p(&desktop);
-        QLinearGradient g(0, 0, desktop.width(), desktop.height());
-        g.setColorAt(0, QColor(70, 110, 170));
-        g.setColorAt(1, QColor(190, 140, 120));
-        p.fillRect(desktop.rect(), g);
-        p.fillRect(QRect(0, 0, desktop.width(), int(d->menubarHeight())), QColor(230, 230, 235, 200));
-        p.drawPixmap(0, 0, panel);
-    }
+    const QImage desktop = overDesktop(panel, d->menubarHeight());
     const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
     desktop.save(path);
     std::printf("%s\n", qPrintable(path));
@@ -119,8 +90,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/island");
-    QDir().mkpath(dir);
+    const QString dir = outputDirectory(QStringLiteral("island"));
     // The icon theme whose symbols the sheet's last rows show, e.g. JW_ICON_THEME=Adwaita.
     if (!qEnvironmentVariableIsEmpty("JW_ICON_THEME")) {
         // The offscreen platform searches no system icon directories of its own.

@@ -1,5 +1,6 @@
 // Renders a notch object offscreen in each state and style with sample contents and writes
 // PNG files next to this program (build/bench/screenshots/notch/), for people to look at.
+#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
@@ -22,27 +23,9 @@
 #include <functional>
 
 using namespace jw;
+using namespace jw::bench;
 
 namespace {
-
-ScreenGeometry notchedScreen()
-{
-    ScreenGeometry s;
-    s.frame = QRectF(0, 0, 800, 600);
-    s.visibleFrame = QRectF(0, 0, 800, 600 - 37);
-    s.safeAreaInsets.top = 32;
-    s.auxiliaryTopLeftArea = QRectF(0, 568, 300, 32);
-    s.auxiliaryTopRightArea = QRectF(500, 568, 300, 32);
-    return s;
-}
-
-ScreenGeometry plainScreen()
-{
-    ScreenGeometry s;
-    s.frame = QRectF(0, 0, 800, 600);
-    s.visibleFrame = QRectF(0, 0, 800, 576);
-    return s;
-}
 
 QWidget* expandedRow()
 {
@@ -74,20 +57,9 @@ QWidget* side(const QString& text, const QString& colour)
     return l;
 }
 
-void spin(const std::function<bool()>& done, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 void settle(NotchDrawer& d)
 {
-    spin([&] {
-        auto* root = d.panel() ? qobject_cast<NotchContentView*>(d.panel()->contentView()) : nullptr;
-        return !root || !root->animator()->isRunning();
-    });
+    spin([&] { return panelAtRest(d); });
 }
 
 void save(NotchDrawer& d, const QString& dir, const QString& name)
@@ -98,18 +70,7 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
     }
     const QPixmap panel = d.panel()->grab();
     panel.save(dir + QStringLiteral("/") + name + QStringLiteral("-raw.png"));
-    // Over a stand-in desktop, so the black notch and the card's translucency show.
-    QImage desktop(panel.size(), QImage::Format_ARGB32_Premultiplied);
-    {
-        QPainter p(&desktop);
-        QLinearGradient g(0, 0, desktop.width(), desktop.height());
-        g.setColorAt(0, QColor(70, 110, 170));
-        g.setColorAt(1, QColor(190, 140, 120));
-        p.fillRect(desktop.rect(), g);
-        p.fillRect(QRect(0, 0, desktop.width(), int(d.menubarHeight())), QColor(230, 230, 235, 200));
-        p.drawPixmap(0, 0, panel);
-    }
-    desktop.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
+    overDesktop(panel, d.menubarHeight()).save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
     std::printf("%s/%s.png\n", qPrintable(dir), qPrintable(name));
 }
 
@@ -132,8 +93,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/notch");
-    QDir().mkpath(dir);
+    const QString dir = outputDirectory(QStringLiteral("notch"));
     QScreen* screen = QGuiApplication::primaryScreen();
 
     ScreenGeometry::setOverride([](const QScreen*) { return std::optional(notchedScreen()); });

@@ -1,6 +1,7 @@
 // Renders the settings panel offscreen in its main states and writes PNG files next to this
 // program (build/bench/screenshots/settings/): empty; a saved token with three directories, one
 // with a board, and seven recent issues; a picker menu open with two owners; a failed fetch.
+#include "bench/ScreenshotSupport.h"
 #include "app/AppState.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/Schema.h"
@@ -21,16 +22,9 @@
 #include <memory>
 
 using namespace jw;
+using namespace jw::bench;
 
 namespace {
-
-void spin(const std::function<bool()>& done, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 struct Scene
 {
@@ -117,8 +111,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString out = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots/settings");
-    QDir().mkpath(out);
+    const QString out = outputDirectory(QStringLiteral("settings"));
     const QString home = QDir::homePath();
 
     {
