@@ -50,16 +50,6 @@ QFont caption2Font(const QWidget* widget)
     return f;
 }
 
-// The widget and its children over transparency, drawn even while it is hidden.
-QPixmap snapshot(QWidget* widget)
-{
-    const qreal dpr = widget->devicePixelRatioF();
-    QPixmap pixmap(widget->size() * dpr);
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    widget->render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
-    return pixmap;
-}
 
 QRectF rectInWindow(const QWidget* widget)
 {
@@ -215,7 +205,7 @@ void NotchDrawerInfoMatchedIcon::startFlight(const NotchDrawerInfoMatchedIcon& f
     const NotchDrawer* notch = m_info->internalNotchDrawer();
     auto* overlay = new FlightOverlay(m_element->window(),
                                       rectInWindow(from.m_element),
-                                      snapshot(from.m_element),
+                                      TransitionPainter::snapshot(from.m_element),
                                       m_element,
                                       notch->stateAnimation());
     m_flight = overlay;
@@ -418,7 +408,7 @@ void NotchDrawerInfoCompactSide::rebuild()
     const auto now = Clock::now();
     if (m_current) {
         if (animate) {
-            m_outgoing = snapshot(m_current);
+            m_outgoing = TransitionPainter::snapshot(m_current);
             m_outgoingRect = m_current->geometry();
             m_out.setImmediately(1);
             m_out.animateTo(0, kReplaceSpring, now);
@@ -488,7 +478,7 @@ void NotchDrawerInfoCompactSide::paintEvent(QPaintEvent*)
         const TransitionFrame frame =
             TransitionFrame::at(std::clamp(m_in.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
         TransitionPainter::paint(painter,
-                                 snapshot(m_current),
+                                 TransitionPainter::snapshot(m_current),
                                  m_current->geometry(),
                                  frame.opacity,
                                  frame.scale,

@@ -29,16 +29,6 @@ void makeForegroundWhite(QWidget* widget)
     widget->setStyleSheet(QStringLiteral("color: white;"));
 }
 
-// The widget and its children over transparency; grab() would lay the window colour under it.
-QPixmap snapshot(QWidget* widget)
-{
-    const qreal dpr = widget->devicePixelRatioF();
-    QPixmap pixmap(widget->size() * dpr);
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    widget->render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
-    return pixmap;
-}
 
 } // namespace
 
@@ -212,7 +202,7 @@ void NotchView::placeElement(Element& e,
         return;
     }
     // The transition paints a snapshot; the real widgets come back once it has settled.
-    e.snapshot = snapshot(e.box);
+    e.snapshot = TransitionPainter::snapshot(e.box);
     e.box->hide();
     e.presence.animateTo(shown ? 1 : 0, spring, now);
 }

@@ -1,5 +1,7 @@
 #include "NotchDrawerKit/ViewModifiers.h"
 
+#include <QWidget>
+
 #include <QPainter>
 #include <QPixmap>
 
@@ -82,6 +84,16 @@ QTransform ScaleModifier::transform(const QRectF& bounds) const
     t.scale(xScale, yScale);
     t.translate(-a.x(), -a.y());
     return t;
+}
+
+QPixmap TransitionPainter::snapshot(QWidget* widget)
+{
+    const qreal dpr = widget->devicePixelRatioF();
+    QPixmap pixmap(widget->size() * dpr);
+    pixmap.setDevicePixelRatio(dpr);
+    pixmap.fill(Qt::transparent);
+    widget->render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
+    return pixmap;
 }
 
 void TransitionPainter::paint(QPainter& painter,

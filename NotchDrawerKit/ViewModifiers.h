@@ -8,6 +8,8 @@
 class QPainter;
 class QPixmap;
 
+class QWidget;
+
 namespace jw {
 
 // A point in a rectangle's own unit square: (0, 0) top left, (1, 1) bottom right.
@@ -52,6 +54,10 @@ struct ScaleModifier
 // The neutral ends (opacity 1, scale 1 by 1, blur 0) draw the snapshot exactly as it is.
 struct TransitionPainter
 {
+    // The widget and its children over transparency, drawn even while it is hidden; grab()
+    // would lay the window colour under it.
+    static QPixmap snapshot(QWidget* widget);
+
     static void paint(QPainter& painter,
                       const QPixmap& snapshot,
                       const QRectF& target,

@@ -84,9 +84,10 @@ JsonDecoder::optionalObject(const QJsonObject& parent, const QString& key, const
     return objectElement(*value, joined(path, key));
 }
 
-std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, const QString& key, const QString& path)
+std::optional<QJsonArray> JsonDecoder::array(const QJsonObject& parent, const QString& key, const QString& path,
+                                              bool required)
 {
-    auto value = member(parent, key, path, true);
+    auto value = member(parent, key, path, required);
     if (!value)
         return std::nullopt;
     if (!value->isArray()) {
@@ -96,16 +97,14 @@ std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, 
     return value->toArray();
 }
 
+std::optional<QJsonArray> JsonDecoder::requiredArray(const QJsonObject& parent, const QString& key, const QString& path)
+{
+    return array(parent, key, path, true);
+}
+
 std::optional<QJsonArray> JsonDecoder::optionalArray(const QJsonObject& parent, const QString& key, const QString& path)
 {
-    auto value = member(parent, key, path, false);
-    if (!value)
-        return std::nullopt;
-    if (!value->isArray()) {
-        fail(QStringLiteral("the member \"%1\" is not an array.").arg(joined(path, key)));
-        return std::nullopt;
-    }
-    return value->toArray();
+    return array(parent, key, path, false);
 }
 
 std::optional<QString> JsonDecoder::requiredString(const QJsonObject& parent, const QString& key, const QString& path)

@@ -40,6 +40,7 @@ public:
 
 private:
     std::optional<QJsonValue> member(const QJsonObject& parent, const QString& key, const QString& path, bool required);
+    std::optional<QJsonArray> array(const QJsonObject& parent, const QString& key, const QString& path, bool required);
     void fail(const QString& reason);
 
     QJsonObject m_root;
