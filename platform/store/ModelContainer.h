@@ -72,9 +72,10 @@ public:
         for (auto& m : rows.value())
             out.push_back(std::static_pointer_cast<T>(m));
         if (sort) {
-            std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) {
-                return sort->reverse ? sort->lessThan(*b, *a) : sort->lessThan(*a, *b);
-            });
+            std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) { return sort->lessThan(*a, *b); });
+            // Reversing the whole list puts the later record first among equal keys as well.
+            if (sort->reverse)
+                std::reverse(out.begin(), out.end());
         }
         return out;
     }

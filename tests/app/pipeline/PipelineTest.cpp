@@ -144,6 +144,8 @@ TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
     state->setIsWatchingEnabled(false);
     appendToFile(QStringLiteral("main.c"), "// TODO: while paused\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_log.lines().filter(QStringLiteral("TODO detected: \"while paused\"")).isEmpty(); }, 20000));
+    // The hop to the main thread follows the log line at once; let it find the switch still off.
+    QTest::qWait(500);
     state->setIsWatchingEnabled(true);
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(5));
     appendToFile(QStringLiteral("main.c"), "// TODO: after resuming\n");
