@@ -8,7 +8,7 @@ PACKAGES=(
     cmake ninja-build g++ make pkg-config git
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libgl-dev
     # run
-    xdg-utils gnome-keyring fonts-dejavu-core
+    xdg-utils gnome-keyring fonts-dejavu-core ca-certificates
     # test
     googletest libgtest-dev libgmock-dev libbenchmark-dev libsecret-tools
     xvfb xauth dbus-x11 trayer
