@@ -47,7 +47,9 @@ JotwardenApp::~JotwardenApp()
 
 QIcon JotwardenApp::menuBarIcon()
 {
-    // A note with a check mark, drawn here so the icon never depends on the icon theme.
+    // A page with a folded corner and written lines, the last one ticked off; drawn here so the
+    // icon never depends on the icon theme.
+    const QColor blue(0x2d, 0x7f, 0xf9);
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64}) {
         QPixmap pixmap(size, size);
@@ -56,17 +58,30 @@ QIcon JotwardenApp::menuBarIcon()
         p.setRenderHint(QPainter::Antialiasing);
         const qreal s = size / 16.0;
         QPainterPath page;
-        page.addRoundedRect(QRectF(2.5 * s, 1.5 * s, 11 * s, 13 * s), 2 * s, 2 * s);
-        p.setPen(QPen(QColor(0x2d, 0x7f, 0xf9), 1.3 * s));
+        page.moveTo(3 * s, 1.5 * s);
+        page.lineTo(10 * s, 1.5 * s);
+        page.lineTo(13.5 * s, 5 * s);
+        page.lineTo(13.5 * s, 14.5 * s);
+        page.lineTo(3 * s, 14.5 * s);
+        page.closeSubpath();
+        p.setPen(QPen(blue, 1.2 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(QColor(255, 255, 255, 235));
         p.drawPath(page);
-        QPainterPath check;
-        check.moveTo(5 * s, 8.5 * s);
-        check.lineTo(7.2 * s, 10.8 * s);
-        check.lineTo(11 * s, 5.5 * s);
+        QPainterPath fold;
+        fold.moveTo(10 * s, 1.5 * s);
+        fold.lineTo(10 * s, 5 * s);
+        fold.lineTo(13.5 * s, 5 * s);
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(0x2d, 0x7f, 0xf9), 1.6 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.drawPath(check);
+        p.drawPath(fold);
+        p.setPen(QPen(blue, 1.2 * s, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(5 * s, 7 * s), QPointF(11.5 * s, 7 * s));
+        p.drawLine(QPointF(5 * s, 9.5 * s), QPointF(11.5 * s, 9.5 * s));
+        QPainterPath tick;
+        tick.moveTo(5 * s, 12 * s);
+        tick.lineTo(6.3 * s, 13.1 * s);
+        tick.lineTo(8.3 * s, 11 * s);
+        p.setPen(QPen(blue, 1.3 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(tick);
         icon.addPixmap(pixmap);
     }
     return icon;
