@@ -638,7 +638,15 @@ void SettingsView::saveToken()
 
 void SettingsView::addDirectory()
 {
-    const QString chosen = desktop().chooseDirectory(window(), kChooserMessage);
+    const QPointer<QWidget> panel = window();
+    const bool wasShown = panel->isVisible();
+    const QString chosen = desktop().chooseDirectory(panel, kChooserMessage);
+    // The tray's panel is a popup, which closes when the modal chooser opens: bring it back.
+    if (panel && wasShown && !panel->isVisible()) {
+        panel->show();
+        panel->raise();
+        panel->activateWindow();
+    }
     if (chosen.isEmpty())
         return;
     QString path = chosen;

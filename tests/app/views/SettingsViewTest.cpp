@@ -34,8 +34,11 @@ protected:
     {
         KeychainHelper::setAccountForTesting(account);
         SettingsView::setDesktopForTesting(SettingsView::Desktop{
-            [this](QWidget*, const QString& message) {
+            [this](QWidget* parent, const QString& message) {
                 chooserMessages << message;
+                // A popup panel closes when a modal dialog opens.
+                if (parent && closeParentOnChoose)
+                    parent->hide();
                 return nextDirectory;
             },
             [this](const QUrl& url) { openedUrls << url; },
@@ -98,6 +101,7 @@ protected:
     QTemporaryDir tree;
     std::unique_ptr<SettingsView> view;
     QString nextDirectory;
+    bool closeParentOnChoose = false;
     QStringList chooserMessages;
     QList<QUrl> openedUrls;
     int quitCalls = 0;
@@ -285,6 +289,17 @@ TEST_F(SettingsViewTest, AddingStoresThePathWithASlashListsItFirstAndRestartsThe
     EXPECT_EQ(view->directories().front()->path(), chosen + QLatin1Char('/'));
     EXPECT_TRUE(view->directories().front()->isEnabled());
     EXPECT_FALSE(view->directories().front()->selectedProjectNodeId().has_value());
+}
+
+TEST_F(SettingsViewTest, ThePanelClosedByTheChooserComesBack)
+{
+    open();
+    closeParentOnChoose = true;
+    for (const QString& answer : {subdir(QStringLiteral("new")), QString()}) {
+        nextDirectory = answer;
+        view->addDirectory();
+        EXPECT_TRUE(view->isVisible());
+    }
 }
 
 TEST_F(SettingsViewTest, ChoosingAListedDirectoryOrCancellingChangesNothing)
