@@ -23,7 +23,8 @@ namespace jw {
 
 void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* context)
 {
-    log(QStringLiteral("TODO detected: \"%1\" in %2:%3").arg(todo.title, todo.filePath).arg(todo.lineNumber));
+    // One substitution: a "%1" in the title must stay text.
+    log(QStringLiteral("TODO detected: \"%1\" in %2:%3").arg(todo.title, todo.filePath, QString::number(todo.lineNumber)));
     QPointer<AppDelegate> weakSelf(this);
     runOnMain([weakSelf, todo, context] {
         if (weakSelf)

@@ -297,6 +297,19 @@ TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
     EXPECT_EQ(issueRequests(), 2);
 }
 
+TEST_F(Pipeline, TheDetectionLineKeepsPercentSignsOfTheTitle)
+{
+    launch();
+    ParsedTodo todo;
+    todo.title = QStringLiteral("use %1 and %2 here");
+    todo.filePath = m_home.path() + QStringLiteral("/elsewhere/a.c");
+    todo.lineNumber = 7;
+    m_delegate->todoDetected(todo, m_delegate->modelContainer()->mainContext());
+    EXPECT_TRUE(m_log.contains(QStringLiteral("TODO detected: \"use %1 and %2 here\" in ") + todo.filePath + QStringLiteral(":7")))
+        << m_log.lines().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(waitForStates(Kind::error));
+}
+
 class Annotation : public PipelineFixture
 {
 protected:
