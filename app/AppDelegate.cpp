@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/github/ErrorText.h"
 #include "app/github/KeychainHelper.h"
 #include "app/models/AppSettings.h"
 #include "app/models/Schema.h"
@@ -112,9 +113,10 @@ void AppDelegate::startWatching(store::ModelContext* context)
         log(QStringLiteral("No watched directories configured"));
         return;
     }
+    // The list as it prints: each path quoted, with quotes and backslashes escaped.
     QStringList quoted;
     for (const QString& p : paths)
-        quoted << QLatin1Char('"') + p + QLatin1Char('"');
+        quoted << quotedPayload(p);
     log(QStringLiteral("Starting watcher for %1 directory(ies): [%2]").arg(paths.size()).arg(quoted.join(QStringLiteral(", "))));
     watcher->start(paths, true);
 }

@@ -35,7 +35,7 @@ bool isAnnotated(const QString& line, qint64 issueNumber)
     const QString needle = QStringLiteral("(#") + QString::number(issueNumber);
     for (qsizetype at = line.indexOf(needle); at >= 0; at = line.indexOf(needle, at + 1)) {
         const qsizetype after = at + needle.size();
-        if (after < line.size() && !line.at(after).isDigit())
+        if (after == line.size() || !line.at(after).isDigit())
             return true;
     }
     return false;

@@ -17,7 +17,7 @@ struct Span
 // pair yields an empty line between its two characters: the numbering the TODO parser uses.
 QList<Span> split(const QByteArray& utf8);
 
-// Whether the line already holds "(#" and the issue number followed by a non-digit character.
+// Whether the line already holds "(#" and the issue number, not followed by another digit.
 bool isAnnotated(const QString& line, qint64 issueNumber);
 
 // A blank, "(#", the number, a blank, the address and ")".

@@ -227,13 +227,14 @@ void FileWatcher::handleFileChange(const QString& path)
         return;
     }
     const bool readable = TreeScanner::readUtf8(QFile::encodeName(path), m_readBuffer);
+    const QList<ParsedTodo> todos = readable ? TodoParser::parseUtf8(m_readBuffer, path) : QList<ParsedTodo>();
+    // A huge file's buffer is not kept, whether it could be read or not.
+    if (m_readBuffer.capacity() > kKeptBufferBytes)
+        m_readBuffer = QByteArray();
     if (!readable) {
         log(QStringLiteral("Could not read file: ") + path);
         return;
     }
-    const QList<ParsedTodo> todos = TodoParser::parseUtf8(m_readBuffer, path);
-    if (m_readBuffer.capacity() > kKeptBufferBytes)
-        m_readBuffer = QByteArray();
 
     const auto previous = m_fileCache.constFind(path);
     const bool cached = previous != m_fileCache.constEnd();

@@ -38,6 +38,8 @@ TEST(SourceLines, AnnotationNeedsTheWholeNumber)
     EXPECT_TRUE(SourceLines::isAnnotated(QStringLiteral("// TODO: x (#42 https://g/42)"), 42));
     EXPECT_FALSE(SourceLines::isAnnotated(QStringLiteral("// TODO: x (#420 https://g/420)"), 42));
     EXPECT_TRUE(SourceLines::isAnnotated(QStringLiteral("// (#420 a) (#42 b)"), 42));
+    EXPECT_TRUE(SourceLines::isAnnotated(QStringLiteral("// TODO: x (#42"), 42));
+    EXPECT_FALSE(SourceLines::isAnnotated(QStringLiteral("// TODO: x (#420"), 42));
     EXPECT_FALSE(SourceLines::isAnnotated(QStringLiteral("// TODO: x"), 42));
     EXPECT_EQ(SourceLines::annotation(42, QStringLiteral("https://github.com/o/r/issues/42")),
               QStringLiteral(" (#42 https://github.com/o/r/issues/42)"));

@@ -3,6 +3,7 @@
 #include "app/models/AppSettings.h"
 #include "app/models/Schema.h"
 #include "app/models/SeenTodo.h"
+#include "app/models/WatchedDirectory.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ProgramRun.h"
 
@@ -142,6 +143,26 @@ TEST_F(DelegateTest, RecentIssuesAreTheTwentyNewestWithAnAddress)
     EXPECT_EQ(recent[19].title, QStringLiteral("t6"));
     EXPECT_NE(recent[1].id, CreatedIssue(*std::make_shared<SeenTodo>()).id);
     EXPECT_EQ(log.lines().last(), QStringLiteral("Bootstrap complete. Token: missing"));
+}
+
+TEST_F(DelegateTest, StartsTheWatcherOnTheEnabledDirectoriesOnly)
+{
+    const QString quoted = home.path() + QStringLiteral("/my \"proj\"/");
+    const QString disabled = home.path() + QStringLiteral("/off/");
+    QDir().mkpath(quoted);
+    QDir().mkpath(disabled);
+    auto* context = delegate->modelContainer()->mainContext();
+    context->insert(std::make_shared<WatchedDirectory>(quoted, true));
+    context->insert(std::make_shared<WatchedDirectory>(disabled, false));
+    ASSERT_TRUE(context->save().ok());
+
+    test::LogCapture log;
+    delegate->bootstrap();
+    const QString escaped = home.path() + QStringLiteral("/my \\\"proj\\\"/");
+    EXPECT_TRUE(log.contains(QStringLiteral("Starting watcher for 1 directory(ies): [\"") + escaped + QStringLiteral("\"]")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("FSEvents streams started for 1 directory(ies)")));
+    EXPECT_TRUE(delegate->appState()->fileWatcher()->isRunning());
 }
 
 } // namespace
