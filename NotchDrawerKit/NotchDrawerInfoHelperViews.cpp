@@ -50,7 +50,6 @@ QFont caption2Font(const QWidget* widget)
     return f;
 }
 
-
 QRectF rectInWindow(const QWidget* widget)
 {
     return QRectF(QPointF(widget->mapTo(widget->window(), QPoint(0, 0))), QSizeF(widget->size()));

@@ -29,7 +29,6 @@ void makeForegroundWhite(QWidget* widget)
     widget->setStyleSheet(QStringLiteral("color: white;"));
 }
 
-
 } // namespace
 
 NotchView::NotchView(NotchDrawer* drawer, FrameAnimator* animator, QWidget* parent)

@@ -1,9 +1,8 @@
 #include "NotchDrawerKit/ViewModifiers.h"
 
-#include <QWidget>
-
 #include <QPainter>
 #include <QPixmap>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>

@@ -38,7 +38,8 @@ std::unique_ptr<store::ModelContainer> AppDelegate::makeModelContainer()
 {
     auto container = store::ModelContainer::open(jotwardenSchema(), jotwardenConfiguration());
     if (!container) {
-        const QByteArray message = "Fatal error: Failed to create model container: " + container.error().toUtf8() + '\n';
+        const QByteArray message =
+            "Fatal error: Failed to create model container: " + container.error().toUtf8() + '\n';
         std::fwrite(message.constData(), 1, static_cast<size_t>(message.size()), stderr);
         std::fflush(stderr);
         std::exit(EXIT_FAILURE);
@@ -117,7 +118,9 @@ void AppDelegate::startWatching(store::ModelContext* context)
     QStringList quoted;
     for (const QString& p : paths)
         quoted << quotedPayload(p);
-    log(QStringLiteral("Starting watcher for %1 directory(ies): [%2]").arg(paths.size()).arg(quoted.join(QStringLiteral(", "))));
+    log(QStringLiteral("Starting watcher for %1 directory(ies): [%2]")
+            .arg(paths.size())
+            .arg(quoted.join(QStringLiteral(", "))));
     watcher->start(paths, true);
 }
 

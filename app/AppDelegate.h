@@ -45,10 +45,16 @@ public:
     // The pipeline from a detected TODO to an issue, an annotated line and a record.
     void todoDetected(const ParsedTodo& todo, store::ModelContext* context);
     void handleDetectedTodo(const ParsedTodo& todo, store::ModelContext* context);
-    QCoro::Task<> processTodo(ParsedTodo todo, RepoInfo repo, QString token, store::ModelContext* context,
+    QCoro::Task<> processTodo(ParsedTodo todo,
+                              RepoInfo repo,
+                              QString token,
+                              store::ModelContext* context,
                               std::shared_ptr<WatchedDirectory> directory);
     // Appends the issue reference to the line that holds the TODO with `contentHash`.
-    void annotateSourceFile(const QString& path, qint64 lineNumber, qint64 issueNumber, const QString& issueURL,
+    void annotateSourceFile(const QString& path,
+                            qint64 lineNumber,
+                            qint64 issueNumber,
+                            const QString& issueURL,
                             const QString& contentHash);
 
     // Where the GitHub API lives; tests point it at a local server.

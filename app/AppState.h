@@ -3,7 +3,6 @@
 #include "app/CreatedIssue.h"
 #include "app/IslandPresenter.h"
 #include "app/IslandState.h"
-
 #include "app/detection/FileWatcher.h"
 
 #include <QList>

@@ -4,8 +4,11 @@
 
 namespace jw {
 
-CreatedIssue::CreatedIssue(const QString& title_, qint64 issueNumber_, const QString& repoFullName_,
-                           const QString& issueURL_, const QDateTime& createdAt_)
+CreatedIssue::CreatedIssue(const QString& title_,
+                           qint64 issueNumber_,
+                           const QString& repoFullName_,
+                           const QString& issueURL_,
+                           const QDateTime& createdAt_)
     : title(title_)
     , issueNumber(issueNumber_)
     , repoFullName(repoFullName_)

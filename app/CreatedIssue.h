@@ -19,7 +19,10 @@ struct CreatedIssue
     QDateTime createdAt;
 
     CreatedIssue() = default;
-    CreatedIssue(const QString& title, qint64 issueNumber, const QString& repoFullName, const QString& issueURL,
+    CreatedIssue(const QString& title,
+                 qint64 issueNumber,
+                 const QString& repoFullName,
+                 const QString& issueURL,
                  const QDateTime& createdAt);
     explicit CreatedIssue(const SeenTodo& seenTodo);
 };

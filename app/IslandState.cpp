@@ -18,9 +18,14 @@ IslandState IslandState::creating(const QString& title)
     return s;
 }
 
-IslandState IslandState::confirmed(const QString& title, const QString& repoFullName, qint64 issueNumber,
-                                   const QString& issueURL, const std::optional<QString>& projectName,
-                                   const std::optional<QString>& projectURL, bool projectFailed, bool isV2Project)
+IslandState IslandState::confirmed(const QString& title,
+                                   const QString& repoFullName,
+                                   qint64 issueNumber,
+                                   const QString& issueURL,
+                                   const std::optional<QString>& projectName,
+                                   const std::optional<QString>& projectURL,
+                                   bool projectFailed,
+                                   bool isV2Project)
 {
     IslandState s;
     s.kind = Kind::confirmed;
@@ -53,8 +58,8 @@ bool IslandState::operator==(const IslandState& o) const
         return title == o.title;
     case Kind::confirmed:
         return title == o.title && repoFullName == o.repoFullName && issueNumber == o.issueNumber
-            && issueURL == o.issueURL && projectName == o.projectName && projectURL == o.projectURL
-            && projectFailed == o.projectFailed && isV2Project == o.isV2Project;
+               && issueURL == o.issueURL && projectName == o.projectName && projectURL == o.projectURL
+               && projectFailed == o.projectFailed && isV2Project == o.isV2Project;
     case Kind::error:
         return message == o.message;
     case Kind::hidden:

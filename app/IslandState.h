@@ -31,9 +31,14 @@ struct IslandState
 
     static IslandState detecting(const QString& title);
     static IslandState creating(const QString& title);
-    static IslandState confirmed(const QString& title, const QString& repoFullName, qint64 issueNumber,
-                                 const QString& issueURL, const std::optional<QString>& projectName,
-                                 const std::optional<QString>& projectURL, bool projectFailed, bool isV2Project);
+    static IslandState confirmed(const QString& title,
+                                 const QString& repoFullName,
+                                 qint64 issueNumber,
+                                 const QString& issueURL,
+                                 const std::optional<QString>& projectName,
+                                 const std::optional<QString>& projectURL,
+                                 bool projectFailed,
+                                 bool isV2Project);
     static IslandState error(const QString& message);
     static IslandState hidden() { return {}; }
 

@@ -24,7 +24,7 @@ bool preferX11OnWayland()
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return false;
     const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+                         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (!wayland)
         return false;
     qputenv("QT_QPA_PLATFORM", "xcb");

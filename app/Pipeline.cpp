@@ -1,6 +1,5 @@
 // The TODO-to-issue pipeline: the delegate's operations from a detected TODO to a confirmation.
 #include "app/AppDelegate.h"
-
 #include "app/SourceLines.h"
 #include "app/detection/FileWatcher.h"
 #include "app/detection/TodoParser.h"
@@ -24,7 +23,8 @@ namespace jw {
 void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* context)
 {
     // One substitution: a "%1" in the title must stay text.
-    log(QStringLiteral("TODO detected: \"%1\" in %2:%3").arg(todo.title, todo.filePath, QString::number(todo.lineNumber)));
+    log(QStringLiteral("TODO detected: \"%1\" in %2:%3")
+            .arg(todo.title, todo.filePath, QString::number(todo.lineNumber)));
     QPointer<AppDelegate> weakSelf(this);
     runOnMain([weakSelf, todo, context] {
         if (weakSelf)
@@ -68,7 +68,10 @@ void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext
     });
 }
 
-QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo, RepoInfo repo, QString token, store::ModelContext* context,
+QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
+                                       RepoInfo repo,
+                                       QString token,
+                                       store::ModelContext* context,
                                        std::shared_ptr<WatchedDirectory> directory)
 {
     QPointer<AppDelegate> self(this);
@@ -101,16 +104,27 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo, RepoInfo repo, QString t
     annotateSourceFile(todo.filePath, todo.lineNumber, issue.number, issue.htmlUrl, todo.contentHash);
 
     const QString repoFullName = repo.owner + QLatin1Char('/') + repo.repo;
-    context->insert(std::make_shared<SeenTodo>(todo.contentHash, todo.filePath, todo.lineNumber, issue.htmlUrl,
-                                               issue.number, repoFullName, todo.title,
+    context->insert(std::make_shared<SeenTodo>(todo.contentHash,
+                                               todo.filePath,
+                                               todo.lineNumber,
+                                               issue.htmlUrl,
+                                               issue.number,
+                                               repoFullName,
+                                               todo.title,
                                                QDateTime::currentDateTimeUtc()));
     (void)context->save();
 
     m_appState->addRecentIssue(
         CreatedIssue(todo.title, issue.number, repoFullName, issue.htmlUrl, QDateTime::currentDateTimeUtc()));
 
-    IslandState confirmed = IslandState::confirmed(todo.title, repoFullName, issue.number, issue.htmlUrl, std::nullopt,
-                                                   std::nullopt, false, false);
+    IslandState confirmed = IslandState::confirmed(todo.title,
+                                                   repoFullName,
+                                                   issue.number,
+                                                   issue.htmlUrl,
+                                                   std::nullopt,
+                                                   std::nullopt,
+                                                   false,
+                                                   false);
     // The board is read now, not at detection: the user may have changed it meanwhile.
     const std::optional<QString> selected = directory ? directory->selectedProjectNodeId() : std::nullopt;
     std::shared_ptr<ProjectCache> project;
@@ -145,8 +159,11 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo, RepoInfo repo, QString t
     log(QStringLiteral("Issue created: #%1 on %2").arg(issue.number).arg(repoFullName));
 }
 
-void AppDelegate::annotateSourceFile(const QString& path, qint64 lineNumber, qint64 issueNumber,
-                                     const QString& issueURL, const QString& contentHash)
+void AppDelegate::annotateSourceFile(const QString& path,
+                                     qint64 lineNumber,
+                                     qint64 issueNumber,
+                                     const QString& issueURL,
+                                     const QString& contentHash)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -161,7 +178,8 @@ void AppDelegate::annotateSourceFile(const QString& path, qint64 lineNumber, qin
     // and nothing when the TODO is gone.
     qint64 target = 0;
     // A byte-order mark is no part of the first line's text; it is kept on disk.
-    const QByteArrayView text = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : QByteArrayView(bytes);
+    const QByteArrayView text =
+        bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : QByteArrayView(bytes);
     const QList<ParsedTodo> todos = TodoParser::parseUtf8(text, path);
     for (const ParsedTodo& t : todos) {
         if (t.contentHash != contentHash)

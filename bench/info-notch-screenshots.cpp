@@ -1,11 +1,11 @@
 // Renders an info notch offscreen, expanded and compact, with a progress label at 60 %, and
 // writes PNG files next to this program (build/bench/screenshots/info-notch/).
-#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
 #include "NotchDrawerKit/NotchDrawerInfo.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "bench/ScreenshotSupport.h"
 #include "platform/screen/ScreenGeometry.h"
 
 #include <QApplication>

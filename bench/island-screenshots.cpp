@@ -1,13 +1,13 @@
 // Renders the island in each of its states offscreen, inside the notch panel as the kit draws
 // it, and writes one PNG per state next to this program (build/bench/screenshots/island/), for
 // people to look at.
-#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
 #include "app/IslandState.h"
 #include "app/views/DynamicIslandController.h"
+#include "bench/ScreenshotSupport.h"
 #include "platform/screen/ScreenGeometry.h"
 #include "platform/symbols/Symbols.h"
 

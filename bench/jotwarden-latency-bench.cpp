@@ -15,13 +15,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
-#include <vector>
-
 #include <fcntl.h>
+#include <mutex>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -137,12 +136,15 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::seconds(2));
     getrusage(RUSAGE_SELF, &after);
     auto cpuMs = [](const rusage& u) {
-        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3
+               + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
     };
     std::printf("idle_cpu_ms_over_2s=%.3f\n", cpuMs(after) - cpuMs(before));
 
     std::printf("append_median_ms=%.3f append_p99_ms=%.3f rename_median_ms=%.3f rename_p99_ms=%.3f\n",
-                percentile(append, 0.5), percentile(append, 0.99), percentile(renamed, 0.5),
+                percentile(append, 0.5),
+                percentile(append, 0.99),
+                percentile(renamed, 0.5),
                 percentile(renamed, 0.99));
     return 0;
 }

@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <cstdio>
-
 #include <sys/resource.h>
 
 int main(int argc, char** argv)
@@ -24,7 +23,7 @@ int main(int argc, char** argv)
     if (list) {
         watcher.onTodoScanned = [](const jw::ParsedTodo& todo) {
             const QByteArray line = todo.contentHash.toUtf8() + '\t' + todo.filePath.toUtf8() + ':'
-                + QByteArray::number(todo.lineNumber) + '\t' + todo.title.toUtf8() + '\n';
+                                    + QByteArray::number(todo.lineNumber) + '\t' + todo.title.toUtf8() + '\n';
             std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         };
     }
@@ -36,8 +35,11 @@ int main(int argc, char** argv)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("files=%lld todos=%lld bytes=%lld seconds=%.3f mbps=%.1f peak_rss_mb=%.1f\n",
-                static_cast<long long>(stats.files), static_cast<long long>(stats.todos),
-                static_cast<long long>(stats.bytes), seconds, double(stats.bytes) / 1e6 / seconds,
+                static_cast<long long>(stats.files),
+                static_cast<long long>(stats.todos),
+                static_cast<long long>(stats.bytes),
+                seconds,
+                double(stats.bytes) / 1e6 / seconds,
                 double(usage.ru_maxrss) / 1024.0);
     return 0;
 }

@@ -1,10 +1,10 @@
 // Renders a notch object offscreen in each state and style with sample contents and writes
 // PNG files next to this program (build/bench/screenshots/notch/), for people to look at.
-#include "bench/ScreenshotSupport.h"
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "bench/ScreenshotSupport.h"
 #include "platform/screen/ScreenGeometry.h"
 
 #include <QApplication>

@@ -1,13 +1,13 @@
 // Renders the settings panel offscreen in its main states and writes PNG files next to this
 // program (build/bench/screenshots/settings/): empty; a saved token with three directories, one
 // with a board, and seven recent issues; a picker menu open with two owners; a failed fetch.
-#include "bench/ScreenshotSupport.h"
 #include "app/AppState.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/Schema.h"
 #include "app/models/WatchedDirectory.h"
 #include "app/views/ProjectDropdownButton.h"
 #include "app/views/SettingsView.h"
+#include "bench/ScreenshotSupport.h"
 
 #include <QApplication>
 #include <QDir>

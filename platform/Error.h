@@ -14,8 +14,8 @@ namespace jw {
 // repoNotFound("octo/demo"); for failures of the HTTP layer its own description.
 struct Error
 {
-    QString domain;       // "GitHubClientError", "GitHubProjectsError", "KeychainError", "HttpError", ...
-    QString caseName;     // "repoNotFound", "timedOut", ...
+    QString domain;   // "GitHubClientError", "GitHubProjectsError", "KeychainError", "HttpError", ...
+    QString caseName; // "repoNotFound", "timedOut", ...
     QString description;
     QString textualForm;
     std::optional<int> responseCode; // the HTTP status, when there was a response
@@ -24,7 +24,7 @@ struct Error
 };
 
 // A value or an Error; what our asynchronous calls return instead of throwing.
-template<typename T>
+template <typename T>
 class Expected
 {
 public:
@@ -47,7 +47,6 @@ private:
 };
 
 struct Unit
-{
-};
+{};
 
 } // namespace jw

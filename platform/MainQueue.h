@@ -8,7 +8,7 @@
 namespace jw {
 
 // Submits fn to the GUI thread's event loop; it runs after the current main-thread work returns.
-template<typename F>
+template <typename F>
 void runOnMain(F&& fn)
 {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(fn), Qt::QueuedConnection);

@@ -8,7 +8,7 @@
 namespace jw {
 
 // A value or an error with a message.
-template<typename T>
+template <typename T>
 class Result
 {
 public:

@@ -39,10 +39,13 @@ void SerialQueue::sync(const std::function<void()>& fn)
         return;
     }
     std::binary_semaphore done(0);
-    QMetaObject::invokeMethod(m_context, [&] {
-        fn();
-        done.release();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context,
+        [&] {
+            fn();
+            done.release();
+        },
+        Qt::QueuedConnection);
     done.acquire();
 }
 

@@ -12,7 +12,7 @@ namespace jw {
 // `start` is called then and must return a QCoro::Task; the task runs detached to its end.
 // `start` must not itself be a coroutine lambda with captures (they would die with it): let it
 // call a coroutine function that takes what it needs by value.
-template<typename F>
+template <typename F>
 void startTask(F&& start)
 {
     runOnMain([start = std::forward<F>(start)]() mutable {

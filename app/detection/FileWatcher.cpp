@@ -43,10 +43,10 @@ const QStringList& FileWatcher::codeFileExtensions()
 {
     // The last two can never equal a lower-cased extension; they are kept as the list has them.
     static const QStringList list = {
-        "swift", "ts", "tsx", "js", "jsx", "py", "rb", "go", "rs", "java", "kt", "kts", "c",
-        "cpp", "cc", "h", "hpp", "m", "mm", "cs", "php", "scala", "ex", "exs", "erl", "hs",
-        "lua", "r", "jl", "dart", "zig", "nim", "v", "sql", "css", "scss", "less", "html", "vue",
-        "svelte", "sh", "bash", "zsh", "fish", "yml", "yaml", "toml", "tf", "hcl", "Dockerfile", "Makefile",
+        "swift",  "ts", "tsx",  "js",   "jsx",  "py",  "rb",   "go",   "rs",    "java", "kt",         "kts",      "c",
+        "cpp",    "cc", "h",    "hpp",  "m",    "mm",  "cs",   "php",  "scala", "ex",   "exs",        "erl",      "hs",
+        "lua",    "r",  "jl",   "dart", "zig",  "nim", "v",    "sql",  "css",   "scss", "less",       "html",     "vue",
+        "svelte", "sh", "bash", "zsh",  "fish", "yml", "yaml", "toml", "tf",    "hcl",  "Dockerfile", "Makefile",
     };
     return list;
 }
@@ -54,8 +54,9 @@ const QStringList& FileWatcher::codeFileExtensions()
 const QStringList& FileWatcher::ignoredDirectoryNames()
 {
     static const QStringList list = {
-        ".git", "node_modules", ".build", "build", "Pods", "vendor", "dist", "out", ".next", ".nuxt",
-        "target", "DerivedData", ".swiftpm", "__pycache__", ".venv", "venv", ".tox", "Carthage", ".sass-cache", "coverage",
+        ".git",  "node_modules", ".build", "build",    "Pods",        "vendor",   "dist",
+        "out",   ".next",        ".nuxt",  "target",   "DerivedData", ".swiftpm", "__pycache__",
+        ".venv", "venv",         ".tox",   "Carthage", ".sass-cache", "coverage",
     };
     return list;
 }
@@ -96,7 +97,11 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         fsevents::StreamContext context;
         context.info = this;
         fsevents::EventStream* stream = fsevents::EventStream::create(
-            &FileWatcher::eventCallback, &context, {directory}, fsevents::kEventIdSinceNow, 0.25,
+            &FileWatcher::eventCallback,
+            &context,
+            {directory},
+            fsevents::kEventIdSinceNow,
+            0.25,
             fsevents::kCreateFlagUseCFTypes | fsevents::kCreateFlagNoDefer | fsevents::kCreateFlagFileEvents);
         if (!stream)
             continue;
@@ -191,8 +196,11 @@ void FileWatcher::scan(const QString& directory, ScanStats& stats)
     });
 }
 
-void FileWatcher::eventCallback(fsevents::EventStream* stream, void* info, size_t numEvents,
-                                const QStringList* eventPaths, const fsevents::EventFlags* eventFlags,
+void FileWatcher::eventCallback(fsevents::EventStream* stream,
+                                void* info,
+                                size_t numEvents,
+                                const QStringList* eventPaths,
+                                const fsevents::EventFlags* eventFlags,
                                 const fsevents::EventId* eventIds)
 {
     Q_UNUSED(stream);

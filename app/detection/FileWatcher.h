@@ -63,8 +63,12 @@ public:
     int watchedDirectoryCount() const;
 
 private:
-    static void eventCallback(fsevents::EventStream* stream, void* info, size_t numEvents, const QStringList* eventPaths,
-                              const fsevents::EventFlags* eventFlags, const fsevents::EventId* eventIds);
+    static void eventCallback(fsevents::EventStream* stream,
+                              void* info,
+                              size_t numEvents,
+                              const QStringList* eventPaths,
+                              const fsevents::EventFlags* eventFlags,
+                              const fsevents::EventId* eventIds);
     void handleEvents(size_t count, const QStringList* paths, const fsevents::EventFlags* flags);
     void handleFileChange(const QString& path);
     void scan(const QString& directory, ScanStats& stats);

@@ -23,7 +23,10 @@ struct Span
     qsizetype size() const { return e - b; }
 };
 
-inline Byte at(const char* p) { return static_cast<Byte>(*p); }
+inline Byte at(const char* p)
+{
+    return static_cast<Byte>(*p);
+}
 
 // Length of the white-space character (tab or Unicode Zs) starting at p, or 0.
 inline int wsLenAt(const char* p, const char* e)
@@ -101,7 +104,10 @@ inline int nlLenBefore(const char* b, const char* e)
     return 0;
 }
 
-inline bool mayStartNewline(Byte c) { return c <= 0x0D || c == 0xC2 || c == 0xE2; }
+inline bool mayStartNewline(Byte c)
+{
+    return c <= 0x0D || c == 0xC2 || c == 0xE2;
+}
 
 // First newline character at or after p (or e); its length goes to len.
 inline const char* findNewline(const char* p, const char* e, int& len)
@@ -135,7 +141,10 @@ qint64 countNewlines(const char* p, const char* e)
     return n;
 }
 
-inline int cpLen(Byte lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+inline int cpLen(Byte lead)
+{
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
 
 char32_t decode(const char* p)
 {
@@ -147,7 +156,7 @@ char32_t decode(const char* p)
     if (c < 0xF0)
         return char32_t(c & 0x0F) << 12 | char32_t(at(p + 1) & 0x3F) << 6 | (at(p + 2) & 0x3F);
     return char32_t(c & 0x07) << 18 | char32_t(at(p + 1) & 0x3F) << 12 | char32_t(at(p + 2) & 0x3F) << 6
-        | (at(p + 3) & 0x3F);
+           | (at(p + 3) & 0x3F);
 }
 
 Span trim(Span s)
@@ -197,11 +206,14 @@ inline bool equals(Span s, std::string_view text)
 // "todo:" in any ASCII case; no other character folds to these letters.
 inline bool isTodoTag(const char* p)
 {
-    return (at(p) | 0x20) == 't' && (at(p + 1) | 0x20) == 'o' && (at(p + 2) | 0x20) == 'd'
-        && (at(p + 3) | 0x20) == 'o' && at(p + 4) == ':';
+    return (at(p) | 0x20) == 't' && (at(p + 1) | 0x20) == 'o' && (at(p + 2) | 0x20) == 'd' && (at(p + 3) | 0x20) == 'o'
+           && at(p + 4) == ':';
 }
 
-inline bool startsWithTodoTag(Span s) { return s.size() >= 5 && isTodoTag(s.b); }
+inline bool startsWithTodoTag(Span s)
+{
+    return s.size() >= 5 && isTodoTag(s.b);
+}
 
 bool containsTodoTag(Span s)
 {
@@ -239,7 +251,10 @@ inline bool contains(Span s, std::string_view what)
 // Same order as TodoParser::commentPrefixes.
 constexpr std::array<std::string_view, 5> kPrefixes = {"//", "#", "--", ";", "%"};
 
-inline Span spanOf(const std::string& s) { return {s.data(), s.data() + s.size()}; }
+inline Span spanOf(const std::string& s)
+{
+    return {s.data(), s.data() + s.size()};
+}
 
 // The issue reference the pipeline appends: "\s*\(#\d+ https?://\S+\)" with \s = tab or Zs
 // (the only white space left inside a line) and \d any Unicode decimal digit. Returns the end of
@@ -335,7 +350,11 @@ struct LineCursor
     }
 };
 
-enum class Mode { Line, Block };
+enum class Mode
+{
+    Line,
+    Block
+};
 
 QString hashOfUtf8(Span text)
 {
@@ -371,8 +390,13 @@ QString joinLines(const std::vector<std::string>& lines, size_t from)
 }
 
 // Gathers and cleans the TODO whose comment text (starting with the tag) is `text`.
-void readTodo(Mode mode, std::string_view prefix, Span text, LineCursor after,
-              qint64 lineNumber, const QString& filePath, QList<ParsedTodo>& out)
+void readTodo(Mode mode,
+              std::string_view prefix,
+              Span text,
+              LineCursor after,
+              qint64 lineNumber,
+              const QString& filePath,
+              QList<ParsedTodo>& out)
 {
     std::vector<std::string> gathered;
     Span title = trim(Span{text.b + 5, text.e});
@@ -480,7 +504,7 @@ std::optional<ContentDigest> digestOf(const QString& hex)
 QString ParsedTodo::issueBody() const
 {
     return body + QStringLiteral("\n\n---\n`") + filePath + QLatin1Char(':') + QString::number(lineNumber)
-        + QLatin1Char('`');
+           + QLatin1Char('`');
 }
 
 namespace TodoParser {
@@ -554,8 +578,7 @@ QList<ParsedTodo> parse(const QString& content, const QString& filePath)
     return parseUtf8(utf8, filePath);
 }
 
-QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous,
-                           const QSet<QString>& seenHashes)
+QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous, const QSet<QString>& seenHashes)
 {
     if (!previous)
         return {};
@@ -567,8 +590,10 @@ QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* pr
     return result;
 }
 
-QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>& previous,
-                           const QString& filePath, const QSet<QString>& seenHashes)
+QList<ParsedTodo> newTodos(const QString& content,
+                           const std::optional<QString>& previous,
+                           const QString& filePath,
+                           const QSet<QString>& seenHashes)
 {
     const QList<ParsedTodo> current = parse(content, filePath);
     if (!previous)
@@ -577,8 +602,8 @@ QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>&
     return newTodos(current, &before, seenHashes);
 }
 
-QList<ParsedTodo> newTodos(const QString& content, const DigestSet* previous, const QString& filePath,
-                           const QSet<QString>& seenHashes)
+QList<ParsedTodo>
+newTodos(const QString& content, const DigestSet* previous, const QString& filePath, const QSet<QString>& seenHashes)
 {
     return newTodos(parse(content, filePath), previous, seenHashes);
 }

@@ -35,7 +35,11 @@ namespace TodoParser {
 
 // Line-comment prefixes, tested in this order.
 inline const QStringList commentPrefixes = {
-    QStringLiteral("//"), QStringLiteral("#"), QStringLiteral("--"), QStringLiteral(";"), QStringLiteral("%"),
+    QStringLiteral("//"),
+    QStringLiteral("#"),
+    QStringLiteral("--"),
+    QStringLiteral(";"),
+    QStringLiteral("%"),
 };
 
 QList<ParsedTodo> parse(const QString& content, const QString& filePath);
@@ -46,14 +50,16 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath);
 // Whether "todo:" occurs in any ASCII case: a text without it holds no TODO.
 bool hasTodoTag(QByteArrayView utf8);
 
-QList<ParsedTodo> newTodos(const QString& content, const std::optional<QString>& previous,
-                           const QString& filePath, const QSet<QString>& seenHashes);
+QList<ParsedTodo> newTodos(const QString& content,
+                           const std::optional<QString>& previous,
+                           const QString& filePath,
+                           const QSet<QString>& seenHashes);
 // For callers that keep only the digests of the previous text; nullptr means no previous text.
-QList<ParsedTodo> newTodos(const QString& content, const DigestSet* previous, const QString& filePath,
-                           const QSet<QString>& seenHashes);
+QList<ParsedTodo>
+newTodos(const QString& content, const DigestSet* previous, const QString& filePath, const QSet<QString>& seenHashes);
 // The same over TODOs the caller has parsed already.
-QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous,
-                           const QSet<QString>& seenHashes);
+QList<ParsedTodo>
+newTodos(const QList<ParsedTodo>& current, const DigestSet* previous, const QSet<QString>& seenHashes);
 
 QString contentHash(const QString& of);
 std::optional<QString> commentPrefix(const QString& of);

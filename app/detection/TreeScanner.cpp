@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <memory>
-#include <thread>
-#include <vector>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace jw {
 namespace {
@@ -29,7 +28,9 @@ struct Entry
     bool isDir;
 };
 
-void walk(const QByteArray& dir, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+void walk(const QByteArray& dir,
+          const QSet<QString>& extensions,
+          const QSet<QString>& ignoredNames,
           std::vector<QByteArray>& files)
 {
     // The root directory walks with an empty prefix, so that its children read "/name".
@@ -80,7 +81,12 @@ qsizetype completeBoundary(const char* data, qsizetype from, qsizetype end)
     return end;
 }
 
-enum class Streamed { Invalid, NoTodo, MayHoldTodo };
+enum class Streamed
+{
+    Invalid,
+    NoTodo,
+    MayHoldTodo
+};
 
 // Validates the file chunk by chunk and looks for a TODO tag, carrying the last four bytes (and
 // any character cut by the chunk's end) over to the next chunk.
@@ -196,7 +202,9 @@ bool TreeScanner::readUtf8(const QByteArray& path, QByteArray& buffer)
     return true;
 }
 
-void TreeScanner::scan(const QString& root, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+void TreeScanner::scan(const QString& root,
+                       const QSet<QString>& extensions,
+                       const QSet<QString>& ignoredNames,
                        const std::function<void(File&)>& sink)
 {
     const QString clean = QDir::cleanPath(QFileInfo(root).absoluteFilePath());

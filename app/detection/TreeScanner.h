@@ -28,7 +28,9 @@ public:
     // Hidden entries are skipped; no entry whose name is in ignoredNames is entered, and nothing is
     // yielded when a component of root itself is in it. A file is yielded when its lower-cased
     // extension is in extensions. sink runs on the calling thread.
-    static void scan(const QString& root, const QSet<QString>& extensions, const QSet<QString>& ignoredNames,
+    static void scan(const QString& root,
+                     const QSet<QString>& extensions,
+                     const QSet<QString>& ignoredNames,
                      const std::function<void(File&)>& sink);
 
     // Reads a file as strict UTF-8 into buffer, without a leading byte-order mark. False when it is

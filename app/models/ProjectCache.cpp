@@ -2,8 +2,12 @@
 
 namespace jw {
 
-ProjectCache::ProjectCache(const QString& projectNodeId, const QString& displayName, const QString& owner, bool isV2,
-                           const QString& projectURL, const QDateTime& cachedAt)
+ProjectCache::ProjectCache(const QString& projectNodeId,
+                           const QString& displayName,
+                           const QString& owner,
+                           bool isV2,
+                           const QString& projectURL,
+                           const QDateTime& cachedAt)
     : m_projectNodeId(projectNodeId)
     , m_displayName(displayName)
     , m_owner(owner)

@@ -11,8 +11,12 @@ class ProjectCache : public store::PersistentModel
 {
 public:
     ProjectCache() = default;
-    ProjectCache(const QString& projectNodeId, const QString& displayName, const QString& owner, bool isV2,
-                 const QString& projectURL, const QDateTime& cachedAt);
+    ProjectCache(const QString& projectNodeId,
+                 const QString& displayName,
+                 const QString& owner,
+                 bool isV2,
+                 const QString& projectURL,
+                 const QDateTime& cachedAt);
 
     static const store::EntityDescription& entityDescription();
     const store::EntityDescription& entity() const override { return entityDescription(); }

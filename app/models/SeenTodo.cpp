@@ -13,9 +13,14 @@ std::optional<QString> toOptionalText(const QVariant& v)
 }
 } // namespace
 
-SeenTodo::SeenTodo(const QString& contentHash, const QString& filePath, qint64 lineNumber,
-                   const std::optional<QString>& issueURL, std::optional<qint64> issueNumber,
-                   const std::optional<QString>& repoFullName, const QString& title, const QDateTime& createdAt)
+SeenTodo::SeenTodo(const QString& contentHash,
+                   const QString& filePath,
+                   qint64 lineNumber,
+                   const std::optional<QString>& issueURL,
+                   std::optional<qint64> issueNumber,
+                   const std::optional<QString>& repoFullName,
+                   const QString& title,
+                   const QDateTime& createdAt)
     : m_contentHash(contentHash)
     , m_filePath(filePath)
     , m_lineNumber(lineNumber)

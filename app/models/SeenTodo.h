@@ -13,9 +13,14 @@ class SeenTodo : public store::PersistentModel
 {
 public:
     SeenTodo() = default;
-    SeenTodo(const QString& contentHash, const QString& filePath, qint64 lineNumber,
-             const std::optional<QString>& issueURL, std::optional<qint64> issueNumber,
-             const std::optional<QString>& repoFullName, const QString& title, const QDateTime& createdAt);
+    SeenTodo(const QString& contentHash,
+             const QString& filePath,
+             qint64 lineNumber,
+             const std::optional<QString>& issueURL,
+             std::optional<qint64> issueNumber,
+             const std::optional<QString>& repoFullName,
+             const QString& title,
+             const QDateTime& createdAt);
 
     static const store::EntityDescription& entityDescription();
     const store::EntityDescription& entity() const override { return entityDescription(); }

@@ -2,9 +2,9 @@
 
 #include "app/github/RepoInfo.h"
 #include "app/views/SettingsStyle.h"
-#include "platform/symbols/Symbols.h"
 #include "platform/Log.h"
 #include "platform/TaskStart.h"
+#include "platform/symbols/Symbols.h"
 
 #include <QMenu>
 #include <QPainter>
@@ -284,9 +284,8 @@ void ProjectDropdownButton::rebuildMenu()
         bold.setBold(true);
         header->setFont(style::caption(bold));
         for (const auto& board : boards) {
-            const QIcon icon =
-                Symbols::icon(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
-                              style::primary(palette()));
+            const QIcon icon = Symbols::icon(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
+                                             style::primary(palette()));
             QAction* item =
                 m_menu->addAction(icon,
                                   markedText(menuText(board->displayName()), selectedId == board->projectNodeId()));

@@ -16,13 +16,12 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <vector>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace jw::fsevents {
 namespace {
@@ -31,7 +30,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_EXCL_UNLINK;
 
-QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 } // namespace
 
@@ -177,7 +179,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                     if (::fstatat(::dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                         continue;
                     haveStat = true;
-                    type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+                    type = S_ISDIR(st.st_mode)   ? DT_DIR
+                           : S_ISLNK(st.st_mode) ? DT_LNK
+                           : S_ISREG(st.st_mode) ? DT_REG
+                                                 : DT_UNKNOWN;
                 }
                 const QByteArray path = prefix + '/' + name;
                 if (type == DT_DIR) {
@@ -262,7 +267,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         }
         if (e->mask & IN_CLOSE_WRITE) {
             const auto pending = batchIndex.constFind(path);
-            const bool createdInBatch = pending != batchIndex.constEnd() && (batch[*pending].flags & kEventFlagItemCreated);
+            const bool createdInBatch =
+                pending != batchIndex.constEnd() && (batch[*pending].flags & kEventFlagItemCreated);
             if (createdEmpty.remove(path) || createdInBatch) {
                 // Often the temporary file of an atomic save: let the rename that follows open
                 // the batch rather than this. (Created in this batch: the file was no longer
@@ -327,7 +333,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     void arm(Clock::time_point due, Clock::time_point now)
     {
         deadline = due;
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now + std::chrono::microseconds(999));
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - now + std::chrono::microseconds(999));
         timer->start(std::max<qint64>(0, wait.count()));
     }
 
@@ -360,8 +367,12 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     }
 };
 
-EventStream* EventStream::create(StreamCallback callback, const StreamContext* context, const QStringList& pathsToWatch,
-                                 EventId sinceWhen, double latency, CreateFlags flags)
+EventStream* EventStream::create(StreamCallback callback,
+                                 const StreamContext* context,
+                                 const QStringList& pathsToWatch,
+                                 EventId sinceWhen,
+                                 double latency,
+                                 CreateFlags flags)
 {
     // Only "since now" exists here: inotify keeps no history. The flags ask for what this
     // stream always does (file-level events, no deferral, paths as a string list).

@@ -41,8 +41,12 @@ struct StreamContext
 };
 
 // Called on the stream's queue with one batch of events. eventPaths holds numEvents paths.
-using StreamCallback = void (*)(EventStream* stream, void* info, size_t numEvents, const QStringList* eventPaths,
-                                const EventFlags* eventFlags, const EventId* eventIds);
+using StreamCallback = void (*)(EventStream* stream,
+                                void* info,
+                                size_t numEvents,
+                                const QStringList* eventPaths,
+                                const EventFlags* eventFlags,
+                                const EventId* eventIds);
 
 // A file-level event stream over one or more directory trees, backed by inotify.
 //
@@ -64,8 +68,12 @@ class EventStream
 {
 public:
     // Returns nullptr when the kernel refuses a new inotify instance (logged).
-    static EventStream* create(StreamCallback callback, const StreamContext* context, const QStringList& pathsToWatch,
-                               EventId sinceWhen, double latency, CreateFlags flags);
+    static EventStream* create(StreamCallback callback,
+                               const StreamContext* context,
+                               const QStringList& pathsToWatch,
+                               EventId sinceWhen,
+                               double latency,
+                               CreateFlags flags);
 
     // The queue on which the callback runs and the stream's state lives. Required before start.
     void setDispatchQueue(SerialQueue* queue);

@@ -84,8 +84,8 @@ JsonDecoder::optionalObject(const QJsonObject& parent, const QString& key, const
     return objectElement(*value, joined(path, key));
 }
 
-std::optional<QJsonArray> JsonDecoder::array(const QJsonObject& parent, const QString& key, const QString& path,
-                                              bool required)
+std::optional<QJsonArray>
+JsonDecoder::array(const QJsonObject& parent, const QString& key, const QString& path, bool required)
 {
     auto value = member(parent, key, path, required);
     if (!value)

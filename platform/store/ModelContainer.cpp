@@ -149,7 +149,9 @@ ModelContext::~ModelContext()
                 m->m_context = nullptr;
 }
 
-ModelPtr ModelContext::registered(const EntityDescription& entity, qint64 rowId, const QVariantList& values,
+ModelPtr ModelContext::registered(const EntityDescription& entity,
+                                  qint64 rowId,
+                                  const QVariantList& values,
                                   const std::function<ModelPtr()>& make)
 {
     auto& table = d->identity[entity.name];
@@ -231,9 +233,8 @@ void ModelContext::remove(const ModelPtr& model)
 void ModelContext::markDirty(PersistentModel* model)
 {
     if (model->m_rowId != 0) {
-        const bool known = std::any_of(d->dirty.begin(), d->dirty.end(), [model](const auto& w) {
-            return w.lock().get() == model;
-        });
+        const bool known =
+            std::any_of(d->dirty.begin(), d->dirty.end(), [model](const auto& w) { return w.lock().get() == model; });
         if (!known)
             d->dirty.push_back(model->weak_from_this());
     }
@@ -275,7 +276,8 @@ Status ModelContext::save()
         for (const Column& c : e.columns)
             sets << quoted(c.name) + QStringLiteral(" = ?");
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(e.name), sets.join(QStringLiteral(", "))));
+        q.prepare(
+            QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(e.name), sets.join(QStringLiteral(", "))));
         const QVariantList values = m->values();
         for (int i = 0; i < e.columns.size(); ++i)
             q.addBindValue(toSql(e.columns[i], values.value(i)));
@@ -371,7 +373,8 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
 
         QSqlQuery tables(db);
         if (!tables.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
-            return R::failure(QStringLiteral("The store %1 cannot be read: %2").arg(path, errorText(tables.lastError())));
+            return R::failure(
+                QStringLiteral("The store %1 cannot be read: %2").arg(path, errorText(tables.lastError())));
         QStringList existing;
         while (tables.next())
             existing << tables.value(0).toString();
@@ -379,12 +382,14 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
 
         if (existing.contains(kMetaTable)) {
             QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("SELECT value FROM %1 WHERE key = 'schemaVersion'").arg(kMetaTable)) || !q.next())
+            if (!q.exec(QStringLiteral("SELECT value FROM %1 WHERE key = 'schemaVersion'").arg(kMetaTable))
+                || !q.next())
                 return R::failure(QStringLiteral("The store %1 has no schema version").arg(path));
             const QString text = q.value(0).toString();
             const auto stored = SchemaVersion::parse(text);
             if (!stored)
-                return R::failure(QStringLiteral("The store %1 has an unreadable schema version \"%2\"").arg(path, text));
+                return R::failure(
+                    QStringLiteral("The store %1 has an unreadable schema version \"%2\"").arg(path, text));
             if (*stored > schema.version)
                 return R::failure(QStringLiteral("The store %1 was written by a newer schema version (%2; this "
                                                  "program reads up to %3)")
@@ -405,7 +410,8 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
         if (!db.transaction())
             return R::failure(errorText(db.lastError()));
         QStringList statements;
-        statements << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (key TEXT PRIMARY KEY, value TEXT)").arg(kMetaTable);
+        statements
+            << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (key TEXT PRIMARY KEY, value TEXT)").arg(kMetaTable);
         statements << QStringLiteral("INSERT OR IGNORE INTO %1 (key, value) VALUES ('schemaVersion', '%2')")
                           .arg(kMetaTable, schema.version.toString());
         for (const EntityDescription* e : schema.entities) {
@@ -418,7 +424,8 @@ Result<std::unique_ptr<ModelContainer>> ModelContainer::open(const Schema& schem
                     def += QStringLiteral(" UNIQUE");
                 defs << def;
             }
-            statements << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)").arg(quoted(e->name), defs.join(QStringLiteral(", ")));
+            statements << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
+                              .arg(quoted(e->name), defs.join(QStringLiteral(", ")));
         }
         for (const QString& sql : statements) {
             if (QString e = exec(sql); !e.isEmpty()) {

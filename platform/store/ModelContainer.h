@@ -39,13 +39,13 @@ struct ModelConfiguration
     QString resolvedFilePath() const;
 };
 
-template<typename T>
+template <typename T>
 struct SortDescriptor
 {
     std::function<bool(const T&, const T&)> lessThan;
     bool reverse = false;
 
-    template<typename Key>
+    template <typename Key>
     static SortDescriptor by(Key (T::*getter)() const, bool reverse = false)
     {
         return {[getter](const T& a, const T& b) { return (a.*getter)() < (b.*getter)(); }, reverse};
@@ -61,7 +61,7 @@ public:
     ModelContext(const QString& connectionName, const Schema& schema);
     ~ModelContext() override;
 
-    template<typename T>
+    template <typename T>
     Result<std::vector<std::shared_ptr<T>>> fetch(std::optional<SortDescriptor<T>> sort = std::nullopt)
     {
         auto rows = fetchEntity(T::entityDescription(), [] { return std::make_shared<T>(); });
@@ -72,7 +72,9 @@ public:
         for (auto& m : rows.value())
             out.push_back(std::static_pointer_cast<T>(m));
         if (sort) {
-            std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) { return sort->lessThan(*a, *b); });
+            std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) {
+                return sort->lessThan(*a, *b);
+            });
             // Reversing the whole list puts the later record first among equal keys as well.
             if (sort->reverse)
                 std::reverse(out.begin(), out.end());
@@ -80,7 +82,7 @@ public:
         return out;
     }
 
-    template<typename T>
+    template <typename T>
     Result<qint64> fetchCount()
     {
         return countEntity(T::entityDescription());
@@ -100,7 +102,9 @@ private:
     void markDirty(PersistentModel* model);
     Result<std::vector<ModelPtr>> fetchEntity(const EntityDescription& entity, const std::function<ModelPtr()>& make);
     Result<qint64> countEntity(const EntityDescription& entity);
-    ModelPtr registered(const EntityDescription& entity, qint64 rowId, const QVariantList& values,
+    ModelPtr registered(const EntityDescription& entity,
+                        qint64 rowId,
+                        const QVariantList& values,
                         const std::function<ModelPtr()>& make);
 
     struct Private;

@@ -1,4 +1,5 @@
 #include "app/AppState.h"
+
 #include "tests/support/LogCapture.h"
 
 #include <QSignalSpy>
@@ -23,9 +24,14 @@ private:
 
 IslandState confirmedState()
 {
-    return IslandState::confirmed(QStringLiteral("t"), QStringLiteral("octo/demo"), 42,
-                                  QStringLiteral("https://github.com/octo/demo/issues/42"), std::nullopt, std::nullopt,
-                                  false, false);
+    return IslandState::confirmed(QStringLiteral("t"),
+                                  QStringLiteral("octo/demo"),
+                                  42,
+                                  QStringLiteral("https://github.com/octo/demo/issues/42"),
+                                  std::nullopt,
+                                  std::nullopt,
+                                  false,
+                                  false);
 }
 
 TEST(AppState, StartsWithItsDefaults)

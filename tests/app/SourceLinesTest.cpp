@@ -1,4 +1,5 @@
 #include "app/SourceLines.h"
+
 #include "platform/AtomicFile.h"
 
 #include <QDir>
@@ -26,8 +27,7 @@ TEST(SourceLines, SplitsAtEveryNewlineCharacterOnItsOwn)
 {
     EXPECT_EQ(pieces("a\r\nb"), (QList<QByteArray>{"a", "", "b"}));
     EXPECT_EQ(pieces("a\nb\n"), (QList<QByteArray>{"a", "b", ""}));
-    EXPECT_EQ(pieces("x\xc2\x85y\xe2\x80\xa8z\xe2\x80\xa9w\vv\fu"),
-              (QList<QByteArray>{"x", "y", "z", "w", "v", "u"}));
+    EXPECT_EQ(pieces("x\xc2\x85y\xe2\x80\xa8z\xe2\x80\xa9w\vv\fu"), (QList<QByteArray>{"x", "y", "z", "w", "v", "u"}));
     // Other multi-byte characters are not breaks.
     EXPECT_EQ(pieces("\xc3\xa4\xe2\x80\xa6"), (QList<QByteArray>{"\xc3\xa4\xe2\x80\xa6"}));
     EXPECT_EQ(pieces(""), (QList<QByteArray>{""}));

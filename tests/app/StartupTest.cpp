@@ -50,8 +50,7 @@ TEST(Startup, FirstLaunchCreatesOneSettingsRecordAndLaterLaunchesNone)
 }
 
 class UnopenableStore : public ::testing::TestWithParam<const char*>
-{
-};
+{};
 
 TEST_P(UnopenableStore, StopsWithTheFatalMessageBeforeAnyLogLine)
 {
@@ -95,7 +94,9 @@ TEST_P(UnopenableStore, StopsWithTheFatalMessageBeforeAnyLogLine)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Store, UnopenableStore, ::testing::Values("folder-is-a-file", "not-a-database", "newer-schema"));
+INSTANTIATE_TEST_SUITE_P(Store,
+                         UnopenableStore,
+                         ::testing::Values("folder-is-a-file", "not-a-database", "newer-schema"));
 
 class DelegateTest : public ::testing::Test
 {
@@ -105,7 +106,8 @@ protected:
         ASSERT_TRUE(home.isValid());
         qputenv("XDG_DATA_HOME", home.path().toUtf8());
         // Keyring tests run in parallel against the same daemon: use an item of our own.
-        KeychainHelper::setAccountForTesting(QStringLiteral("jw-test-delegate-%1").arg(QCoreApplication::applicationPid()));
+        KeychainHelper::setAccountForTesting(
+            QStringLiteral("jw-test-delegate-%1").arg(QCoreApplication::applicationPid()));
         delegate = std::make_unique<AppDelegate>();
     }
 
@@ -118,18 +120,33 @@ TEST_F(DelegateTest, RecentIssuesAreTheTwentyNewestWithAnAddress)
     auto* context = delegate->modelContainer()->mainContext();
     const QDateTime base = QDateTime::currentDateTimeUtc().addDays(-1);
     for (int i = 0; i < 25; ++i) {
-        context->insert(std::make_shared<SeenTodo>(QStringLiteral("h%1").arg(i), QStringLiteral("/p"), 1,
-                                                   QStringLiteral("https://github.com/o/r/issues/%1").arg(i), i,
-                                                   QStringLiteral("o/r"), QStringLiteral("t%1").arg(i),
+        context->insert(std::make_shared<SeenTodo>(QStringLiteral("h%1").arg(i),
+                                                   QStringLiteral("/p"),
+                                                   1,
+                                                   QStringLiteral("https://github.com/o/r/issues/%1").arg(i),
+                                                   i,
+                                                   QStringLiteral("o/r"),
+                                                   QStringLiteral("t%1").arg(i),
                                                    base.addSecs(i * 60)));
     }
     // Newest of all, but without an address: neither shown nor counted.
-    context->insert(std::make_shared<SeenTodo>(QStringLiteral("no-url"), QStringLiteral("/p"), 1, std::nullopt, 99,
-                                               QStringLiteral("o/r"), QStringLiteral("nourl"), base.addSecs(100000)));
+    context->insert(std::make_shared<SeenTodo>(QStringLiteral("no-url"),
+                                               QStringLiteral("/p"),
+                                               1,
+                                               std::nullopt,
+                                               99,
+                                               QStringLiteral("o/r"),
+                                               QStringLiteral("nourl"),
+                                               base.addSecs(100000)));
     // Has an address but neither number nor repository.
-    context->insert(std::make_shared<SeenTodo>(QStringLiteral("bare"), QStringLiteral("/p"), 1,
-                                               QStringLiteral("https://x"), std::nullopt, std::nullopt,
-                                               QStringLiteral("bare"), base.addSecs(90000)));
+    context->insert(std::make_shared<SeenTodo>(QStringLiteral("bare"),
+                                               QStringLiteral("/p"),
+                                               1,
+                                               QStringLiteral("https://x"),
+                                               std::nullopt,
+                                               std::nullopt,
+                                               QStringLiteral("bare"),
+                                               base.addSecs(90000)));
     ASSERT_TRUE(context->save().ok());
 
     test::LogCapture log;
@@ -159,7 +176,8 @@ TEST_F(DelegateTest, StartsTheWatcherOnTheEnabledDirectoriesOnly)
     test::LogCapture log;
     delegate->bootstrap();
     const QString escaped = home.path() + QStringLiteral("/my \\\"proj\\\"/");
-    EXPECT_TRUE(log.contains(QStringLiteral("Starting watcher for 1 directory(ies): [\"") + escaped + QStringLiteral("\"]")))
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("Starting watcher for 1 directory(ies): [\"") + escaped + QStringLiteral("\"]")))
         << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("FSEvents streams started for 1 directory(ies)")));
     EXPECT_TRUE(delegate->appState()->fileWatcher()->isRunning());

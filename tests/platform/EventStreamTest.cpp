@@ -3,18 +3,17 @@
 #include "platform/SerialQueue.h"
 #include "tests/support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdio>
-#include <semaphore>
+#include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
+#include <semaphore>
 #include <unistd.h>
 
 namespace jw::fsevents {
@@ -47,15 +46,19 @@ protected:
     {
         StreamContext context;
         context.info = this;
-        stream = EventStream::create(&EventStreamTest::callback, &context, {root}, kEventIdSinceNow, 0.25,
+        stream = EventStream::create(&EventStreamTest::callback,
+                                     &context,
+                                     {root},
+                                     kEventIdSinceNow,
+                                     0.25,
                                      kCreateFlagUseCFTypes | kCreateFlagNoDefer | kCreateFlagFileEvents);
         ASSERT_NE(stream, nullptr);
         stream->setDispatchQueue(&queue);
         ASSERT_TRUE(stream->start());
     }
 
-    static void callback(EventStream*, void* info, size_t n, const QStringList* paths, const EventFlags* flags,
-                         const EventId*)
+    static void
+    callback(EventStream*, void* info, size_t n, const QStringList* paths, const EventFlags* flags, const EventId*)
     {
         auto* self = static_cast<EventStreamTest*>(info);
         EXPECT_TRUE(self->queue.isCurrent());
@@ -80,16 +83,18 @@ protected:
     std::optional<EventFlags> waitFor(const QString& file, EventFlags wanted = 0)
     {
         std::optional<EventFlags> found;
-        (void)QTest::qWaitFor([&] {
-            QMutexLocker lock(&mutex);
-            for (const QList<Event>& batch : std::as_const(batches))
-                for (const Event& e : batch)
-                    if (e.path == file && (e.flags & wanted) == wanted) {
-                        found = e.flags;
-                        return true;
-                    }
-            return false;
-        }, kWaitMs);
+        (void)QTest::qWaitFor(
+            [&] {
+                QMutexLocker lock(&mutex);
+                for (const QList<Event>& batch : std::as_const(batches))
+                    for (const Event& e : batch)
+                        if (e.path == file && (e.flags & wanted) == wanted) {
+                            found = e.flags;
+                            return true;
+                        }
+                return false;
+            },
+            kWaitMs);
         return found;
     }
 
@@ -157,8 +162,11 @@ TEST_F(EventStreamTest, MovesIntoTheTreeCountAsCreated)
     write(outside.path() + "/f.c", "1\n");
     write(outside.path() + "/d/g.c", "2\n");
     startStream();
-    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/f.c").constData(), QFile::encodeName(path("f.c")).constData()), 0);
-    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/d").constData(), QFile::encodeName(path("d")).constData()), 0);
+    ASSERT_EQ(
+        ::rename(QFile::encodeName(outside.path() + "/f.c").constData(), QFile::encodeName(path("f.c")).constData()),
+        0);
+    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/d").constData(), QFile::encodeName(path("d")).constData()),
+              0);
     EXPECT_TRUE(waitFor(path("f.c"), kEventFlagItemCreated | kEventFlagItemRenamed | kEventFlagItemIsFile));
     EXPECT_TRUE(waitFor(path("d/g.c"), kEventFlagItemCreated | kEventFlagItemIsFile));
     // The moved-in directory is watched.

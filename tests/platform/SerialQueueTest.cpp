@@ -1,8 +1,8 @@
 #include "platform/SerialQueue.h"
 
-#include <gtest/gtest.h>
-
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <vector>

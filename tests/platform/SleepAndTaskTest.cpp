@@ -6,14 +6,16 @@
 #include <QTest>
 #include <QTimer>
 
-#include <thread>
-
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace jw {
 namespace {
 
-QCoro::Task<> sleepAndRecord(std::chrono::nanoseconds d, std::optional<CancellationToken> token, bool* result,
+QCoro::Task<> sleepAndRecord(std::chrono::nanoseconds d,
+                             std::optional<CancellationToken> token,
+                             bool* result,
                              SteadyClock::time_point* woke)
 {
     *result = co_await sleepFor(d, token);
@@ -79,7 +81,8 @@ TEST(Log, ConcurrentLinesStayWhole)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("JW_LOG_CHILD"), QStringLiteral("1"));
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=Log.ConcurrentLinesStayWhole")});
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=Log.ConcurrentLinesStayWhole")});
     ASSERT_TRUE(child.waitForFinished(60000));
     int whole = 0;
     for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {

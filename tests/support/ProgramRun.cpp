@@ -20,7 +20,8 @@ ProgramRun::ProgramRun()
     m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/config"));
     m_env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/cache"));
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
+    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                 QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
     m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
 }
 

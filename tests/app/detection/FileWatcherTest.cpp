@@ -2,14 +2,14 @@
 
 #include "tests/support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -18,7 +18,10 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 
-int countEntries(const char* dir) { return int(QDir(QString::fromLatin1(dir)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()); }
+int countEntries(const char* dir)
+{
+    return int(QDir(QString::fromLatin1(dir)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
 
 class FileWatcherTest : public ::testing::Test
 {
@@ -132,11 +135,13 @@ struct SaveStyle
     const char* name;
     std::function<void(FileWatcherTest&, const QString& rel)> save;
 };
-void PrintTo(const SaveStyle& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const SaveStyle& s, std::ostream* os)
+{
+    *os << s.name;
+}
 
 class EditorSaves : public FileWatcherTest, public ::testing::WithParamInterface<SaveStyle>
-{
-};
+{};
 
 TEST_P(EditorSaves, NewTodoIsDetected)
 {
@@ -149,20 +154,24 @@ TEST_P(EditorSaves, NewTodoIsDetected)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    FileWatcher, EditorSaves,
-    ::testing::Values(
-        SaveStyle{"rewrite", [](FileWatcherTest& fixture, const QString& rel) {
-                      fixture.write(rel, "fn main() {}\n// TODO: keep\n");
-                  }},
-        SaveStyle{"atomicRename", [](FileWatcherTest& fixture, const QString& rel) {
-                      fixture.writeAtomically(rel, "fn main() {}\n// TODO: keep\n");
-                  }},
-        SaveStyle{"sedInPlace", [](FileWatcherTest& fixture, const QString& rel) {
-                      ASSERT_EQ(QProcess::execute("sed", {"-i", "s/NOTE:/TODO:/", fixture.path(rel)}), 0);
-                  }},
-        SaveStyle{"append", [](FileWatcherTest& fixture, const QString& rel) {
-                      fixture.append(rel, "// TODO: keep\n");
-                  }}),
+    FileWatcher,
+    EditorSaves,
+    ::testing::Values(SaveStyle{"rewrite",
+                                [](FileWatcherTest& fixture, const QString& rel) {
+                                    fixture.write(rel, "fn main() {}\n// TODO: keep\n");
+                                }},
+                      SaveStyle{"atomicRename",
+                                [](FileWatcherTest& fixture, const QString& rel) {
+                                    fixture.writeAtomically(rel, "fn main() {}\n// TODO: keep\n");
+                                }},
+                      SaveStyle{"sedInPlace",
+                                [](FileWatcherTest& fixture, const QString& rel) {
+                                    ASSERT_EQ(QProcess::execute("sed", {"-i", "s/NOTE:/TODO:/", fixture.path(rel)}), 0);
+                                }},
+                      SaveStyle{"append",
+                                [](FileWatcherTest& fixture, const QString& rel) {
+                                    fixture.append(rel, "// TODO: keep\n");
+                                }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FileWatcherTest, DirectoryCreatedAfterStartIsWatched)
@@ -293,8 +302,9 @@ TEST_F(FileWatcherTest, StopAndRestartWithOtherLists)
     logs.clear();
     watcher->start({}, true);
     EXPECT_TRUE(watcher->isRunning());
-    EXPECT_EQ(logs.lines(), QStringList({"Initial scan complete. Cached 2 files, 3 existing TODOs",
-                                         "FSEvents streams started for 0 directory(ies)"}));
+    EXPECT_EQ(logs.lines(),
+              QStringList({"Initial scan complete. Cached 2 files, 3 existing TODOs",
+                           "FSEvents streams started for 0 directory(ies)"}));
 }
 
 TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)

@@ -1,8 +1,8 @@
 #include "app/detection/TodoParser.h"
 
-#include <gtest/gtest.h>
-
 #include <QCryptographicHash>
+
+#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -23,11 +23,13 @@ struct ParseCase
     std::vector<Expected> todos;
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ParseTable : public ::testing::TestWithParam<ParseCase>
-{
-};
+{};
 
 TEST_P(ParseTable, FindsTitlesBodiesAndLines)
 {
@@ -46,20 +48,22 @@ TEST_P(ParseTable, FindsTitlesBodiesAndLines)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    TodoParser, ParseTable,
+    TodoParser,
+    ParseTable,
     ::testing::Values(
         ParseCase{"lineComment", "int a;\n  // TODO: fix the cache\n", {{"fix the cache", "", 2}}},
-        ParseCase{"everyPrefix", "# todo: a\n-- Todo: b\n; TODO: c\n% TODO: d",
+        ParseCase{"everyPrefix",
+                  "# todo: a\n-- Todo: b\n; TODO: c\n% TODO: d",
                   {{"a", "", 1}, {"b", "", 2}, {"c", "", 3}, {"d", "", 4}}},
         ParseCase{"blockOneLine", "/* TODO: tidy up */\n * more\n */", {{"tidy up", "", 1}}},
-        ParseCase{"blockLines", "/*\n * TODO: split this\n * into two parts\n */\nint x;",
+        ParseCase{"blockLines",
+                  "/*\n * TODO: split this\n * into two parts\n */\nint x;",
                   {{"split this", "into two parts", 2}}},
         ParseCase{"blockCloseWithText", "/* TODO: a\n\n  b\n *\n c */ d\ne", {{"a", "b\nc  d", 1}}},
         ParseCase{"blockToEndOfFile", "/* TODO: a\n * b", {{"a", "b", 1}}},
         ParseCase{"docCommentOpener", "/** TODO: x", {}},
         ParseCase{"blockNestedTodo", "/*\n * TODO: a\n * TODO: b\n */", {{"a", "TODO: b", 2}, {"b", "", 3}}},
-        ParseCase{"bareLineKept", "// TODO: a\n// more\n//\n// still more\nint x;",
-                  {{"a", "more\n\nstill more", 1}}},
+        ParseCase{"bareLineKept", "// TODO: a\n// more\n//\n// still more\nint x;", {{"a", "more\n\nstill more", 1}}},
         ParseCase{"twoBareLinesStop", "// TODO: a\n//\n//\n// x", {{"a", "", 1}}},
         ParseCase{"bareLineAtEnd", "// TODO: a\n// b\n//", {{"a", "b\n", 1}}},
         ParseCase{"bareLineBeforeFinalNewline", "// TODO: a\n// b\n//\n", {{"a", "b", 1}}},
@@ -76,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"annotationStripped",
                   "// TODO: fix (#12 https://github.com/o/r/issues/12)\n// and (#3 http://x/y) this",
                   {{"fix", "and this", 1}}},
-        ParseCase{"annotationNeedsExactShape", "// TODO: a (#12  https://x) (# https://y) (#1 ftp://z)",
+        ParseCase{"annotationNeedsExactShape",
+                  "// TODO: a (#12  https://x) (# https://y) (#1 ftp://z)",
                   {{"a (#12  https://x) (# https://y) (#1 ftp://z)", "", 1}}},
         ParseCase{"annotationGreedyUrl", "// TODO: a (#1 https://x)y) z", {{"a z", "", 1}}},
         ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}}),
@@ -86,8 +91,10 @@ TEST(TodoParser, HashIgnoresCaseStyleIndentAndAnnotation)
 {
     const QString a = TodoParser::parse(QStringLiteral("# todo: Check ENV"), {}).at(0).contentHash;
     const QString b = TodoParser::parse(QStringLiteral("    // TODO: check env"), {}).at(0).contentHash;
-    const QString c = TodoParser::parse(
-        QStringLiteral("/* TODO: check env (#12 https://github.com/o/r/issues/12) */"), {}).at(0).contentHash;
+    const QString c =
+        TodoParser::parse(QStringLiteral("/* TODO: check env (#12 https://github.com/o/r/issues/12) */"), {})
+            .at(0)
+            .contentHash;
     EXPECT_EQ(a, b);
     EXPECT_EQ(a, c);
     EXPECT_EQ(TodoParser::contentHash(QStringLiteral("check env")),
@@ -101,9 +108,12 @@ TEST(TodoParser, HashLowercasesFullyWithoutLocale)
     // U+0130 lowercases to "i" + U+0307 (one more code point); German sharp s and the capital
     // letters around it keep their usual mappings.
     const QString turkish = TodoParser::parse(QStringLiteral(u"// TODO: İSTANBUL'u düzelt"), {}).at(0).contentHash;
-    EXPECT_EQ(turkish, QString::fromLatin1(QCryptographicHash::hash(QStringLiteral(u"i\u0307stanbul'u düzelt").toUtf8(),
-                                                                     QCryptographicHash::Sha256).toHex()));
-    EXPECT_EQ(TodoParser::contentHash(QStringLiteral(u"GRÖẞE ÄNDERN")), TodoParser::contentHash(QStringLiteral(u"größe ändern")));
+    EXPECT_EQ(turkish,
+              QString::fromLatin1(QCryptographicHash::hash(QStringLiteral(u"i\u0307stanbul'u düzelt").toUtf8(),
+                                                           QCryptographicHash::Sha256)
+                                      .toHex()));
+    EXPECT_EQ(TodoParser::contentHash(QStringLiteral(u"GRÖẞE ÄNDERN")),
+              TodoParser::contentHash(QStringLiteral(u"größe ändern")));
     EXPECT_NE(TodoParser::contentHash(QStringLiteral(u"größe")), TodoParser::contentHash(QStringLiteral(u"grösse")));
     EXPECT_EQ(TodoParser::contentHash(QStringLiteral(u"ΣΑΣ")), TodoParser::contentHash(QStringLiteral(u"σασ")));
 }
@@ -157,10 +167,12 @@ struct Utf8Case
     QByteArray bytes;
     bool valid;
 };
-void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.name; }
-class Utf8Table : public ::testing::TestWithParam<Utf8Case>
+void PrintTo(const Utf8Case& c, std::ostream* os)
 {
-};
+    *os << c.name;
+}
+class Utf8Table : public ::testing::TestWithParam<Utf8Case>
+{};
 
 TEST_P(Utf8Table, StrictValidation)
 {
@@ -169,16 +181,22 @@ TEST_P(Utf8Table, StrictValidation)
     EXPECT_EQ(isValidUtf8(QByteArray(37, 'a') + GetParam().bytes + "b"), GetParam().valid);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TodoParser, Utf8Table,
-    ::testing::Values(Utf8Case{"ascii", "// TODO: x", true}, Utf8Case{"twoThreeFour", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", true},
-                      Utf8Case{"maxCodePoint", "\xf4\x8f\xbf\xbf", true},
-                      Utf8Case{"overlongSlash", "\xc0\xaf", false}, Utf8Case{"overlongThree", "\xe0\x80\xaf", false},
-                      Utf8Case{"overlongFour", "\xf0\x80\x80\xaf", false}, Utf8Case{"surrogate", "\xed\xa0\x80", false},
-                      Utf8Case{"pastMax", "\xf4\x90\x80\x80", false}, Utf8Case{"strayContinuation", "\x80", false},
-                      Utf8Case{"badLead", "\xff", false}, Utf8Case{"truncatedTwo", "\xc3", false},
-                      Utf8Case{"truncatedFour", "\xf0\x9f\x98", false}, Utf8Case{"missingContinuation", "\xe2\x82x", false}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(TodoParser,
+                         Utf8Table,
+                         ::testing::Values(Utf8Case{"ascii", "// TODO: x", true},
+                                           Utf8Case{"twoThreeFour", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", true},
+                                           Utf8Case{"maxCodePoint", "\xf4\x8f\xbf\xbf", true},
+                                           Utf8Case{"overlongSlash", "\xc0\xaf", false},
+                                           Utf8Case{"overlongThree", "\xe0\x80\xaf", false},
+                                           Utf8Case{"overlongFour", "\xf0\x80\x80\xaf", false},
+                                           Utf8Case{"surrogate", "\xed\xa0\x80", false},
+                                           Utf8Case{"pastMax", "\xf4\x90\x80\x80", false},
+                                           Utf8Case{"strayContinuation", "\x80", false},
+                                           Utf8Case{"badLead", "\xff", false},
+                                           Utf8Case{"truncatedTwo", "\xc3", false},
+                                           Utf8Case{"truncatedFour", "\xf0\x9f\x98", false},
+                                           Utf8Case{"missingContinuation", "\xe2\x82x", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace jw

@@ -34,8 +34,14 @@ protected:
 
     std::shared_ptr<SeenTodo> seen(const QString& hash, const QString& title, qint64 number)
     {
-        return std::make_shared<SeenTodo>(hash, QStringLiteral("/p/a.c"), 3, QStringLiteral("https://x/%1").arg(number),
-                                          number, QStringLiteral("octo/demo"), title, QDateTime::currentDateTimeUtc());
+        return std::make_shared<SeenTodo>(hash,
+                                          QStringLiteral("/p/a.c"),
+                                          3,
+                                          QStringLiteral("https://x/%1").arg(number),
+                                          number,
+                                          QStringLiteral("octo/demo"),
+                                          title,
+                                          QDateTime::currentDateTimeUtc());
     }
 
     QTemporaryDir dir;
@@ -57,8 +63,14 @@ TEST_F(StoreTest, InsertedRecordsSurviveReopeningWithTheirValues)
         dirRecord->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
         context->insert(dirRecord);
         context->insert(std::make_shared<AppSettings>(true));
-        auto s = std::make_shared<SeenTodo>(QStringLiteral("h"), QStringLiteral("/p"), 7, std::nullopt, std::nullopt,
-                                            std::nullopt, QStringLiteral("t"), QDateTime::currentDateTimeUtc());
+        auto s = std::make_shared<SeenTodo>(QStringLiteral("h"),
+                                            QStringLiteral("/p"),
+                                            7,
+                                            std::nullopt,
+                                            std::nullopt,
+                                            std::nullopt,
+                                            QStringLiteral("t"),
+                                            QDateTime::currentDateTimeUtc());
         context->insert(s);
         ASSERT_TRUE(context->save().ok());
     }
@@ -95,10 +107,18 @@ TEST_F(StoreTest, UniqueAttributeReplacesTheStoredValuesAndKeepsTheIdentity)
     EXPECT_EQ(all.value()[0]->persistentId(), id);
     EXPECT_EQ(first->title(), QStringLiteral("new")); // the object already standing for it follows
 
-    context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT"), QStringLiteral("Old"), QStringLiteral("o"),
-                                                   true, QStringLiteral("u1"), QDateTime::currentDateTimeUtc()));
-    context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT"), QStringLiteral("New"), QStringLiteral("o"),
-                                                   true, QStringLiteral("u2"), QDateTime::currentDateTimeUtc()));
+    context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT"),
+                                                   QStringLiteral("Old"),
+                                                   QStringLiteral("o"),
+                                                   true,
+                                                   QStringLiteral("u1"),
+                                                   QDateTime::currentDateTimeUtc()));
+    context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT"),
+                                                   QStringLiteral("New"),
+                                                   QStringLiteral("o"),
+                                                   true,
+                                                   QStringLiteral("u2"),
+                                                   QDateTime::currentDateTimeUtc()));
     ASSERT_TRUE(context->save().ok());
     auto boards = context->fetch<ProjectCache>();
     ASSERT_EQ(boards.value().size(), 1u);
@@ -133,8 +153,14 @@ TEST_F(StoreTest, SortedFetchNewestFirst)
     auto* context = container->mainContext();
     const QDateTime base = QDateTime::currentDateTimeUtc();
     for (int i : {2, 0, 1}) {
-        context->insert(std::make_shared<SeenTodo>(QString::number(i), QStringLiteral("/p"), 1, std::nullopt,
-                                                   std::nullopt, std::nullopt, QString::number(i), base.addSecs(i)));
+        context->insert(std::make_shared<SeenTodo>(QString::number(i),
+                                                   QStringLiteral("/p"),
+                                                   1,
+                                                   std::nullopt,
+                                                   std::nullopt,
+                                                   std::nullopt,
+                                                   QString::number(i),
+                                                   base.addSecs(i)));
     }
     ASSERT_TRUE(context->save().ok());
     auto sorted = context->fetch<SeenTodo>(store::SortDescriptor<SeenTodo>::by(&SeenTodo::createdAt, true));
@@ -180,11 +206,15 @@ TEST_F(StoreTest, RefusesStoresItCannotOwn)
 TEST(WatchedDirectory, DisplayPathShortensOnlyPathsUnderHome)
 {
     const QString home = QStringLiteral("/Users/me");
-    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/code/app/"), home), QStringLiteral("~/code/app/"));
-    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Volumes/work/app/"), home), QStringLiteral("/Volumes/work/app/"));
+    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/code/app/"), home),
+              QStringLiteral("~/code/app/"));
+    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Volumes/work/app/"), home),
+              QStringLiteral("/Volumes/work/app/"));
     EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me"), home), QStringLiteral("/Users/me"));
-    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/meadow/x/"), home), QStringLiteral("/Users/meadow/x/"));
-    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/"), QStringLiteral("/Users/me/")), QStringLiteral("~/"));
+    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/meadow/x/"), home),
+              QStringLiteral("/Users/meadow/x/"));
+    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/"), QStringLiteral("/Users/me/")),
+              QStringLiteral("~/"));
 }
 
 // The writer half of the crash test: saves records one by one and reports each saved count.
@@ -199,9 +229,14 @@ TEST(StoreCrash, ChildWriter)
     ASSERT_TRUE(container.ok());
     auto* context = container.value()->mainContext();
     for (int i = 0;; ++i) {
-        context->insert(std::make_shared<SeenTodo>(QStringLiteral("hash-%1").arg(i), QStringLiteral("/p"), i,
-                                                   QStringLiteral("https://x/%1").arg(i), i, QStringLiteral("o/r"),
-                                                   QStringLiteral("title %1").arg(i), QDateTime::currentDateTimeUtc()));
+        context->insert(std::make_shared<SeenTodo>(QStringLiteral("hash-%1").arg(i),
+                                                   QStringLiteral("/p"),
+                                                   i,
+                                                   QStringLiteral("https://x/%1").arg(i),
+                                                   i,
+                                                   QStringLiteral("o/r"),
+                                                   QStringLiteral("title %1").arg(i),
+                                                   QDateTime::currentDateTimeUtc()));
         if (i % 3 == 0)
             context->insert(std::make_shared<WatchedDirectory>(QStringLiteral("/d/%1/").arg(i), true));
         ASSERT_TRUE(context->save().ok());

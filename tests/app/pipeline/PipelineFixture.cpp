@@ -17,7 +17,8 @@ namespace {
 class RecordingPresenter : public IslandPresenter
 {
 public:
-    RecordingPresenter(QList<IslandState>* shown, QList<SteadyClock::time_point>* at,
+    RecordingPresenter(QList<IslandState>* shown,
+                       QList<SteadyClock::time_point>* at,
                        std::unique_ptr<DynamicIslandController> island)
         : m_shown(shown)
         , m_at(at)
@@ -61,7 +62,11 @@ void PipelineFixture::SetUp()
     m_repo = m_home.path() + QStringLiteral("/work/demo");
     ASSERT_TRUE(QDir().mkpath(m_repo));
     git({QStringLiteral("init"), QStringLiteral("-q"), m_repo});
-    git({QStringLiteral("-C"), m_repo, QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"),
+    git({QStringLiteral("-C"),
+         m_repo,
+         QStringLiteral("remote"),
+         QStringLiteral("add"),
+         QStringLiteral("origin"),
          QStringLiteral("git@github.com:octo/demo.git")});
     writeFile(QStringLiteral("main.c"), "int main(void) { return 0; }\n");
 }
@@ -133,11 +138,12 @@ QByteArray PipelineFixture::readFile(const QString& name) const
 
 FakeResponse PipelineFixture::issueAnswer(qint64 number)
 {
-    return FakeResponse::json(201, QStringLiteral(R"({"id": %1, "node_id": "I_node%1", "number": %1, "html_url": "%2",
+    return FakeResponse::json(201,
+                              QStringLiteral(R"({"id": %1, "node_id": "I_node%1", "number": %1, "html_url": "%2",
                                                    "title": "t", "state": "open"})")
-                                       .arg(number)
-                                       .arg(issueUrl(number))
-                                       .toUtf8());
+                                  .arg(number)
+                                  .arg(issueUrl(number))
+                                  .toUtf8());
 }
 
 QString PipelineFixture::issueUrl(qint64 number)
@@ -148,7 +154,10 @@ QString PipelineFixture::issueUrl(qint64 number)
 bool PipelineFixture::waitForStates(IslandState::Kind kind, int count, int timeoutMs)
 {
     return QTest::qWaitFor(
-        [&] { return std::count_if(m_shown.begin(), m_shown.end(), [&](const auto& s) { return s.kind == kind; }) >= count; },
+        [&] {
+            return std::count_if(m_shown.begin(), m_shown.end(), [&](const auto& s) { return s.kind == kind; })
+                   >= count;
+        },
         timeoutMs);
 }
 

@@ -2,9 +2,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/views/DynamicIslandController.h"
+#include "platform/Sleep.h"
 #include "tests/support/FakeGitHubServer.h"
 #include "tests/support/LogCapture.h"
-#include "platform/Sleep.h"
 
 #include <QTemporaryDir>
 

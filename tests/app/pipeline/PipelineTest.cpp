@@ -1,10 +1,9 @@
-#include "tests/app/pipeline/PipelineFixture.h"
-
 #include "app/detection/TodoParser.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/SeenTodo.h"
 #include "app/models/WatchedDirectory.h"
 #include "app/views/NotchViewModel.h"
+#include "tests/app/pipeline/PipelineFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,8 +50,7 @@ TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/repos/octo/demo/issues");
     EXPECT_EQ(request.json().value(QStringLiteral("title")).toString(), QStringLiteral("fix the cache"));
-    EXPECT_EQ(request.json().value(QStringLiteral("body")).toString(),
-              QStringLiteral("\n\n---\n`%1:2`").arg(path));
+    EXPECT_EQ(request.json().value(QStringLiteral("body")).toString(), QStringLiteral("\n\n---\n`%1:2`").arg(path));
     EXPECT_EQ(request.header("Authorization"), std::optional<QByteArray>("Bearer " + kToken.toUtf8()));
     EXPECT_EQ(lines(readFile(QStringLiteral("main.c")))[1],
               "// TODO: fix the cache (#41 https://github.com/octo/demo/issues/41)");
@@ -60,7 +58,8 @@ TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
     EXPECT_TRUE(m_log.contains(QStringLiteral("Issue created: #41 on octo/demo")));
 
     // A temporary file renamed over the target.
-    replaceAtomically(QStringLiteral("main.c"), readFile(QStringLiteral("main.c")) + "# not a c comment\n// TODO: second one\n");
+    replaceAtomically(QStringLiteral("main.c"),
+                      readFile(QStringLiteral("main.c")) + "# not a c comment\n// TODO: second one\n");
     ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
     EXPECT_EQ(lines(readFile(QStringLiteral("main.c")))[3],
               "// TODO: second one (#42 https://github.com/octo/demo/issues/42)");
@@ -88,11 +87,28 @@ TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
     ASSERT_EQ(recent.size(), 4);
     EXPECT_EQ(recent[0].issueNumber, 44);
     EXPECT_EQ(recent[3].issueNumber, 41);
-    EXPECT_EQ(kinds(), (QList<Kind>{Kind::detecting, Kind::creating, Kind::confirmed, Kind::detecting, Kind::creating,
-                                    Kind::confirmed, Kind::detecting, Kind::creating, Kind::confirmed, Kind::detecting,
-                                    Kind::creating, Kind::confirmed}));
-    EXPECT_EQ(m_shown[2], IslandState::confirmed(QStringLiteral("fix the cache"), QStringLiteral("octo/demo"), 41,
-                                                 issueUrl(41), std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(kinds(),
+              (QList<Kind>{Kind::detecting,
+                           Kind::creating,
+                           Kind::confirmed,
+                           Kind::detecting,
+                           Kind::creating,
+                           Kind::confirmed,
+                           Kind::detecting,
+                           Kind::creating,
+                           Kind::confirmed,
+                           Kind::detecting,
+                           Kind::creating,
+                           Kind::confirmed}));
+    EXPECT_EQ(m_shown[2],
+              IslandState::confirmed(QStringLiteral("fix the cache"),
+                                     QStringLiteral("octo/demo"),
+                                     41,
+                                     issueUrl(41),
+                                     std::nullopt,
+                                     std::nullopt,
+                                     false,
+                                     false));
 }
 
 TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
@@ -121,7 +137,8 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
     sedInPlace(QStringLiteral("main.c"), QStringLiteral("s/TODO: flaky/TODO: flaky test/"));
     ASSERT_TRUE(waitForStates(Kind::confirmed));
     EXPECT_EQ(issueRequests(), 3);
-    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(), QStringLiteral("flaky test"));
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(),
+              QStringLiteral("flaky test"));
 }
 
 TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
@@ -143,7 +160,9 @@ TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
     // Paused: detected and logged, but nothing else, and never brought back.
     state->setIsWatchingEnabled(false);
     appendToFile(QStringLiteral("main.c"), "// TODO: while paused\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_log.lines().filter(QStringLiteral("TODO detected: \"while paused\"")).isEmpty(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !m_log.lines().filter(QStringLiteral("TODO detected: \"while paused\"")).isEmpty(); },
+        20000));
     // The hop to the main thread follows the log line at once; let it find the switch still off.
     QTest::qWait(500);
     state->setIsWatchingEnabled(true);
@@ -180,8 +199,10 @@ TEST_F(Pipeline, ChosenBoardReceivesTheIssueAndItsFailureOnlyMarksTheConfirmatio
         auto dir = std::make_shared<WatchedDirectory>(m_repo + QLatin1Char('/'), true);
         dir->setSelectedProjectNodeId(QStringLiteral("PVT_board"));
         context->insert(dir);
-        context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_board"), QStringLiteral("Roadmap"),
-                                                       QStringLiteral("octo"), true,
+        context->insert(std::make_shared<ProjectCache>(QStringLiteral("PVT_board"),
+                                                       QStringLiteral("Roadmap"),
+                                                       QStringLiteral("octo"),
+                                                       true,
                                                        QStringLiteral("https://github.com/orgs/octo/projects/1"),
                                                        QDateTime::currentDateTimeUtc()));
         ASSERT_TRUE(context->save().ok());
@@ -190,10 +211,15 @@ TEST_F(Pipeline, ChosenBoardReceivesTheIssueAndItsFailureOnlyMarksTheConfirmatio
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(1));
     appendToFile(QStringLiteral("main.c"), "// TODO: on the board\n");
     ASSERT_TRUE(waitForStates(Kind::confirmed));
-    EXPECT_EQ(m_shown.last(), IslandState::confirmed(QStringLiteral("on the board"), QStringLiteral("octo/demo"), 1,
-                                                     issueUrl(1), QStringLiteral("Roadmap"),
-                                                     QStringLiteral("https://github.com/orgs/octo/projects/1"), false,
-                                                     true));
+    EXPECT_EQ(m_shown.last(),
+              IslandState::confirmed(QStringLiteral("on the board"),
+                                     QStringLiteral("octo/demo"),
+                                     1,
+                                     issueUrl(1),
+                                     QStringLiteral("Roadmap"),
+                                     QStringLiteral("https://github.com/orgs/octo/projects/1"),
+                                     false,
+                                     true));
     EXPECT_TRUE(m_log.contains(QStringLiteral("Issue #1 added to project 'Roadmap'")));
     const RecordedRequest mutation = m_server.requests().last();
     EXPECT_EQ(mutation.path, "/graphql");
@@ -257,8 +283,7 @@ TEST_F(Pipeline, OneTodoDrivesTheIslandUpAndItClosesAboutThreeSecondsLater)
 }
 
 class PipelineTiming : public PipelineFixture, public ::testing::WithParamInterface<int>
-{
-};
+{};
 
 TEST_P(PipelineTiming, CreatingStaysOnScreenAtLeastOneSecond)
 {
@@ -305,7 +330,8 @@ TEST_F(Pipeline, TheDetectionLineKeepsPercentSignsOfTheTitle)
     todo.filePath = m_home.path() + QStringLiteral("/elsewhere/a.c");
     todo.lineNumber = 7;
     m_delegate->todoDetected(todo, m_delegate->modelContainer()->mainContext());
-    EXPECT_TRUE(m_log.contains(QStringLiteral("TODO detected: \"use %1 and %2 here\" in ") + todo.filePath + QStringLiteral(":7")))
+    EXPECT_TRUE(m_log.contains(QStringLiteral("TODO detected: \"use %1 and %2 here\" in ") + todo.filePath
+                               + QStringLiteral(":7")))
         << m_log.lines().join(QLatin1Char('\n')).toStdString();
     ASSERT_TRUE(waitForStates(Kind::error));
 }
@@ -370,8 +396,7 @@ TEST_F(Annotation, ScriptsStayExecutableAndLinksStayLinks)
 
 // A rewrite that cannot land leaves the file as it was; the issue, record and confirmation follow.
 class UnwritableFile : public PipelineFixture, public ::testing::WithParamInterface<const char*>
-{
-};
+{};
 
 TEST_P(UnwritableFile, LeavesTheOriginalAndStillConfirms)
 {
@@ -383,10 +408,16 @@ TEST_P(UnwritableFile, LeavesTheOriginalAndStillConfirms)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     m_repo = mountPoint;
     QProcess git;
-    git.start(QStringLiteral("/usr/bin/git"), {QStringLiteral("init"), QStringLiteral("-q"), QStringLiteral("--template="), m_repo});
+    git.start(QStringLiteral("/usr/bin/git"),
+              {QStringLiteral("init"), QStringLiteral("-q"), QStringLiteral("--template="), m_repo});
     git.waitForFinished();
-    git.start(QStringLiteral("/usr/bin/git"), {QStringLiteral("-C"), m_repo, QStringLiteral("remote"), QStringLiteral("add"),
-                                               QStringLiteral("origin"), QStringLiteral("https://github.com/octo/demo.git")});
+    git.start(QStringLiteral("/usr/bin/git"),
+              {QStringLiteral("-C"),
+               m_repo,
+               QStringLiteral("remote"),
+               QStringLiteral("add"),
+               QStringLiteral("origin"),
+               QStringLiteral("https://github.com/octo/demo.git")});
     git.waitForFinished();
     writeFile(QStringLiteral("big.c"), QByteArray(40 * 1024, '\n'));
     launch();
