@@ -3,7 +3,7 @@
 BUILD_DIR := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test bench clean
+.PHONY: all setup configure build run test bench clean format check-format
 
 all: build
 
@@ -27,3 +27,12 @@ bench: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The tracked C++ files in house format: `make format` rewrites them, `make check-format` fails on drift.
+CXX_FILES = $(shell git ls-files '*.cpp' '*.h')
+
+format:
+	@clang-format -i $(CXX_FILES)
+
+check-format: setup
+	@clang-format --dry-run -Werror $(CXX_FILES)
