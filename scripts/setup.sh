@@ -12,6 +12,8 @@ PACKAGES=(
     # test
     googletest libgtest-dev libgmock-dev libbenchmark-dev libsecret-tools
     xvfb xauth dbus-x11 trayer
+    # house format
+    clang-format
 )
 
 missing=()
