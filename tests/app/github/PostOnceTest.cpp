@@ -1,7 +1,6 @@
 // A server may have acted on a POST whose answer never came: the clients must not send it again.
 #include "app/github/GitHubClient.h"
 #include "app/github/GitHubProjectsClient.h"
-
 #include "tests/support/AwaitTask.h"
 #include "tests/support/FakeGitHubServer.h"
 
