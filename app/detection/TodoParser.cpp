@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <QCryptographicHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -350,6 +351,15 @@ struct LineCursor
     }
 };
 
+// QString::fromUtf8 drops a leading U+FEFF as a byte-order mark; inside a file's text it is a
+// character like any other.
+QString textOf(const char* b, qsizetype n)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(b, n));
+}
+
 enum class Mode
 {
     Line,
@@ -373,7 +383,7 @@ QString hashOfUtf8(Span text)
     if (!ascii) {
         // QString::toLower applies the full mappings (U+0130 becomes "i" + U+0307) and no
         // locale's rules.
-        bytes = QString::fromUtf8(t.b, t.size()).toLower().toUtf8();
+        bytes = textOf(t.b, t.size()).toLower().toUtf8();
     }
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
@@ -386,7 +396,7 @@ QString joinLines(const std::vector<std::string>& lines, size_t from)
             joined += '\n';
         joined += lines[i];
     }
-    return QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
+    return textOf(joined.data(), static_cast<qsizetype>(joined.size()));
 }
 
 // Gathers and cleans the TODO whose comment text (starting with the tag) is `text`.
@@ -464,9 +474,9 @@ void readTodo(Mode mode,
         full += gathered[i];
     }
     ParsedTodo todo;
-    todo.title = QString::fromUtf8(gathered.front().data(), static_cast<qsizetype>(gathered.front().size()));
+    todo.title = textOf(gathered.front().data(), static_cast<qsizetype>(gathered.front().size()));
     todo.body = joinLines(gathered, 1);
-    todo.fullContent = QString::fromUtf8(full.data(), static_cast<qsizetype>(full.size()));
+    todo.fullContent = textOf(full.data(), static_cast<qsizetype>(full.size()));
     todo.filePath = filePath;
     todo.lineNumber = lineNumber;
     todo.contentHash = hashOfUtf8(spanOf(full));
@@ -512,6 +522,9 @@ namespace TodoParser {
 QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
 {
     QList<ParsedTodo> out;
+    // Only the byte-order mark that starts the file is no part of its text.
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content = content.sliced(3);
     const char* const begin = content.data();
     const char* const end = begin + content.size();
     const char* counted = begin; // newlines before `counted` are in `newlinesBefore`

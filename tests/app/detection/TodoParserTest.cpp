@@ -84,7 +84,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "// TODO: a (#12  https://x) (# https://y) (#1 ftp://z)",
                   {{"a (#12  https://x) (# https://y) (#1 ftp://z)", "", 1}}},
         ParseCase{"annotationGreedyUrl", "// TODO: a (#1 https://x)y) z", {{"a z", "", 1}}},
-        ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}}),
+        ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}},
+        // U+FEFF is text like any other, except as the byte-order mark that starts a file.
+        ParseCase{"zeroWidthNoBreakTitle", QStringLiteral(u"// TODO:\uFEFF"), {{QStringLiteral(u"\uFEFF"), "", 1}}},
+        ParseCase{"zeroWidthNoBreakLeadsText",
+                  QStringLiteral(u"// TODO: \uFEFFfix\n// \uFEFFmore"),
+                  {{QStringLiteral(u"\uFEFFfix"), QStringLiteral(u"\uFEFFmore"), 1}}},
+        ParseCase{"byteOrderMarkStartsFile", QStringLiteral(u"\uFEFF// TODO: x\n\uFEFF// TODO: y"), {{"x", "", 1}}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(TodoParser, HashIgnoresCaseStyleIndentAndAnnotation)
@@ -101,6 +107,8 @@ TEST(TodoParser, HashIgnoresCaseStyleIndentAndAnnotation)
               QString::fromLatin1(QCryptographicHash::hash("check env", QCryptographicHash::Sha256).toHex()));
     EXPECT_EQ(TodoParser::contentHash(QStringLiteral(" \n\u2029Check Env\r\n\t")),
               TodoParser::contentHash(QStringLiteral("check env")));
+    // U+FEFF is no white space: a different text, a different hash.
+    EXPECT_NE(TodoParser::contentHash(QStringLiteral(u"\uFEFFfix")), TodoParser::contentHash(QStringLiteral("fix")));
 }
 
 TEST(TodoParser, HashLowercasesFullyWithoutLocale)
