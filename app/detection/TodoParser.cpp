@@ -399,6 +399,40 @@ QString joinLines(const std::vector<std::string>& lines, size_t from)
     return textOf(joined.data(), static_cast<qsizetype>(joined.size()));
 }
 
+// A line that starts a TODO: its comment style and its comment text, which begins with the tag.
+struct TodoLine
+{
+    Mode mode = Mode::Line;
+    std::string_view prefix; // line mode only
+    Span text;
+};
+
+std::optional<TodoLine> todoLine(Span line)
+{
+    const Span trimmed = trim(line);
+    TodoLine found;
+    for (const std::string_view candidate : kPrefixes) {
+        if (startsWith(trimmed, candidate)) {
+            found.prefix = candidate;
+            break;
+        }
+    }
+    if (!found.prefix.empty()) {
+        found.text = trim(Span{trimmed.b + found.prefix.size(), trimmed.e});
+    } else if (startsWith(trimmed, "/*")) {
+        found.mode = Mode::Block;
+        found.text = trim(Span{trimmed.b + 2, trimmed.e});
+    } else if (startsWith(trimmed, "*")) {
+        found.mode = Mode::Block;
+        found.text = trim(Span{trimmed.b + 1, trimmed.e});
+    } else {
+        return std::nullopt;
+    }
+    if (!startsWithTodoTag(found.text))
+        return std::nullopt;
+    return found;
+}
+
 // Gathers and cleans the TODO whose comment text (starting with the tag) is `text`.
 void readTodo(Mode mode,
               std::string_view prefix,
@@ -423,6 +457,10 @@ void readTodo(Mode mode,
     Span line;
     if (gather && mode == Mode::Block) {
         while (after.next(line)) {
+            // The next TODO of the comment starts a body of its own; reading on would give every
+            // TODO of a long list all the lines after it.
+            if (todoLine(line))
+                break;
             Span t = trim(line);
             if (contains(t, "*/")) {
                 const std::string rest = removeAll(t, "*/");
@@ -546,28 +584,8 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
         const char* lineEnd = findNewline(colon + 1, end, nlLen);
         p = lineEnd; // one verdict per line
 
-        const Span trimmed = trim(Span{lineStart, lineEnd});
-        Mode mode = Mode::Line;
-        std::string_view prefix;
-        Span text{};
-        for (const std::string_view candidate : kPrefixes) {
-            if (startsWith(trimmed, candidate)) {
-                prefix = candidate;
-                break;
-            }
-        }
-        if (!prefix.empty()) {
-            text = trim(Span{trimmed.b + prefix.size(), trimmed.e});
-        } else if (startsWith(trimmed, "/*")) {
-            mode = Mode::Block;
-            text = trim(Span{trimmed.b + 2, trimmed.e});
-        } else if (startsWith(trimmed, "*")) {
-            mode = Mode::Block;
-            text = trim(Span{trimmed.b + 1, trimmed.e});
-        } else {
-            continue;
-        }
-        if (!startsWithTodoTag(text))
+        const std::optional<TodoLine> found = todoLine(Span{lineStart, lineEnd});
+        if (!found)
             continue;
 
         newlinesBefore += countNewlines(counted, lineStart);
@@ -575,7 +593,7 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
         LineCursor after{lineEnd, end, lineEnd == end};
         if (!after.done)
             after.pos = lineEnd + nlLen;
-        readTodo(mode, prefix, text, after, newlinesBefore + 1, filePath, out);
+        readTodo(found->mode, found->prefix, found->text, after, newlinesBefore + 1, filePath, out);
     }
     return out;
 }
