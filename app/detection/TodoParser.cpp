@@ -300,6 +300,18 @@ const char* matchReference(const char* p, const char* e)
     return lastParen ? lastParen + 1 : nullptr;
 }
 
+bool holdsReference(Span s)
+{
+    for (const char* p = s.b; p < s.e; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '(', static_cast<size_t>(s.e - p)));
+        if (!p)
+            return false;
+        if (matchReference(p, s.e))
+            return true;
+    }
+    return false;
+}
+
 std::string clean(Span s)
 {
     std::string out;
@@ -444,6 +456,7 @@ void readTodo(Mode mode,
 {
     std::vector<std::string> gathered;
     Span title = trim(Span{text.b + 5, text.e});
+    const bool annotated = holdsReference(title);
     bool gather = true;
     if (mode == Mode::Block && contains(title, "*/")) {
         gathered.push_back(removeAll(title, "*/"));
@@ -518,6 +531,7 @@ void readTodo(Mode mode,
     todo.filePath = filePath;
     todo.lineNumber = lineNumber;
     todo.contentHash = hashOfUtf8(spanOf(full));
+    todo.isAnnotated = annotated;
     out.push_back(std::move(todo));
 }
 
@@ -615,7 +629,7 @@ QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* pr
         return {};
     QList<ParsedTodo> result;
     for (const ParsedTodo& todo : current) {
-        if (!containsDigest(*previous, todo.contentHash) && !seenHashes.contains(todo.contentHash))
+        if (!todo.isAnnotated && !containsDigest(*previous, todo.contentHash) && !seenHashes.contains(todo.contentHash))
             result.push_back(todo);
     }
     return result;

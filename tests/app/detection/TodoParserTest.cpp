@@ -170,6 +170,12 @@ TEST(TodoParser, NewTodosAgainstPreviousText)
     EXPECT_EQ(both[0].lineNumber, 2);
     EXPECT_EQ(both[1].lineNumber, 4);
     EXPECT_TRUE(TodoParser::newTodos(two, before, path, {both[0].contentHash}).isEmpty());
+    // One that arrives with an issue reference on its line was filed already.
+    EXPECT_TRUE(TodoParser::newTodos(QStringLiteral("// TODO: b (#4 https://github.com/o/r/issues/4)\n// more"),
+                                     before,
+                                     path,
+                                     {})
+                    .isEmpty());
 
     // The digest overload agrees with the text overload.
     const DigestSet prev = TodoParser::digests(TodoParser::parse(before, path));

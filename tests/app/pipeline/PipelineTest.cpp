@@ -111,6 +111,37 @@ TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
                                      false));
 }
 
+TEST_F(Pipeline, ATodoThatArrivesWithItsReferenceWasFiledAlready)
+{
+    writeFile(QStringLiteral("other.c"), "int other;\n");
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(50));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(51));
+    const auto detected = [&](const QString& title) {
+        return !m_log.lines().filter(QStringLiteral("TODO detected: \"%1\"").arg(title)).isEmpty();
+    };
+
+    // A pull brings a TODO filed elsewhere, in a block comment too; the same save brings a new one.
+    const QByteArray pulled = "// TODO: retry on 502 (#41 https://github.com/octo/demo/issues/41)\n"
+                              "/* TODO: drop the cache (#7 https://github.com/octo/demo/issues/7) */\n";
+    const QByteArray before = readFile(QStringLiteral("main.c"));
+    replaceAtomically(QStringLiteral("main.c"), before + pulled + "// TODO: first new one\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 1));
+    EXPECT_FALSE(detected(QStringLiteral("retry on 502")));
+    EXPECT_FALSE(detected(QStringLiteral("drop the cache")));
+    EXPECT_EQ(issueRequests(), 1);
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(),
+              QStringLiteral("first new one"));
+    EXPECT_TRUE(readFile(QStringLiteral("main.c")).startsWith(before + pulled));
+
+    // From then on its text counts as filed, also without the reference.
+    appendToFile(QStringLiteral("other.c"), "// TODO: Retry on 502\nint x;\n// TODO: second new one\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_FALSE(detected(QStringLiteral("Retry on 502")));
+    EXPECT_EQ(issueRequests(), 2);
+    EXPECT_EQ(records().size(), 2u);
+}
+
 TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
 {
     launch();
