@@ -477,9 +477,6 @@ TEST_F(Pipeline, AnnotatedCommentsStillCompile)
     appendToFile(QStringLiteral("main.c"), "/* TODO: in a block */\n// TODO: continued \\\nint broken = ;\n");
     ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
     ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(QStringLiteral("main.c")).count("(#") == 2; }, 5000));
-    const QList<QByteArray> now = lines(readFile(QStringLiteral("main.c")));
-    EXPECT_TRUE(now[1].endsWith(") */")) << now[1].toStdString();
-    EXPECT_TRUE(now[2].endsWith(") \\")) << now[2].toStdString();
 
     QProcess cc;
     cc.start(compiler, {QStringLiteral("-fsyntax-only"), QStringLiteral("-w"), file(QStringLiteral("main.c"))});
