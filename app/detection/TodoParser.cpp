@@ -561,22 +561,10 @@ std::optional<ContentDigest> digestOf(const QString& hex)
     return d;
 }
 
-} // namespace
-
-QString ParsedTodo::issueBody() const
-{
-    return body + QStringLiteral("\n\n---\n`") + filePath + QLatin1Char(':') + QString::number(lineNumber)
-           + QLatin1Char('`');
-}
-
-namespace TodoParser {
-
-QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
+// The parse of a text that holds no byte-order mark of a file.
+QList<ParsedTodo> parseText(QByteArrayView content, const QString& filePath)
 {
     QList<ParsedTodo> out;
-    // Only the byte-order mark that starts the file is no part of its text.
-    if (content.startsWith("\xEF\xBB\xBF"))
-        content = content.sliced(3);
     const char* const begin = content.data();
     const char* const end = begin + content.size();
     const char* counted = begin; // newlines before `counted` are in `newlinesBefore`
@@ -612,6 +600,24 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
     return out;
 }
 
+} // namespace
+
+QString ParsedTodo::issueBody() const
+{
+    return body + QStringLiteral("\n\n---\n`") + filePath + QLatin1Char(':') + QString::number(lineNumber)
+           + QLatin1Char('`');
+}
+
+namespace TodoParser {
+
+QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
+{
+    // The byte-order mark that starts a file is no part of its text; a decoded text has none.
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content = content.sliced(3);
+    return parseText(content, filePath);
+}
+
 bool hasTodoTag(QByteArrayView utf8)
 {
     return containsTodoTag(Span{utf8.data(), utf8.data() + utf8.size()});
@@ -620,7 +626,7 @@ bool hasTodoTag(QByteArrayView utf8)
 QList<ParsedTodo> parse(const QString& content, const QString& filePath)
 {
     const QByteArray utf8 = content.toUtf8();
-    return parseUtf8(utf8, filePath);
+    return parseText(utf8, filePath);
 }
 
 QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous, const QSet<QString>& seenHashes)
