@@ -8,7 +8,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <unistd.h>
 

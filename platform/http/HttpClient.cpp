@@ -190,7 +190,7 @@ protected:
     {
         const qint64 n = std::min(max, m_data.size() - pos());
         if (n <= 0)
-            return n < 0 ? -1 : 0;
+            return 0;
         std::memcpy(out, m_data.constData() + pos(), static_cast<size_t>(n));
         m_handedOut = true;
         return n;
