@@ -43,7 +43,8 @@ protected:
             QStringLiteral("    if err != nil {"),
             QStringLiteral("        return nil, err"),
             QStringLiteral("    }"),
-            QStringLiteral("    // TODO: Handle the empty config file (#42 https://github.com/tallowmere/jot-warden/issues/42)"),
+            QStringLiteral(
+                "    // TODO: Handle the empty config file (#42 https://github.com/tallowmere/jot-warden/issues/42)"),
             QStringLiteral("    return parse(data)"),
             QStringLiteral("}"),
         };
@@ -119,7 +120,8 @@ int main(int argc, char** argv)
     std::printf("%s\n", qPrintable(top));
 
     const QString id = QStringLiteral("0x") + QString::number(notch->panel()->winId(), 16);
-    run(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("_NET_WM_STATE")});
+    run(QStringLiteral("xprop"),
+        {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_WINDOW_TYPE"), QStringLiteral("_NET_WM_STATE")});
     run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id, QStringLiteral("-stats"), QStringLiteral("-shape")});
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QSet>
 #include <QShowEvent>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -313,7 +314,10 @@ QSize ProjectDropdownButton::sizeHint() const
 {
     const QFontMetrics fm(faceFont());
     const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
-    const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + fm.horizontalAdvance(faceText());
+    // Rounded up, never to the nearest pixel: eliding compares the fractional width, and a name
+    // a fraction wider than its room would lose its last letters.
+    const int text = qCeil(QFontMetricsF(faceFont()).horizontalAdvance(faceText()));
+    const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + text;
     const int height = kFacePaddingV * 2 + std::max(symbol, fm.height());
     return {width, height};
 }

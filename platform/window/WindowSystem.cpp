@@ -4,10 +4,9 @@
 #include <QWidget>
 #include <qguiapplication_platform.h>
 
-#include <xcb/xcb.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <xcb/xcb.h>
 
 namespace jw {
 namespace {

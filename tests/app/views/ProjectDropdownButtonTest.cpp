@@ -355,3 +355,41 @@ TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)
 
 } // namespace
 } // namespace jw
+
+namespace jw {
+namespace {
+
+// Board names people give their boards; each must show whole on the face at its ideal size.
+const char* const kCommonBoardNames[] = {
+    "Bugs",  "Triage",  "Roadmap", "Backlog", "Sprint", "Kanban", "Features", "Support",  "Release", "Planning",
+    "Ideas", "Website", "Docs",    "Design",  "Tasks",  "Todo",   "Issues",   "Q3 Goals", "v2.0",    "Ops",
+};
+
+TEST_F(PickerTest, TheFaceShowsCommonBoardNamesWhole)
+{
+    auto dir = directory(tree.path());
+    dir->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    QStringList cut;
+    for (const char* name : kCommonBoardNames) {
+        auto p = picker(dir, {board("PVT_1", QString::fromUtf8(name), "octo")}, std::nullopt);
+        const QSize ideal = p->sizeHint();
+        p->resize(ideal);
+        const QImage atIdeal = p->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        // With room to spare nothing can be cut: the face's text must look the same.
+        p->resize(ideal + QSize(60, 0));
+        const QImage roomy = p->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        // Between the border lines and left of the trailing padding, where the rounded end
+        // does not reach: only the text can differ there.
+        const int end = ideal.width() - 7;
+        bool same = true;
+        for (int y = 2; y < ideal.height() - 2 && same; ++y)
+            for (int x = 0; x < end && same; ++x)
+                same = atIdeal.pixel(x, y) == roomy.pixel(x, y);
+        if (!same)
+            cut << QString::fromUtf8(name);
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(QStringLiteral(", ")).toStdString();
+}
+
+} // namespace
+} // namespace jw
