@@ -26,6 +26,9 @@ constexpr int kFacePaddingH = 7;
 constexpr int kFacePaddingV = 3;
 constexpr qreal kFaceSymbolPoints = 10;
 constexpr qreal kBorderWidth = 0.5;
+// Past this a board's name is elided, so a long title cannot push the row's other controls
+// out of the panel.
+constexpr int kMaximumFaceTextWidth = 140;
 
 // Ordering by Unicode scalar values, not UTF-16 code units (which put U+E000..U+FFFF after
 // characters outside the basic plane) and not the locale.
@@ -316,7 +319,7 @@ QSize ProjectDropdownButton::sizeHint() const
     const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
     // Rounded up, never to the nearest pixel: eliding compares the fractional width, and a name
     // a fraction wider than its room would lose its last letters.
-    const int text = qCeil(QFontMetricsF(faceFont()).horizontalAdvance(faceText()));
+    const int text = std::min(qCeil(QFontMetricsF(faceFont()).horizontalAdvance(faceText())), kMaximumFaceTextWidth);
     const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + text;
     const int height = kFacePaddingV * 2 + std::max(symbol, fm.height());
     return {width, height};

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace jw {
 
@@ -79,17 +80,27 @@ protected:
     }
 };
 
-// One line of text cut in the middle when the row is too narrow; the full text stays in text().
-class MiddleElidedLabel : public QLabel
+// One line of text, elided when the row is too narrow; the full text stays in text(). Its
+// minimum is a few letters, so a long name gives way instead of widening the panel.
+class ElidedLabel : public QLabel
 {
 public:
-    using QLabel::QLabel;
+    ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+        : QLabel(text, parent)
+        , m_mode(mode)
+    {
+    }
     QSize minimumSizeHint() const override
     {
         return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()};
     }
-    QSize sizeHint() const override { return minimumSizeHint(); }
-    QString shownText() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
+    QSize sizeHint() const override
+    {
+        if (m_mode == Qt::ElideMiddle)
+            return minimumSizeHint();
+        return {qCeil(QFontMetricsF(font()).horizontalAdvance(text())), QLabel::sizeHint().height()};
+    }
+    QString shownText() const { return fontMetrics().elidedText(text(), m_mode, contentsRect().width()); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -104,6 +115,9 @@ protected:
         QLabel::resizeEvent(event);
         setProperty("shownText", shownText());
     }
+
+private:
+    const Qt::TextElideMode m_mode;
 };
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
@@ -478,7 +492,7 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     layout->setContentsMargins(0, 2, 0, 2);
     const QFont caption = style::caption(font());
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
-    auto* path = new MiddleElidedLabel(directory->displayPath(), row);
+    auto* path = new ElidedLabel(directory->displayPath(), Qt::ElideMiddle, row);
     path->setObjectName(QStringLiteral("displayPath"));
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -585,8 +599,13 @@ void SettingsView::refreshRecent()
             label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
         number->setObjectName(QStringLiteral("issueNumber"));
         layout->addWidget(number);
-        QLabel* repo = label(issue.repoFullName, caption, style::secondary(palette()), row);
+        auto* repo = new ElidedLabel(issue.repoFullName, Qt::ElideRight, row);
         repo->setObjectName(QStringLiteral("repoName"));
+        repo->setFont(caption);
+        QPalette repoPalette = repo->palette();
+        repoPalette.setColor(QPalette::WindowText, style::secondary(palette()));
+        repo->setPalette(repoPalette);
+        repo->setToolTip(issue.repoFullName);
         layout->addWidget(repo);
         layout->addStretch(1);
         QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 
@@ -479,6 +480,63 @@ TEST_F(SettingsViewTest, OfSevenRecentIssuesTheFiveNewestAreShown)
 
     QTest::mouseClick(shown<QToolButton>(view.get(), QStringLiteral("openIssueButton"))[1], Qt::LeftButton);
     EXPECT_EQ(openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://github.com/octo/demo/issues/6"))});
+}
+
+TEST_F(SettingsViewTest, LongNamesAreElidedAndEveryControlStaysInsideThePanel)
+{
+    // GitHub's longest: a 39-character owner and a 100-character repository.
+    const QString repo = QString(39, QLatin1Char('o')) + QLatin1Char('/') + QString(100, QLatin1Char('r'));
+    env.appState.setGithubToken(QStringLiteral("ghp_present"));
+    auto dir = addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    env.context()->insert(
+        std::make_shared<ProjectCache>(QStringLiteral("PVT_1"),
+                                       QStringLiteral("A board whose title runs on ") + QString(60, QLatin1Char('x')),
+                                       QStringLiteral("octo"),
+                                       true,
+                                       QStringLiteral("https://github.com/orgs/octo/projects/1"),
+                                       QDateTime::currentDateTimeUtc()));
+    dir->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    ASSERT_TRUE(env.context()->save().ok());
+    for (int n = 1; n <= 3; ++n)
+        env.appState.addRecentIssue(CreatedIssue(QStringLiteral("t"),
+                                                 n,
+                                                 repo,
+                                                 QStringLiteral("https://github.com/%1/issues/%2").arg(repo).arg(n),
+                                                 QDateTime::currentDateTime()));
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    // Rows laid out: the last one has its height.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto rows = shown(view.get(), QStringLiteral("recentRow"));
+            return rows.size() == 3 && rows.last()->height() > 0 && rows.last()->findChild<QLabel*>()->height() > 0;
+        },
+        kWaitMs));
+
+    auto* scroll = one<QScrollArea>(QStringLiteral("scrollArea"));
+    ASSERT_NE(scroll, nullptr);
+    const QRect viewport(scroll->viewport()->mapTo(view.get(), QPoint()), scroll->viewport()->size());
+    EXPECT_LE(scroll->widget()->width(), scroll->viewport()->width());
+    int controls = 0;
+    for (const char* name : {"relativeDate",
+                             "openIssueButton",
+                             "changeTokenButton",
+                             "projectPicker",
+                             "removeDirectoryButton",
+                             "addDirectoryButton",
+                             "repoName"}) {
+        for (QWidget* w : shown(view.get(), QString::fromLatin1(name))) {
+            ++controls;
+            const QRect r(w->mapTo(view.get(), QPoint()), w->size());
+            EXPECT_GE(r.left(), viewport.left()) << name;
+            EXPECT_LE(r.right(), viewport.right()) << name;
+        }
+    }
+    EXPECT_EQ(controls, 3 * 3 + 4);
+    // The full names stay at hand.
+    auto* repoLabel = shown<QLabel>(view.get(), QStringLiteral("repoName")).value(0);
+    EXPECT_EQ(repoLabel->text(), repo);
+    EXPECT_EQ(repoLabel->toolTip(), repo);
 }
 
 TEST_F(SettingsViewTest, AnIssueAddressThatDoesNotParseOpensNothing)
