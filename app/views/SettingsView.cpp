@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -190,7 +191,7 @@ SettingsView::Desktop SettingsView::defaultDesktop()
 {
     return Desktop{
         [](QWidget* parent, const QString& message) {
-            return QFileDialog::getExistingDirectory(parent, message, QString(), QFileDialog::ShowDirsOnly);
+            return QFileDialog::getExistingDirectory(parent, message, QDir::homePath(), QFileDialog::ShowDirsOnly);
         },
         [](const QUrl& url) { QDesktopServices::openUrl(url); },
         [] { QCoreApplication::quit(); },
@@ -224,15 +225,10 @@ SettingsView::SettingsView(AppState* appState,
         });
         connect(m_appState, &AppState::recentIssuesChanged, this, &SettingsView::scheduleRefresh);
     }
+    // Ticks only while the panel is on screen, so an idle program does not wake up for it.
     m_dateTimer = new QTimer(this);
     m_dateTimer->setInterval(kDateRefreshMs);
-    connect(m_dateTimer, &QTimer::timeout, this, [this] {
-        // Only the words move with the clock; the rows and their buttons stay.
-        const QDateTime now = QDateTime::currentDateTime();
-        for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
-            date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
-    });
-    m_dateTimer->start();
+    connect(m_dateTimer, &QTimer::timeout, this, &SettingsView::refreshDates);
     refresh();
 }
 
@@ -250,6 +246,27 @@ QString SettingsView::trimBlanksAndTabs(const QString& text)
     while (end > begin && blank(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refreshDates();
+    m_dateTimer->start();
+}
+
+void SettingsView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_dateTimer->stop();
+}
+
+void SettingsView::refreshDates()
+{
+    // Only the words move with the clock; the rows and their buttons stay.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
+        date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
 }
 
 // ---- live queries ----
@@ -364,7 +381,7 @@ QWidget* SettingsView::buildHeader()
     m_switch->setAccessibleName(QStringLiteral("Watching"));
     connect(m_switch, &QAbstractButton::clicked, this, [this](bool value) { setWatching(value); });
     row->addWidget(m_switch);
-    m_status = label(QString(), style::caption(font()), style::green(), header);
+    m_status = label(QString(), style::caption(font()), style::primary(palette()), header);
     m_status->setObjectName(QStringLiteral("status"));
     row->addWidget(m_status);
     return header;
@@ -527,7 +544,9 @@ void SettingsView::refreshHeader()
     m_switch->setChecked(watching);
     m_status->setText(watching ? QStringLiteral("Active") : QStringLiteral("Paused"));
     QPalette pal = m_status->palette();
-    pal.setColor(QPalette::WindowText, watching ? style::green() : style::secondary(palette()));
+    // Green as it is would be too pale to read on a light panel.
+    const QColor active = style::legible(style::green(), palette().color(QPalette::Window));
+    pal.setColor(QPalette::WindowText, watching ? active : style::secondary(palette()));
     m_status->setPalette(pal);
 }
 

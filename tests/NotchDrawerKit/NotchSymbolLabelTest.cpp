@@ -49,8 +49,7 @@ double inkedWithin(const QImage& image, double r)
 }
 
 class KitSampleSymbol : public ::testing::TestWithParam<const char*>
-{
-};
+{};
 
 // The names the kit's own samples, tests and screenshots use draw their own shapes.
 TEST_P(KitSampleSymbol, IsDrawnAsItselfNotAsADiscOrThePlaceholder)

@@ -334,6 +334,40 @@ int blueness(const QImage& image, QPoint at)
     return c.blue() - c.red();
 }
 
+// The menu as it is drawn, with the rectangle of each action whose text is `text`.
+QImage drawnMenu(QMenu* menu)
+{
+    menu->popup(QPoint(0, 0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, kWaitMs));
+    const QImage image = menu->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    menu->hide();
+    return image;
+}
+
+TEST_F(PickerTest, TheErrorLineReadsAsAnErrorAndOwnerHeadersAreLegible)
+{
+    auto p = picker(githubTree(QStringLiteral("repo")), {board("PVT_1", "Roadmap", "octo")}, kToken);
+    server.enqueue(FakeResponse::json(502, R"({"message":"bad gateway"})"));
+    p->refreshButtonAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->fetchError().has_value() && !p->isFetching(); }, kWaitMs));
+    QMenu* menu = p->menu();
+    const QImage image = drawnMenu(menu);
+
+    QAction* error = menu->findChild<QAction*>(QStringLiteral("fetchError"));
+    ASSERT_NE(error, nullptr);
+    const test::DrawnText errorText = test::drawnText(image, menu->actionGeometry(error));
+    EXPECT_GE(errorText.contrast(), 4.5);
+    EXPECT_GT(errorText.ink.red(), errorText.ink.green() + 60) << "red, as errors are";
+    EXPECT_GT(errorText.ink.red(), errorText.ink.blue() + 60);
+
+    QAction* owner = menu->findChild<QAction*>(QStringLiteral("ownerSection"));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_GE(test::drawnText(image, menu->actionGeometry(owner)).contrast(), 4.5);
+    // The texts are there for whoever reads the actions.
+    EXPECT_EQ(owner->text(), QStringLiteral("octo"));
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("\u26A0 ")));
+}
+
 TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)
 {
     auto dir = directory(tree.path());

@@ -10,6 +10,8 @@
 #include "tests/support/LogCapture.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -568,6 +571,66 @@ TEST_F(SettingsViewTest, RowsSurviveStoreChangesSoAPickerKeepsItsState)
     ASSERT_TRUE(waitForRows(2));
     EXPECT_TRUE(picker);
     EXPECT_EQ(view->projectPickers().value(1), picker.data());
+}
+
+TEST_F(SettingsViewTest, DatesTickOnlyWhileThePanelIsShownAndAreCurrentWhenItOpens)
+{
+    const QDateTime createdAt = QDateTime::currentDateTime();
+    env.appState.addRecentIssue(issue(1, createdAt));
+    view = std::make_unique<SettingsView>(&env.appState, env.context());
+    // The view's own timer: its one direct child that is a timer.
+    const auto timers = view->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(timers.size(), 1);
+    QTimer* timer = timers.first();
+    EXPECT_FALSE(timer->isActive()) << "never shown: no wake-ups";
+    view->show();
+    EXPECT_TRUE(timer->isActive());
+    view->hide();
+    EXPECT_FALSE(timer->isActive());
+
+    auto* date = view->findChild<QLabel*>(QStringLiteral("relativeDate"));
+    ASSERT_NE(date, nullptr);
+    const QString before = date->text();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return relativeDateText(createdAt, QDateTime::currentDateTime()) != before; }, kWaitMs));
+    const QString earliest = relativeDateText(createdAt, QDateTime::currentDateTime());
+    view->show();
+    const QString latest = relativeDateText(createdAt, QDateTime::currentDateTime());
+    EXPECT_TRUE(date->text() == earliest || date->text() == latest) << date->text().toStdString();
+}
+
+TEST(SettingsDesktop, TheChooserOpensInTheHomeDirectory)
+{
+    QTemporaryDir home;
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    QString openedIn;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            openedIn = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    const QString chosen = SettingsView::defaultDesktop().chooseDirectory(nullptr, SettingsView::kChooserMessage);
+    poll.stop();
+    qputenv("HOME", realHome);
+    EXPECT_TRUE(chosen.isEmpty());
+    EXPECT_EQ(openedIn, QDir(home.path()).absolutePath());
+}
+
+TEST_F(SettingsViewTest, TheActiveLabelIsLegible)
+{
+    open();
+    auto* status = one<QLabel>(QStringLiteral("status"));
+    ASSERT_EQ(status->text(), QStringLiteral("Active"));
+    const QImage image = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const test::DrawnText text = test::drawnText(image, QRect(status->mapTo(view.get(), QPoint()), status->size()));
+    EXPECT_GE(text.contrast(), 4.5);
+    // Still green.
+    EXPECT_GT(text.ink.green(), text.ink.red() + 30);
+    EXPECT_GT(text.ink.green(), text.ink.blue() + 30);
 }
 
 // ---- relative dates ----
