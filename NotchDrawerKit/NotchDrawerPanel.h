@@ -31,9 +31,6 @@ public:
     // The painted region in panel coordinates; compared first, so steady frames cost nothing.
     void setInputRegion(const QRegion& region);
     QRegion inputRegion() const { return m_inputRegion; }
-    // Whether translucent pixels blend with the windows beneath; checked once, when the panel is
-    // made (each appearance of a notch makes a new one).
-    bool isComposited() const { return m_composited; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -44,6 +41,8 @@ private:
     QPointer<QWidget> m_content;
     QRegion m_inputRegion;
     bool m_maskSet = false;
+    // Whether translucent pixels blend with the windows beneath; asked once, as each appearance
+    // of a notch makes a new panel.
     const bool m_composited;
 };
 

@@ -334,7 +334,7 @@ int blueness(const QImage& image, QPoint at)
     return c.blue() - c.red();
 }
 
-// The menu as it is drawn, with the rectangle of each action whose text is `text`.
+// The menu as it is drawn on screen.
 QImage drawnMenu(QMenu* menu)
 {
     menu->popup(QPoint(0, 0));

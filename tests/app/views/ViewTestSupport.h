@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/models/Schema.h"
+#include "app/views/SettingsStyle.h"
 
 #include <QDir>
 #include <QHash>
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 
 namespace jw::test {
@@ -65,27 +65,13 @@ inline bool makeGitTree(const QString& path, const QString& remote)
     return remote.isEmpty() || git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), remote});
 }
 
-// The contrast ratio of two opaque colours, as the web's accessibility guidelines define it.
-inline double contrastRatio(const QColor& a, const QColor& b)
-{
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-    };
-    const double x = luminance(a);
-    const double y = luminance(b);
-    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
-}
-
 // Text drawn in `area` of `image`: the background is the commonest colour there, the text
 // colour the pixel that stands out from it most (the core of a stem, where nothing is blended).
 struct DrawnText
 {
     QColor background;
     QColor ink;
-    double contrast() const { return contrastRatio(background, ink); }
+    double contrast() const { return settings_style::contrast(background, ink); }
 };
 
 inline DrawnText drawnText(const QImage& image, const QRect& area)
@@ -104,7 +90,7 @@ inline DrawnText drawnText(const QImage& image, const QRect& area)
         }
     out.ink = out.background;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (contrastRatio(out.background, QColor(it.key())) > out.contrast())
+        if (settings_style::contrast(out.background, QColor(it.key())) > out.contrast())
             out.ink = QColor(it.key());
     return out;
 }
