@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     # build
     cmake ninja-build g++ make pkg-config git
-    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libgl-dev libxcb1-dev
     # run
     xdg-utils gnome-keyring fonts-dejavu-core ca-certificates
     # test

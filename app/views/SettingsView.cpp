@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -23,6 +24,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace jw {
 
@@ -79,17 +81,27 @@ protected:
     }
 };
 
-// One line of text cut in the middle when the row is too narrow; the full text stays in text().
-class MiddleElidedLabel : public QLabel
+// One line of text, elided when the row is too narrow; the full text stays in text(). Its
+// minimum is a few letters, so a long name gives way instead of widening the panel.
+class ElidedLabel : public QLabel
 {
 public:
-    using QLabel::QLabel;
+    ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+        : QLabel(text, parent)
+        , m_mode(mode)
+    {
+    }
     QSize minimumSizeHint() const override
     {
         return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()};
     }
-    QSize sizeHint() const override { return minimumSizeHint(); }
-    QString shownText() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
+    QSize sizeHint() const override
+    {
+        if (m_mode == Qt::ElideMiddle)
+            return minimumSizeHint();
+        return {qCeil(QFontMetricsF(font()).horizontalAdvance(text())), QLabel::sizeHint().height()};
+    }
+    QString shownText() const { return fontMetrics().elidedText(text(), m_mode, contentsRect().width()); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -104,6 +116,9 @@ protected:
         QLabel::resizeEvent(event);
         setProperty("shownText", shownText());
     }
+
+private:
+    const Qt::TextElideMode m_mode;
 };
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
@@ -176,7 +191,7 @@ SettingsView::Desktop SettingsView::defaultDesktop()
 {
     return Desktop{
         [](QWidget* parent, const QString& message) {
-            return QFileDialog::getExistingDirectory(parent, message, QString(), QFileDialog::ShowDirsOnly);
+            return QFileDialog::getExistingDirectory(parent, message, QDir::homePath(), QFileDialog::ShowDirsOnly);
         },
         [](const QUrl& url) { QDesktopServices::openUrl(url); },
         [] { QCoreApplication::quit(); },
@@ -210,15 +225,10 @@ SettingsView::SettingsView(AppState* appState,
         });
         connect(m_appState, &AppState::recentIssuesChanged, this, &SettingsView::scheduleRefresh);
     }
+    // Ticks only while the panel is on screen, so an idle program does not wake up for it.
     m_dateTimer = new QTimer(this);
     m_dateTimer->setInterval(kDateRefreshMs);
-    connect(m_dateTimer, &QTimer::timeout, this, [this] {
-        // Only the words move with the clock; the rows and their buttons stay.
-        const QDateTime now = QDateTime::currentDateTime();
-        for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
-            date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
-    });
-    m_dateTimer->start();
+    connect(m_dateTimer, &QTimer::timeout, this, &SettingsView::refreshDates);
     refresh();
 }
 
@@ -236,6 +246,27 @@ QString SettingsView::trimBlanksAndTabs(const QString& text)
     while (end > begin && blank(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refreshDates();
+    m_dateTimer->start();
+}
+
+void SettingsView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_dateTimer->stop();
+}
+
+void SettingsView::refreshDates()
+{
+    // Only the words move with the clock; the rows and their buttons stay.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
+        date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
 }
 
 // ---- live queries ----
@@ -350,7 +381,7 @@ QWidget* SettingsView::buildHeader()
     m_switch->setAccessibleName(QStringLiteral("Watching"));
     connect(m_switch, &QAbstractButton::clicked, this, [this](bool value) { setWatching(value); });
     row->addWidget(m_switch);
-    m_status = label(QString(), style::caption(font()), style::green(), header);
+    m_status = label(QString(), style::caption(font()), style::primary(palette()), header);
     m_status->setObjectName(QStringLiteral("status"));
     row->addWidget(m_status);
     return header;
@@ -478,7 +509,7 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     layout->setContentsMargins(0, 2, 0, 2);
     const QFont caption = style::caption(font());
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
-    auto* path = new MiddleElidedLabel(directory->displayPath(), row);
+    auto* path = new ElidedLabel(directory->displayPath(), Qt::ElideMiddle, row);
     path->setObjectName(QStringLiteral("displayPath"));
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -513,7 +544,9 @@ void SettingsView::refreshHeader()
     m_switch->setChecked(watching);
     m_status->setText(watching ? QStringLiteral("Active") : QStringLiteral("Paused"));
     QPalette pal = m_status->palette();
-    pal.setColor(QPalette::WindowText, watching ? style::green() : style::secondary(palette()));
+    // Green as it is would be too pale to read on a light panel.
+    const QColor active = style::legible(style::green(), palette().color(QPalette::Window));
+    pal.setColor(QPalette::WindowText, watching ? active : style::secondary(palette()));
     m_status->setPalette(pal);
 }
 
@@ -585,8 +618,13 @@ void SettingsView::refreshRecent()
             label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
         number->setObjectName(QStringLiteral("issueNumber"));
         layout->addWidget(number);
-        QLabel* repo = label(issue.repoFullName, caption, style::secondary(palette()), row);
+        auto* repo = new ElidedLabel(issue.repoFullName, Qt::ElideRight, row);
         repo->setObjectName(QStringLiteral("repoName"));
+        repo->setFont(caption);
+        QPalette repoPalette = repo->palette();
+        repoPalette.setColor(QPalette::WindowText, style::secondary(palette()));
+        repo->setPalette(repoPalette);
+        repo->setToolTip(issue.repoFullName);
         layout->addWidget(repo);
         layout->addStretch(1);
         QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);

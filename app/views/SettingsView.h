@@ -81,6 +81,10 @@ public:
     // Whole blanks and tabs off both ends; line breaks stay.
     static QString trimBlanksAndTabs(const QString& text);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     struct DirectoryRow
     {
@@ -105,6 +109,7 @@ private:
     void refreshToken();
     void refreshDirectories();
     void refreshRecent();
+    void refreshDates();
 
     QPointer<AppState> m_appState;
     QPointer<store::ModelContext> m_modelContext;

@@ -10,12 +10,16 @@
 #include "tests/support/LogCapture.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -481,6 +485,63 @@ TEST_F(SettingsViewTest, OfSevenRecentIssuesTheFiveNewestAreShown)
     EXPECT_EQ(openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://github.com/octo/demo/issues/6"))});
 }
 
+TEST_F(SettingsViewTest, LongNamesAreElidedAndEveryControlStaysInsideThePanel)
+{
+    // GitHub's longest: a 39-character owner and a 100-character repository.
+    const QString repo = QString(39, QLatin1Char('o')) + QLatin1Char('/') + QString(100, QLatin1Char('r'));
+    env.appState.setGithubToken(QStringLiteral("ghp_present"));
+    auto dir = addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    env.context()->insert(
+        std::make_shared<ProjectCache>(QStringLiteral("PVT_1"),
+                                       QStringLiteral("A board whose title runs on ") + QString(60, QLatin1Char('x')),
+                                       QStringLiteral("octo"),
+                                       true,
+                                       QStringLiteral("https://github.com/orgs/octo/projects/1"),
+                                       QDateTime::currentDateTimeUtc()));
+    dir->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    ASSERT_TRUE(env.context()->save().ok());
+    for (int n = 1; n <= 3; ++n)
+        env.appState.addRecentIssue(CreatedIssue(QStringLiteral("t"),
+                                                 n,
+                                                 repo,
+                                                 QStringLiteral("https://github.com/%1/issues/%2").arg(repo).arg(n),
+                                                 QDateTime::currentDateTime()));
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    // Rows laid out: the last one has its height.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto rows = shown(view.get(), QStringLiteral("recentRow"));
+            return rows.size() == 3 && rows.last()->height() > 0 && rows.last()->findChild<QLabel*>()->height() > 0;
+        },
+        kWaitMs));
+
+    auto* scroll = one<QScrollArea>(QStringLiteral("scrollArea"));
+    ASSERT_NE(scroll, nullptr);
+    const QRect viewport(scroll->viewport()->mapTo(view.get(), QPoint()), scroll->viewport()->size());
+    EXPECT_LE(scroll->widget()->width(), scroll->viewport()->width());
+    int controls = 0;
+    for (const char* name : {"relativeDate",
+                             "openIssueButton",
+                             "changeTokenButton",
+                             "projectPicker",
+                             "removeDirectoryButton",
+                             "addDirectoryButton",
+                             "repoName"}) {
+        for (QWidget* w : shown(view.get(), QString::fromLatin1(name))) {
+            ++controls;
+            const QRect r(w->mapTo(view.get(), QPoint()), w->size());
+            EXPECT_GE(r.left(), viewport.left()) << name;
+            EXPECT_LE(r.right(), viewport.right()) << name;
+        }
+    }
+    EXPECT_EQ(controls, 3 * 3 + 4);
+    // The full names stay at hand.
+    auto* repoLabel = shown<QLabel>(view.get(), QStringLiteral("repoName")).value(0);
+    EXPECT_EQ(repoLabel->text(), repo);
+    EXPECT_EQ(repoLabel->toolTip(), repo);
+}
+
 TEST_F(SettingsViewTest, AnIssueAddressThatDoesNotParseOpensNothing)
 {
     open();
@@ -510,6 +571,66 @@ TEST_F(SettingsViewTest, RowsSurviveStoreChangesSoAPickerKeepsItsState)
     ASSERT_TRUE(waitForRows(2));
     EXPECT_TRUE(picker);
     EXPECT_EQ(view->projectPickers().value(1), picker.data());
+}
+
+TEST_F(SettingsViewTest, DatesTickOnlyWhileThePanelIsShownAndAreCurrentWhenItOpens)
+{
+    const QDateTime createdAt = QDateTime::currentDateTime();
+    env.appState.addRecentIssue(issue(1, createdAt));
+    view = std::make_unique<SettingsView>(&env.appState, env.context());
+    // The view's own timer: its one direct child that is a timer.
+    const auto timers = view->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(timers.size(), 1);
+    QTimer* timer = timers.first();
+    EXPECT_FALSE(timer->isActive()) << "never shown: no wake-ups";
+    view->show();
+    EXPECT_TRUE(timer->isActive());
+    view->hide();
+    EXPECT_FALSE(timer->isActive());
+
+    auto* date = view->findChild<QLabel*>(QStringLiteral("relativeDate"));
+    ASSERT_NE(date, nullptr);
+    const QString before = date->text();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return relativeDateText(createdAt, QDateTime::currentDateTime()) != before; }, kWaitMs));
+    const QString earliest = relativeDateText(createdAt, QDateTime::currentDateTime());
+    view->show();
+    const QString latest = relativeDateText(createdAt, QDateTime::currentDateTime());
+    EXPECT_TRUE(date->text() == earliest || date->text() == latest) << date->text().toStdString();
+}
+
+TEST(SettingsDesktop, TheChooserOpensInTheHomeDirectory)
+{
+    QTemporaryDir home;
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    QString openedIn;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            openedIn = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    const QString chosen = SettingsView::defaultDesktop().chooseDirectory(nullptr, SettingsView::kChooserMessage);
+    poll.stop();
+    qputenv("HOME", realHome);
+    EXPECT_TRUE(chosen.isEmpty());
+    EXPECT_EQ(openedIn, QDir(home.path()).absolutePath());
+}
+
+TEST_F(SettingsViewTest, TheActiveLabelIsLegible)
+{
+    open();
+    auto* status = one<QLabel>(QStringLiteral("status"));
+    ASSERT_EQ(status->text(), QStringLiteral("Active"));
+    const QImage image = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const test::DrawnText text = test::drawnText(image, QRect(status->mapTo(view.get(), QPoint()), status->size()));
+    EXPECT_GE(text.contrast(), 4.5);
+    // Still green.
+    EXPECT_GT(text.ink.green(), text.ink.red() + 30);
+    EXPECT_GT(text.ink.green(), text.ink.blue() + 30);
 }
 
 // ---- relative dates ----
