@@ -1,6 +1,7 @@
 #include "platform/keychain/Keychain.h"
 
 #include "tests/support/KeyringTools.h"
+#include "tests/support/PrivateSession.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ const QString kLabel = QStringLiteral("Jot Warden test item");
 class KeychainTest : public ::testing::Test
 {
 protected:
+    void SetUp() override { JW_REQUIRE_PRIVATE_SESSION(); }
     void TearDown() override { Keychain::deleteItem(account); }
     const QString account = test::uniqueAccount(QStringLiteral("layer"));
 };

@@ -2,6 +2,7 @@
 
 #include "platform/keychain/Keychain.h"
 #include "tests/support/KeyringTools.h"
+#include "tests/support/PrivateSession.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ using namespace std::chrono_literals;
 // The only test on the real account: tests run in parallel processes against one keyring.
 TEST(KeychainHelperRealAccount, RoundTripsReplacesAndIsReadableBySecretTool)
 {
+    JW_REQUIRE_PRIVATE_SESSION();
     const QString account = QStringLiteral("com.tallowmere.jot-warden.github-token");
     ASSERT_EQ(KeychainHelper::account(), account);
     Keychain::deleteItem(account);
@@ -43,7 +45,11 @@ TEST(KeychainHelperRealAccount, RoundTripsReplacesAndIsReadableBySecretTool)
 class KeychainHelperTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { KeychainHelper::setAccountForTesting(account); }
+    void SetUp() override
+    {
+        JW_REQUIRE_PRIVATE_SESSION();
+        KeychainHelper::setAccountForTesting(account);
+    }
     void TearDown() override
     {
         Keychain::deleteItem(account);

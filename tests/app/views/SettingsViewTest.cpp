@@ -8,6 +8,7 @@
 #include "tests/app/views/ViewTestSupport.h"
 #include "tests/support/KeyringTools.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PrivateSession.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -31,6 +32,11 @@ class SettingsViewTest : public ::testing::Test
 {
 protected:
     void SetUp() override
+    {
+        JW_REQUIRE_PRIVATE_SESSION();
+        replaceDesktop();
+    }
+    void replaceDesktop()
     {
         KeychainHelper::setAccountForTesting(account);
         SettingsView::setDesktopForTesting(SettingsView::Desktop{
@@ -215,8 +221,15 @@ TEST_F(SettingsViewTest, AFailedSaveWithoutATokenLeavesAnEmptyField)
     EXPECT_FALSE(one<QPushButton>(QStringLiteral("saveTokenButton"))->isEnabled());
 }
 
+// In a child process whose session bus has no keyring; it writes none, so it runs anywhere.
+class SettingsViewWithoutKeyring : public SettingsViewTest
+{
+protected:
+    void SetUp() override { replaceDesktop(); }
+};
+
 // In a child process whose session bus cannot be reached, so the keyring refuses every save.
-TEST_F(SettingsViewTest, WithoutAKeyringASaveClosesTheFieldSilently)
+TEST_F(SettingsViewWithoutKeyring, ASaveClosesTheFieldSilently)
 {
     if (qEnvironmentVariableIsEmpty("JW_NO_KEYRING_CHILD")) {
         QProcess child;
@@ -227,7 +240,7 @@ TEST_F(SettingsViewTest, WithoutAKeyringASaveClosesTheFieldSilently)
         child.setProcessEnvironment(childEnv);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--gtest_filter=SettingsViewTest.WithoutAKeyringASaveClosesTheFieldSilently")});
+                    {QStringLiteral("--gtest_filter=SettingsViewWithoutKeyring.ASaveClosesTheFieldSilently")});
         ASSERT_TRUE(child.waitForFinished(120000));
         const QByteArray output = child.readAll();
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
