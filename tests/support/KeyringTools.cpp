@@ -115,6 +115,27 @@ QByteArray busCall(const QByteArray& address, const QStringList& args)
     return send.readAllStandardOutput();
 }
 
+bool runTool(const QProcessEnvironment& env,
+             const QString& program,
+             const QStringList& args,
+             QByteArray* output = nullptr)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(env);
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    tool.start(program, args);
+    if (!tool.waitForFinished(kToolMs) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return false;
+    if (output)
+        *output = tool.readAllStandardOutput();
+    return true;
+}
+
+bool xdotool(const QStringList& args, QByteArray* output = nullptr)
+{
+    return runTool(QProcessEnvironment::systemEnvironment(), QStringLiteral("xdotool"), args, output);
+}
+
 } // namespace
 
 bool PrivateSessionBus::nameHasOwner(const QString& name) const
@@ -125,17 +146,6 @@ bool PrivateSessionBus::nameHasOwner(const QString& name) const
                     QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
                     QStringLiteral("string:") + name})
         .contains("boolean true");
-}
-
-qint64 PrivateSessionBus::ownerPid(const QString& name) const
-{
-    const QByteArray reply = busCall(m_address,
-                                     {QStringLiteral("--dest=org.freedesktop.DBus"),
-                                      QStringLiteral("/org/freedesktop/DBus"),
-                                      QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"),
-                                      QStringLiteral("string:") + name});
-    const qsizetype at = reply.indexOf("uint32");
-    return at < 0 ? 0 : reply.mid(at + 6).trimmed().toLongLong();
 }
 
 // ---- a keyring of the test's own ----
@@ -206,66 +216,68 @@ bool PrivateKeyring::isLocked() const
         .contains("boolean true");
 }
 
-bool PrivateKeyring::runTool(const QString& program, const QStringList& args, QByteArray* output) const
+// ---- its prompts ----
+
+KeyringPrompts::KeyringPrompts(QByteArray busAddress)
+    : m_bus(std::move(busAddress))
 {
-    QProcess tool;
-    tool.setProcessEnvironment(m_bus.environment());
-    tool.setStandardErrorFile(QProcess::nullDevice());
-    tool.start(program, args);
-    if (!tool.waitForFinished(kToolMs) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
-        return false;
-    if (output)
-        *output = tool.readAllStandardOutput();
-    return true;
 }
 
-QString PrivateKeyring::promptWindow() const
+KeyringPrompts KeyringPrompts::ofThisProcess()
 {
-    const qint64 prompter = m_bus.ownerPid(kPrompter);
-    if (prompter <= 0)
+    return KeyringPrompts(qgetenv("DBUS_SESSION_BUS_ADDRESS"));
+}
+
+QString KeyringPrompts::window() const
+{
+    const QByteArray reply = busCall(m_bus,
+                                     {QStringLiteral("--dest=org.freedesktop.DBus"),
+                                      QStringLiteral("/org/freedesktop/DBus"),
+                                      QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"),
+                                      QStringLiteral("string:") + kPrompter});
+    const qsizetype at = reply.indexOf("uint32");
+    if (at < 0)
         return {};
+    // Only this bus's prompter: another keyring's prompt may be on the same display.
     QByteArray windows;
-    if (!runTool(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"),
+    if (!xdotool({QStringLiteral("search"),
                   QStringLiteral("--onlyvisible"),
                   QStringLiteral("--pid"),
-                  QString::number(prompter)},
+                  QString::fromLatin1(reply.mid(at + 6).trimmed())},
                  &windows))
         return {};
     const QList<QByteArray> ids = windows.trimmed().split('\n');
-    return ids.isEmpty() ? QString() : QString::fromLatin1(ids.last().trimmed());
+    return QString::fromLatin1(ids.last().trimmed());
 }
 
-bool PrivateKeyring::promptShown() const
+bool KeyringPrompts::shown() const
 {
-    return !promptWindow().isEmpty();
+    return !window().isEmpty();
 }
 
-bool PrivateKeyring::answerUnlockPrompt()
+bool KeyringPrompts::answer(const QString& password)
 {
-    if (!QTest::qWaitFor([this] { return promptShown(); }, kPromptMs))
+    if (!QTest::qWaitFor([this] { return shown(); }, kPromptMs))
         return false;
-    // The prompt takes the keyboard once it is up; keys typed before then are lost, so type again
-    // (over whatever arrived) until the prompt goes.
+    // The prompt takes the keyboard once it is up and keys typed before then are lost, so type
+    // again, over whatever arrived, until the prompt goes.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        runTool(QStringLiteral("xdotool"),
-                {QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
-        runTool(QStringLiteral("xdotool"),
-                {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), kPassword});
-        runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-        if (QTest::qWaitFor([this] { return !promptShown(); }, 10000))
-            return !isLocked() || QTest::qWaitFor([this] { return !isLocked(); }, kToolMs);
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
+        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), password});
+        xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        if (QTest::qWaitFor([this] { return !shown(); }, 10000))
+            return true;
     }
     return false;
 }
 
-bool PrivateKeyring::dismissUnlockPrompt()
+bool KeyringPrompts::dismiss()
 {
-    if (!QTest::qWaitFor([this] { return promptShown(); }, kPromptMs))
+    if (!QTest::qWaitFor([this] { return shown(); }, kPromptMs))
         return false;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
-        if (QTest::qWaitFor([this] { return !promptShown(); }, 10000))
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        if (QTest::qWaitFor([this] { return !shown(); }, 10000))
             return true;
     }
     return false;
@@ -274,9 +286,23 @@ bool PrivateKeyring::dismissUnlockPrompt()
 std::optional<QByteArray> PrivateKeyring::lookup(const QString& account) const
 {
     QByteArray out;
-    if (!runTool(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("account"), account}, &out))
+    if (!runTool(m_bus.environment(),
+                 QStringLiteral("secret-tool"),
+                 {QStringLiteral("lookup"), QStringLiteral("account"), account},
+                 &out))
         return std::nullopt;
     return out;
+}
+
+int PrivateKeyring::itemCount(const QString& account) const
+{
+    QByteArray out;
+    if (!runTool(m_bus.environment(),
+                 QStringLiteral("secret-tool"),
+                 {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("account"), account},
+                 &out))
+        return 0;
+    return static_cast<int>(out.count("\n[/") + (out.startsWith("[/") ? 1 : 0));
 }
 
 bool PrivateKeyring::store(const QString& account, const QByteArray& secret) const

@@ -30,8 +30,6 @@ public:
     QByteArray address() const { return m_address; }
     // Whether anything owns `name` on this bus now.
     bool nameHasOwner(const QString& name) const;
-    // The process id of the connection that owns `name`, or 0.
-    qint64 ownerPid(const QString& name) const;
     // This process's environment with the session bus set to this one, marked as a bus the test
     // started (so a child may write a keyring on it).
     QProcessEnvironment environment() const;
@@ -42,6 +40,27 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_daemon;
     QByteArray m_address;
+};
+
+// The unlock prompts of the keyring on the bus at `busAddress` (gcr-prompter, which that bus
+// starts), as a person at the test's X display sees them: waited for, then answered by typing
+// the password or cancelled with Escape.
+class KeyringPrompts
+{
+public:
+    explicit KeyringPrompts(QByteArray busAddress);
+    // The bus of this process, for a child that answers its own prompts.
+    static KeyringPrompts ofThisProcess();
+
+    bool shown() const;
+    // Wait for a prompt, then unlock with `password` or cancel it; false when no prompt came or
+    // it did not go.
+    bool answer(const QString& password);
+    bool dismiss();
+
+private:
+    QString window() const;
+    QByteArray m_bus;
 };
 
 // A keyring of the test's own: a gnome-keyring-daemon on a private bus holding a login keyring
@@ -66,22 +85,16 @@ public:
     // Whether the keyring daemon still owns its name on the bus.
     bool daemonAlive() const;
 
-    // Waits for an unlock prompt on the display, then unlocks it with the password (retyped until
-    // the prompt goes), or cancels it. False when no prompt came or it did not go.
-    bool answerUnlockPrompt();
-    bool dismissUnlockPrompt();
-    // Whether an unlock prompt of this keyring is on screen now.
-    bool promptShown() const;
+    KeyringPrompts prompts() const { return KeyringPrompts(m_bus.address()); }
 
     // The item's secret through secret-tool on this keyring (which may itself prompt when locked);
     // store writes it as the program does, under the program's schema.
     std::optional<QByteArray> lookup(const QString& account) const;
+    // How many items carry the account, locked or not; never prompts.
+    int itemCount(const QString& account) const;
     bool store(const QString& account, const QByteArray& secret) const;
 
 private:
-    QString promptWindow() const;
-    bool runTool(const QString& program, const QStringList& args, QByteArray* output = nullptr) const;
-
     PrivateSessionBus m_bus;
     std::unique_ptr<QProcess> m_daemon;
 };

@@ -33,7 +33,8 @@ TEST_P(KeyringTestGuard, OutsideThePrivateSessionTheRealTokenIsLeftAlone)
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=KeychainHelperRealAccount.*")});
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=KeychainHelperRealAccount.*")});
     ASSERT_TRUE(child.waitForFinished(120000));
     const QByteArray output = child.readAll();
 

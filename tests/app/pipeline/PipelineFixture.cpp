@@ -97,6 +97,8 @@ void PipelineFixture::launch()
         ASSERT_TRUE(context->save().ok());
     }
     m_delegate->applicationDidFinishLaunching();
+    // The token comes from the keyring off the GUI thread, shortly after start-up.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_delegate->appState()->githubToken().has_value(); }, 30000));
 }
 
 void PipelineFixture::writeFile(const QString& name, const QByteArray& bytes)
