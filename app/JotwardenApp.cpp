@@ -137,9 +137,19 @@ void JotwardenApp::createTrayOrWindow()
         });
         m_trayIcon->show();
     } else {
+        // With no icon to bring it back, the window is the program: closing it quits.
+        m_panel->installEventFilter(this);
         m_panel->show();
     }
     Q_EMIT sceneShown();
+}
+
+bool JotwardenApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_panel && event->type() == QEvent::Close && !m_trayIcon)
+        if (auto* settings = qobject_cast<SettingsView*>(m_panel.data()))
+            settings->quit();
+    return QObject::eventFilter(watched, event);
 }
 
 void JotwardenApp::togglePanel()
@@ -179,7 +189,8 @@ int JotwardenApp::main(int argc, char** argv)
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Jot Warden"));
     QApplication::setApplicationVersion(QStringLiteral("2.0.0"));
-    // The process lives in the tray: closing the panel or a chooser must not end it.
+    // With a tray the process lives in it: closing the panel or a chooser must not end it. Without
+    // one the scene ends the program itself when its window is closed.
     app.setQuitOnLastWindowClosed(false);
 
     JotwardenApp scene;

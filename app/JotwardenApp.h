@@ -42,6 +42,9 @@ public:
 Q_SIGNALS:
     void sceneShown();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QWidget* makeMenuContent();
     void createTrayOrWindow();

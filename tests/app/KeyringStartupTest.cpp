@@ -33,8 +33,8 @@ TEST(KeyringAtStartUp, WithoutAKeyringTheLogAndThePanelSaySo)
     panel.show();
     delegate.bootstrap();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("Bootstrap complete. Token: missing")); },
-                                kWaitMs))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return log.contains(QStringLiteral("Bootstrap complete. Token: missing")); }, kWaitMs))
         << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(log.lines(),
               (QStringList{QStringLiteral("No watched directories configured"),

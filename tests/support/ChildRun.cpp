@@ -17,7 +17,8 @@ bool inChild()
 ::testing::AssertionResult passesInChild(QProcessEnvironment env)
 {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const QString filter = QString::fromUtf8(test->test_suite_name()) + QLatin1Char('.') + QString::fromUtf8(test->name());
+    const QString filter =
+        QString::fromUtf8(test->test_suite_name()) + QLatin1Char('.') + QString::fromUtf8(test->name());
     env.insert(QString::fromLatin1(kChildMarker), QStringLiteral("1"));
     QProcess child;
     child.setProcessEnvironment(env);

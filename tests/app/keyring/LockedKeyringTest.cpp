@@ -74,8 +74,8 @@ TEST_P(LockedKeyring, StartUpGoesOnWithoutTheTokenAndTakesItOnceUnlocked)
     // The prompt is up while this thread goes on: start-up finished without the token, and the
     // panel says why.
     ASSERT_TRUE(QTest::qWaitFor([] { return test::KeyringPrompts::ofThisProcess().shown(); }, kWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("Bootstrap complete. Token: missing")); },
-                                kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return log.contains(QStringLiteral("Bootstrap complete. Token: missing")); }, kWaitMs));
     EXPECT_FALSE(delegate.appState()->githubToken().has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !message(panel).isEmpty(); }, kWaitMs));
     EXPECT_EQ(message(panel), QStringLiteral("The keyring is locked. Unlock it to use the saved token."));
@@ -90,7 +90,10 @@ TEST_P(LockedKeyring, StartUpGoesOnWithoutTheTokenAndTakesItOnceUnlocked)
         EXPECT_TRUE(log.contains(QStringLiteral("Token loaded from the keyring once it was unlocked")));
     } else {
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return message(panel) == QStringLiteral("The keyring stayed locked, so the saved token was not loaded."); },
+            [&] {
+                return message(panel)
+                       == QStringLiteral("The keyring stayed locked, so the saved token was not loaded.");
+            },
             kWaitMs))
             << message(panel).toStdString();
         EXPECT_FALSE(delegate.appState()->githubToken().has_value());
