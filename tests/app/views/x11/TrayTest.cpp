@@ -114,9 +114,13 @@ TEST_F(TrayTest, WithATrayHostTheIconShowsAndAClickTogglesThePanel)
     scene->togglePanel();
     EXPECT_FALSE(panel->isVisible());
 
-    // Closing the panel only puts it away: the icon still reaches it.
-    scene->togglePanel();
+    // Another launch's request brings the panel up, and a repeated one leaves it up.
+    scene->showPanel();
+    EXPECT_TRUE(panel->isVisible());
+    scene->showPanel();
     ASSERT_TRUE(panel->isVisible());
+
+    // Closing the panel only puts it away: the icon still reaches it.
     EXPECT_TRUE(panel->close());
     EXPECT_FALSE(panel->isVisible());
     EXPECT_EQ(quitCalls, 0);
@@ -133,6 +137,11 @@ TEST_F(TrayTest, WithoutATrayHostThePanelOpensAsAWindow)
     EXPECT_EQ(panel->windowTitle(), QStringLiteral("Jot Warden"));
     EXPECT_EQ(panel->size(), QSize(480, 440));
     EXPECT_TRUE(panel->isWindow());
+
+    // Another launch's request raises the window it already is.
+    panel->hide();
+    scene->showPanel();
+    EXPECT_TRUE(panel->isVisible());
 
     // Without an icon nothing could bring the window back, so closing it ends the program, the
     // way the quit button does.
