@@ -19,7 +19,8 @@ class SingleInstance : public QObject
 {
     Q_OBJECT
 public:
-    enum class Role {
+    enum class Role
+    {
         primary,   // this copy runs
         secondary, // another copy runs: ask it to show itself, then end
         unguarded, // the lock could not be made at all; this copy runs without it

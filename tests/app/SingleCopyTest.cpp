@@ -45,7 +45,8 @@ TEST(SingleCopy, TheLockOfAKilledCopyDoesNotBlockTheNextStart)
     EXPECT_FALSE(QDir(program.runtimeDir()).entryList(QDir::Files | QDir::System | QDir::Hidden).isEmpty());
 
     EXPECT_EQ(program.run(kReady), -1) << program.standardOutput().toStdString();
-    EXPECT_FALSE(program.logLines().contains(QStringLiteral("Already running: asked the running copy to show its panel")));
+    EXPECT_FALSE(
+        program.logLines().contains(QStringLiteral("Already running: asked the running copy to show its panel")));
 
     // And the copy that took over answers later launches.
     RunningCopy next(program.environment());
