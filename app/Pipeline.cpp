@@ -75,8 +75,9 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
                                        std::shared_ptr<WatchedDirectory> directory)
 {
     QPointer<AppDelegate> self(this);
-    co_await sleepFor(seconds(1.0));
-    if (!self)
+    // Woken early only by the application's end: then nothing is filed.
+    const bool waited = co_await sleepFor(seconds(1.0));
+    if (!waited || !self)
         co_return;
     m_appState->showIsland(IslandState::creating(todo.title));
     const auto creatingShown = SteadyClock::now();

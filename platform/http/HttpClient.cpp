@@ -172,14 +172,30 @@ QByteArray HttpClient::userAgent()
     return QByteArrayLiteral("Jotwarden/2.0.0");
 }
 
+namespace {
+
+QPointer<QNetworkAccessManager> gManager;
+
+// A reply that outlives its manager hands its clean-up to the manager's HTTP thread after that
+// thread has ended, and the connection's objects leak. Replies waiting for a deferred deletion
+// when the application ends would do so; they go first, then the manager.
+void releaseNetworkAccessManager()
+{
+    if (!gManager)
+        return;
+    qDeleteAll(gManager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly));
+    delete gManager;
+}
+
+} // namespace
+
 QNetworkAccessManager* HttpClient::networkAccessManager()
 {
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        // Parented to the application so it goes before the application object does.
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+    if (!gManager) {
+        gManager = new QNetworkAccessManager(QCoreApplication::instance());
+        qAddPostRoutine(releaseNetworkAccessManager);
     }
-    return manager;
+    return gManager;
 }
 
 void HttpClient::setInactivityTimeout(std::chrono::milliseconds timeout)
