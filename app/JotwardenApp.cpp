@@ -233,6 +233,8 @@ int JotwardenApp::main(int argc, char** argv)
         log(QStringLiteral("Could not make sure only one copy runs: ") + single.errorText());
         break;
     case SingleInstance::Role::primary:
+        if (!single.errorText().isEmpty())
+            log(QStringLiteral("Later launches cannot reach this copy: ") + single.errorText());
         break;
     }
 

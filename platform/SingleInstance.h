@@ -31,7 +31,7 @@ public:
     ~SingleInstance() override;
 
     Role claim();
-    // Why the copy is unguarded.
+    // Why the copy is unguarded, or, as the running copy, why later launches cannot reach it.
     QString errorText() const { return m_errorText; }
 
     // As a secondary copy: asks the running copy to show itself. `done` runs on the event loop,
