@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QProcess>
@@ -228,6 +229,20 @@ int main(int argc, char** argv)
         (void)s.context()->save();
         s.open();
         save(s.view->grab().toImage(), out, QStringLiteral("6-short-board-names"));
+    }
+
+    // The keyring's messages under the token field: none running (the typed token stays for a
+    // retry), and locked with its unlock prompt up.
+    for (const auto& [state, name] : {std::pair{KeyringState::notRunning, QStringLiteral("7-no-keyring")},
+                                      std::pair{KeyringState::waitingForUnlock, QStringLiteral("8-keyring-locked")}}) {
+        Scene s;
+        s.state.setKeyringState(state);
+        s.open();
+        if (auto* field = s.view->findChild<QLineEdit*>(QStringLiteral("tokenField"));
+            field && state == KeyringState::notRunning)
+            field->setText(QStringLiteral("ghp_typed_but_not_saved"));
+        spin([] { return false; }, 100);
+        save(s.view->grab().toImage(), out, name);
     }
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "app/views/ProjectDropdownButton.h"
 #include "app/views/RelativeDate.h"
 #include "app/views/SettingsStyle.h"
+#include "platform/Log.h"
+#include "platform/keychain/Keychain.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QAbstractButton>
@@ -37,6 +39,12 @@ constexpr int kBoxSpacing = 16;
 constexpr int kBoxContentSpacing = 8;
 constexpr int kDirectoryRowSpacing = 6;
 constexpr int kDateRefreshMs = 30'000;
+
+// A failure reads as one; about 6:1 against the panel's light background.
+QColor errorRed()
+{
+    return QColor(0xc4, 0x1e, 0x3a);
+}
 
 std::optional<SettingsView::Desktop> gDesktopOverride;
 
@@ -223,6 +231,7 @@ SettingsView::SettingsView(AppState* appState,
             for (const DirectoryRow& row : std::as_const(m_rows))
                 row.picker->setToken(m_appState->githubToken());
         });
+        connect(m_appState, &AppState::keyringStateChanged, this, &SettingsView::refreshToken);
         connect(m_appState, &AppState::recentIssuesChanged, this, &SettingsView::scheduleRefresh);
     }
     // Ticks only while the panel is on screen, so an idle program does not wake up for it.
@@ -420,7 +429,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_tokenInput = text;
-        m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+        m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
     });
     entry->addWidget(m_tokenField, 1);
     m_saveButton = new QPushButton(QStringLiteral("Save"), m_entryRow);
@@ -431,6 +440,12 @@ QGroupBox* SettingsView::buildTokenBox()
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveToken);
     entry->addWidget(m_saveButton);
     content->addWidget(m_entryRow);
+
+    m_tokenMessage = label(QString(), style::caption(font()), errorRed(), box);
+    m_tokenMessage->setObjectName(QStringLiteral("tokenMessage"));
+    m_tokenMessage->setWordWrap(true);
+    m_tokenMessage->hide();
+    content->addWidget(m_tokenMessage);
     return box;
 }
 
@@ -558,7 +573,35 @@ void SettingsView::refreshToken()
     m_entryRow->setVisible(!masked);
     if (m_tokenField->text() != m_tokenInput)
         m_tokenField->setText(m_tokenInput);
-    m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+    m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
+
+    const QString message = tokenMessage();
+    // Waiting for the user's answer to an unlock prompt is no failure.
+    const bool waiting =
+        m_saving
+        || (m_saveMessage.isEmpty() && m_appState && m_appState->keyringState() == KeyringState::waitingForUnlock);
+    QPalette pal = m_tokenMessage->palette();
+    pal.setColor(QPalette::WindowText, waiting ? style::secondary(palette()) : errorRed());
+    m_tokenMessage->setPalette(pal);
+    m_tokenMessage->setText(message);
+    m_tokenMessage->setVisible(!message.isEmpty());
+}
+
+QString SettingsView::tokenMessage() const
+{
+    if (!m_saveMessage.isEmpty())
+        return m_saveMessage;
+    switch (m_appState ? m_appState->keyringState() : KeyringState::available) {
+    case KeyringState::available:
+        return {};
+    case KeyringState::notRunning:
+        return kNoKeyringMessage;
+    case KeyringState::waitingForUnlock:
+        return kLockedAtStartMessage;
+    case KeyringState::stayedLocked:
+        return kStayedLockedAtStartMessage;
+    }
+    return {};
 }
 
 void SettingsView::refreshDirectories()
@@ -664,14 +707,44 @@ void SettingsView::beginTokenChange()
 void SettingsView::saveToken()
 {
     const QString token = trimBlanksAndTabs(m_tokenInput);
-    if (token.isEmpty())
+    if (token.isEmpty() || m_saving)
         return;
-    // A failed save is dropped without a word; the earlier token stays.
-    if (KeychainHelper::saveToken(token).ok() && m_appState)
-        m_appState->setGithubToken(token);
-    m_tokenInput.clear();
-    m_showTokenField = false;
+    // The field stays open with its text until the keyring has the token: a locked keyring
+    // answers only once the user has dealt with its prompt, and a failure leaves the text to retry.
+    m_saving = true;
+    m_showTokenField = true;
+    m_saveMessage.clear();
     refreshToken();
+    KeychainHelper::saveTokenInBackground(
+        this,
+        token,
+        [this] {
+            m_saveMessage = kUnlockToSaveMessage;
+            refreshToken();
+        },
+        [this, token](int status) {
+            m_saving = false;
+            if (status == KeychainStatus::success) {
+                if (m_appState) {
+                    m_appState->setGithubToken(token);
+                    m_appState->setKeyringState(KeyringState::available);
+                }
+                m_saveMessage.clear();
+                m_tokenInput.clear();
+                m_showTokenField = false;
+            } else if (status == KeychainStatus::notAvailable) {
+                m_saveMessage = kNoKeyringMessage;
+                log(QStringLiteral("Token not saved: no keyring (Secret Service) is running"));
+            } else if (status == KeychainStatus::interactionNotAllowed) {
+                m_saveMessage = kSaveStayedLockedMessage;
+                log(QStringLiteral("Token not saved: the keyring stayed locked"));
+            } else {
+                const QString reason = KeychainError::saveFailed(status).description;
+                m_saveMessage = QStringLiteral("The token was not saved: ") + reason;
+                log(QStringLiteral("Token not saved: ") + reason);
+            }
+            refreshToken();
+        });
 }
 
 void SettingsView::addDirectory()
