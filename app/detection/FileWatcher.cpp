@@ -3,6 +3,7 @@
 #include "app/detection/TreeScanner.h"
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -20,6 +21,12 @@ const QSet<QString>& ignoredSet()
     static const QSet<QString> set(FileWatcher::ignoredDirectoryNames().begin(),
                                    FileWatcher::ignoredDirectoryNames().end());
     return set;
+}
+
+// The directory as the event streams name it: absolute, clean, in the file system's bytes.
+QByteArray localDirectory(const QString& directory)
+{
+    return QFile::encodeName(QDir::cleanPath(QFileInfo(directory).absoluteFilePath()));
 }
 
 bool hasIgnoredComponent(const QString& path)
@@ -82,7 +89,7 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         m_queue->sync([&] {
             ScanStats stats;
             for (const QString& directory : directories)
-                scan(directory, stats);
+                scan(localDirectory(directory), stats);
             cached = m_fileCache.size();
             seen = m_seenHashes.size();
         });
@@ -131,7 +138,7 @@ void FileWatcher::updateCache(const QString& path, const QString& content)
     m_queue->async([this, alive, path, content] {
         if (alive.expired())
             return;
-        m_fileCache.insert(path, TodoParser::digests(TodoParser::parse(content, path)));
+        m_fileCache.insert(QFile::encodeName(path), TodoParser::digests(TodoParser::parse(content, path)));
     });
 }
 
@@ -145,7 +152,7 @@ FileWatcher::ScanStats FileWatcher::scanDirectories(const QStringList& directori
     ScanStats stats;
     m_queue->sync([&] {
         for (const QString& directory : directories)
-            scan(directory, stats);
+            scan(localDirectory(directory), stats);
     });
     return stats;
 }
@@ -179,7 +186,7 @@ int FileWatcher::watchedDirectoryCount() const
     return n;
 }
 
-void FileWatcher::scan(const QString& directory, ScanStats& stats)
+void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
 {
     TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
         if (!file.readable)
@@ -187,7 +194,7 @@ void FileWatcher::scan(const QString& directory, ScanStats& stats)
         ++stats.files;
         stats.bytes += file.bytes;
         stats.todos += file.todos.size();
-        m_fileCache.insert(file.path, TodoParser::digests(file.todos));
+        m_fileCache.insert(file.localPath, TodoParser::digests(file.todos));
         for (const ParsedTodo& todo : std::as_const(file.todos)) {
             m_seenHashes.insert(todo.contentHash);
             if (onTodoScanned)
@@ -199,7 +206,7 @@ void FileWatcher::scan(const QString& directory, ScanStats& stats)
 void FileWatcher::eventCallback(fsevents::EventStream* stream,
                                 void* info,
                                 size_t numEvents,
-                                const QStringList* eventPaths,
+                                const QByteArrayList* eventPaths,
                                 const fsevents::EventFlags* eventFlags,
                                 const fsevents::EventId* eventIds)
 {
@@ -212,7 +219,7 @@ void FileWatcher::eventCallback(fsevents::EventStream* stream,
     static_cast<FileWatcher*>(info)->handleEvents(numEvents, eventPaths, eventFlags);
 }
 
-void FileWatcher::handleEvents(size_t count, const QStringList* paths, const fsevents::EventFlags* flags)
+void FileWatcher::handleEvents(size_t count, const QByteArrayList* paths, const fsevents::EventFlags* flags)
 {
     if (!paths || size_t(paths->size()) < count || (count && !flags)) {
         log(QStringLiteral("FSEvents callback: could not cast event paths"));
@@ -224,8 +231,9 @@ void FileWatcher::handleEvents(size_t count, const QStringList* paths, const fse
     }
 }
 
-void FileWatcher::handleFileChange(const QString& path)
+void FileWatcher::handleFileChange(const QByteArray& localPath)
 {
+    const QString path = QFile::decodeName(localPath);
     log(QStringLiteral("File event: ") + path);
     if (!extensionSet().contains(TreeScanner::lowerExtension(path)))
         return;
@@ -234,7 +242,7 @@ void FileWatcher::handleFileChange(const QString& path)
         log(QStringLiteral("Skipping ignored directory: ") + path);
         return;
     }
-    const bool readable = TreeScanner::readUtf8(QFile::encodeName(path), m_readBuffer);
+    const bool readable = TreeScanner::readUtf8(localPath, m_readBuffer);
     const QList<ParsedTodo> todos = readable ? TodoParser::parseUtf8(m_readBuffer, path) : QList<ParsedTodo>();
     // A huge file's buffer is not kept, whether it could be read or not.
     if (m_readBuffer.capacity() > kKeptBufferBytes)
@@ -244,13 +252,13 @@ void FileWatcher::handleFileChange(const QString& path)
         return;
     }
 
-    const auto previous = m_fileCache.constFind(path);
+    const auto previous = m_fileCache.constFind(localPath);
     const bool cached = previous != m_fileCache.constEnd();
     log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")
         + (cached ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(", seenHashes: ")
         + QString::number(m_seenHashes.size()));
     const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
-    m_fileCache.insert(path, TodoParser::digests(todos));
+    m_fileCache.insert(localPath, TodoParser::digests(todos));
 
     if (fresh.isEmpty()) {
         log(QStringLiteral("No new TODOs (all ") + QString::number(todos.size())

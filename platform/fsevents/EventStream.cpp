@@ -349,14 +349,14 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         lastDelivery = Clock::now();
         delivered = true;
 
-        QStringList paths;
+        QByteArrayList paths;
         paths.reserve(qsizetype(events.size()));
         std::vector<EventFlags> flags;
         std::vector<EventId> ids;
         flags.reserve(events.size());
         ids.reserve(events.size());
-        for (const Pending& p : events) {
-            paths << QFile::decodeName(p.path);
+        for (Pending& p : events) {
+            paths << std::move(p.path);
             flags.push_back(p.flags);
             ids.push_back(nextId++);
         }

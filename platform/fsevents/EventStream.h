@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -40,11 +41,12 @@ struct StreamContext
     void* info = nullptr; // handed back to the callback; not owned
 };
 
-// Called on the stream's queue with one batch of events. eventPaths holds numEvents paths.
+// Called on the stream's queue with one batch of events. eventPaths holds numEvents paths, each
+// the bytes the file system names it by (QFile::decodeName gives text to show).
 using StreamCallback = void (*)(EventStream* stream,
                                 void* info,
                                 size_t numEvents,
-                                const QStringList* eventPaths,
+                                const QByteArrayList* eventPaths,
                                 const EventFlags* eventFlags,
                                 const EventId* eventIds);
 

@@ -58,13 +58,13 @@ protected:
     }
 
     static void
-    callback(EventStream*, void* info, size_t n, const QStringList* paths, const EventFlags* flags, const EventId*)
+    callback(EventStream*, void* info, size_t n, const QByteArrayList* paths, const EventFlags* flags, const EventId*)
     {
         auto* self = static_cast<EventStreamTest*>(info);
         EXPECT_TRUE(self->queue.isCurrent());
         QList<Event> batch;
         for (size_t i = 0; i < n; ++i)
-            batch.push_back({paths->at(qsizetype(i)), flags[i]});
+            batch.push_back({QFile::decodeName(paths->at(qsizetype(i))), flags[i]});
         QMutexLocker lock(&self->mutex);
         self->batches.push_back(batch);
     }

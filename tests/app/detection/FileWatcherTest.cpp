@@ -6,12 +6,16 @@
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace jw {
 namespace {
@@ -30,6 +34,11 @@ public:
     {
         ASSERT_TRUE(tmp.isValid());
         root = tmp.path();
+        makeWatcher();
+    }
+
+    void makeWatcher()
+    {
         watcher = std::make_unique<FileWatcher>();
         watcher->onTodoDetected = [this](const ParsedTodo& todo) {
             QMutexLocker lock(&mutex);
@@ -37,7 +46,8 @@ public:
         };
     }
 
-    QString path(const QString& rel) const { return root + '/' + rel; }
+    // Relative to the temporary root; absolute paths are taken as they are.
+    QString path(const QString& rel) const { return rel.startsWith('/') ? rel : root + '/' + rel; }
 
     void write(const QString& rel, const QByteArray& bytes) const
     {
@@ -65,9 +75,24 @@ public:
         ASSERT_EQ(::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path(rel)).constData()), 0);
     }
 
+    static void move(const QString& from, const QString& to)
+    {
+        ASSERT_EQ(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0)
+            << from.toStdString();
+    }
+
     bool waitForLine(const QString& line, int count = 1)
     {
         return QTest::qWaitFor([&] { return logs.count(line) >= count; }, kWaitMs);
+    }
+
+    // Once the watcher logs the event of a fresh marker file in dir, it has handled every event
+    // before it.
+    bool settle(const QString& dir = QString())
+    {
+        const QString marker = path(dir.isEmpty() ? root : dir) + QStringLiteral("/marker%1.txt").arg(++markers);
+        write(marker, "m\n");
+        return waitForLine("File event: " + marker);
     }
 
     QList<ParsedTodo> detectedTodos()
@@ -76,12 +101,27 @@ public:
         return detected;
     }
 
+    QStringList detectedTitles()
+    {
+        QStringList titles;
+        for (const ParsedTodo& todo : detectedTodos())
+            titles << todo.title;
+        return titles;
+    }
+
+    bool waitForTitles(const QStringList& titles)
+    {
+        return QTest::qWaitFor([&] { return detectedTitles().size() >= titles.size(); }, kWaitMs)
+               && detectedTitles() == titles;
+    }
+
     QTemporaryDir tmp;
     QString root;
     test::LogCapture logs;
     std::unique_ptr<FileWatcher> watcher;
     QMutex mutex;
     QList<ParsedTodo> detected;
+    int markers = 0;
 };
 
 TEST_F(FileWatcherTest, TodoAddedAfterScanIsReportedOnce)
@@ -329,6 +369,41 @@ TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
     watcher.reset();
     EXPECT_LE(countEntries("/proc/self/fd"), fds);
     EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
+}
+
+TEST_F(FileWatcherTest, NamesThatAreNotUtf8AreReadByTheirBytes)
+{
+    const QByteArray dir = QFile::encodeName(root);
+    const auto writeRaw = [&](const QByteArray& rel, const QByteArray& bytes, int flags) {
+        const int fd = ::open((dir + '/' + rel).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+        ASSERT_GE(fd, 0) << rel.toHex().toStdString();
+        ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        ::close(fd);
+    };
+    const QByteArray first = "bad\xff"
+                             "name.c";
+    const QByteArray second = "bad\xfe"
+                              "name.c";
+    const QByteArray inDir = "sub\xff/in.c";
+    ASSERT_EQ(::mkdir((dir + "/sub\xff").constData(), 0755), 0);
+    // Removing by name as text would miss these.
+    const auto cleanUp = qScopeGuard([&] {
+        for (const QByteArray& rel : {first, second, inDir})
+            ::unlink((dir + '/' + rel).constData());
+        ::rmdir((dir + "/sub\xff").constData());
+    });
+    writeRaw(first, "// TODO: one\n", O_TRUNC);
+    writeRaw(second, "// TODO: two\n", O_TRUNC);
+    writeRaw(inDir, "int i;\n", O_TRUNC);
+    watcher->start({root}, true);
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 3 files, 2 existing TODOs"));
+
+    writeRaw(first, "// TODO: three\n", O_APPEND);
+    writeRaw(second, "// TODO: four\n", O_APPEND);
+    writeRaw(inDir, "// TODO: five\n", O_APPEND);
+    ASSERT_TRUE(waitForTitles({"three", "four", "five"}));
+    for (const QString& line : logs.lines())
+        EXPECT_FALSE(line.startsWith("Could not read file")) << line.toStdString();
 }
 
 } // namespace
