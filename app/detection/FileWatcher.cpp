@@ -23,6 +23,17 @@ const QSet<QString>& ignoredSet()
     return set;
 }
 
+const QSet<QByteArray>& ignoredLocalNames()
+{
+    static const QSet<QByteArray> set = [] {
+        QSet<QByteArray> names;
+        for (const QString& name : FileWatcher::ignoredDirectoryNames())
+            names.insert(QFile::encodeName(name));
+        return names;
+    }();
+    return set;
+}
+
 // The directory as the event streams name it: absolute, clean, in the file system's bytes.
 QByteArray localDirectory(const QString& directory)
 {
@@ -113,6 +124,8 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         if (!stream)
             continue;
         stream->setDispatchQueue(m_queue.get());
+        // No file below them is ever read, so they take no watch.
+        stream->setExcludedDirectoryNames(ignoredLocalNames());
         stream->start();
         m_streams.push_back(stream);
     }

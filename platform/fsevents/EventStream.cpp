@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -49,6 +50,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     StreamCallback callback = nullptr;
     void* info = nullptr;
     QList<QByteArray> roots;
+    QSet<QByteArray> excluded;
     Clock::duration latency{};
     SerialQueue* queue = nullptr;
 
@@ -88,8 +90,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return false;
         }
         running = true;
-        for (const QByteArray& root : roots)
-            addTree(root, true, false);
+        for (const QByteArray& root : roots) {
+            if (!hasExcludedComponent(root))
+                addTree(root, true, false);
+        }
         notifier = new QSocketNotifier(fd, QSocketNotifier::Read, queue->context());
         std::weak_ptr<State> weak = shared_from_this();
         QObject::connect(notifier, &QSocketNotifier::activated, notifier, [weak] {
@@ -124,6 +128,12 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         batchIndex.clear();
         createdEmpty.clear();
         recentMoveCookies.clear();
+    }
+
+    bool hasExcludedComponent(const QByteArray& path) const
+    {
+        const QByteArrayList names = path.split('/');
+        return std::any_of(names.begin(), names.end(), [&](const QByteArray& n) { return excluded.contains(n); });
     }
 
     void add(const QByteArray& path, EventFlags flags)
@@ -186,6 +196,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 }
                 const QByteArray path = prefix + '/' + name;
                 if (type == DT_DIR) {
+                    if (excluded.contains(QByteArray::fromRawData(name, qsizetype(std::strlen(name)))))
+                        continue;
                     if (reportFiles)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                     stack.push_back(path);
@@ -239,6 +251,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         const QByteArray path = (it.value() == "/" ? QByteArray() : it.value()) + '/' + e->name;
 
         if (e->mask & IN_ISDIR) {
+            if (excluded.contains(QByteArray(e->name)))
+                return false;
             if (e->mask & IN_CREATE) {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                 addTree(path, false, true);
@@ -404,6 +418,15 @@ void EventStream::setDispatchQueue(SerialQueue* queue)
 {
     m_queue = queue;
     m_state->queue = queue;
+}
+
+void EventStream::setExcludedDirectoryNames(const QSet<QByteArray>& names)
+{
+    State* s = m_state.get();
+    if (m_queue)
+        m_queue->sync([s, &names] { s->excluded = names; });
+    else
+        s->excluded = names;
 }
 
 bool EventStream::start()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayList>
+#include <QSet>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -52,12 +53,12 @@ using StreamCallback = void (*)(EventStream* stream,
 
 // A file-level event stream over one or more directory trees, backed by inotify.
 //
-// Every directory of each tree is watched (symbolic links are not followed below the roots);
-// directories that appear later are watched as they appear and the files already inside them are
-// reported as created. A file's content changes are reported when its writer closes it, so a
-// reader never sees a half-written file. A file that was created empty is reported once its
-// writer closes it, together with its creation. A rename reports the old and the new path; one
-// into the tree from outside counts as created too.
+// Every directory of each tree is watched (symbolic links are not followed below the roots),
+// except directories with an excluded name and everything below them; directories that appear
+// later are watched as they appear and the files already inside them are reported as created. A file's content changes
+// are reported when its writer closes it, so a reader never sees a half-written file. A file that was created empty is
+// reported once its writer closes it, together with its creation. A rename reports the old and the new path; one into
+// the tree from outside counts as created too.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the
@@ -79,6 +80,8 @@ public:
 
     // The queue on which the callback runs and the stream's state lives. Required before start.
     void setDispatchQueue(SerialQueue* queue);
+    // Names of directories that are not watched, nor anything below them. Set before start.
+    void setExcludedDirectoryNames(const QSet<QByteArray>& names);
     // Installs the watches (waiting for them on the queue) and begins delivering.
     bool start();
     // Stops delivering and drops every watch; pending undelivered events are discarded.
@@ -87,7 +90,7 @@ public:
     // Stops if needed and frees the stream. The pointer is dangling afterwards.
     void release();
 
-    // Directories currently watched (read on the queue).
+    // Directories of the trees currently watched (read on the queue).
     int watchedDirectoryCount() const;
 
     EventStream(const EventStream&) = delete;
