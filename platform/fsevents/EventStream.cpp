@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
@@ -34,6 +35,35 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_
 QString errorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+enum class Writers
+{
+    None,
+    Some,
+    Unknown
+};
+
+// Whether anyone holds the file open for writing: the kernel grants a read lease exactly when
+// nobody does. Unknown where leases are refused (another owner's file, a file system without).
+Writers openWriters(int dirFd, const char* name)
+{
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return Writers::Unknown;
+    Writers writers = Writers::Unknown;
+    // A writer opening the file while the lease is held breaks it, and that signals the holder:
+    // SIGIO would end the process, SIGURG is ignored unless handled.
+    if (::fcntl(fd, F_SETSIG, SIGURG) == 0) {
+        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+            ::fcntl(fd, F_SETLEASE, F_UNLCK);
+            writers = Writers::None;
+        } else if (errno == EAGAIN) {
+            writers = Writers::Some;
+        }
+    }
+    ::close(fd);
+    return writers;
 }
 
 } // namespace
@@ -65,7 +95,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     QHash<int, QByteArray> dirs; // watch descriptor -> directory path
     std::vector<Pending> batch;
     QHash<QByteArray, size_t> batchIndex;
-    QSet<QByteArray> createdEmpty; // created empty, waiting for the writer to close
+    QSet<QByteArray> awaitingClose; // new files whose writer still holds them open
     std::deque<uint32_t> recentMoveCookies;
     EventId nextId = 1;
     bool watchLimitLogged = false;
@@ -126,7 +156,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         dirs.clear();
         batch.clear();
         batchIndex.clear();
-        createdEmpty.clear();
+        awaitingClose.clear();
         recentMoveCookies.clear();
     }
 
@@ -183,12 +213,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
                     continue;
                 unsigned char type = entry->d_type;
-                struct stat st;
-                bool haveStat = false;
-                if (type == DT_UNKNOWN || (reportFiles && type == DT_REG)) {
+                if (type == DT_UNKNOWN) {
+                    struct stat st;
                     if (::fstatat(::dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                         continue;
-                    haveStat = true;
                     type = S_ISDIR(st.st_mode)   ? DT_DIR
                            : S_ISLNK(st.st_mode) ? DT_LNK
                            : S_ISREG(st.st_mode) ? DT_REG
@@ -202,11 +230,12 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                     stack.push_back(path);
                 } else if (reportFiles) {
-                    // Files that arrived before their directory was watched.
+                    // Files that arrived before their directory was watched: a writer that closed
+                    // one before then raised no event the watch could see.
                     if (type == DT_LNK)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-                    else if (type == DT_REG && haveStat && st.st_size == 0)
-                        createdEmpty.insert(path);
+                    else if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
+                        awaitingClose.insert(path);
                     else
                         add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
                 }
@@ -271,22 +300,28 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         if (e->mask & IN_CREATE) {
             struct stat st;
             const bool known = ::lstat(path.constData(), &st) == 0;
-            if (known && S_ISLNK(st.st_mode))
+            if (known && S_ISLNK(st.st_mode)) {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-            else if (known && S_ISREG(st.st_mode) && st.st_size == 0)
-                createdEmpty.insert(path); // its writer's close reports it, complete
-            else
+            } else if (known && S_ISREG(st.st_mode)) {
+                // Its writer's close reports it, complete. Where the writers cannot be told, an
+                // empty file waits for the close its creation promises.
+                const Writers writers = openWriters(AT_FDCWD, path.constData());
+                if (writers == Writers::Some || (writers == Writers::Unknown && st.st_size == 0))
+                    awaitingClose.insert(path);
+                else
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+            } else {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+            }
             return false;
         }
         if (e->mask & IN_CLOSE_WRITE) {
             const auto pending = batchIndex.constFind(path);
             const bool createdInBatch =
                 pending != batchIndex.constEnd() && (batch[*pending].flags & kEventFlagItemCreated);
-            if (createdEmpty.remove(path) || createdInBatch) {
+            if (awaitingClose.remove(path) || createdInBatch) {
                 // Often the temporary file of an atomic save: let the rename that follows open
-                // the batch rather than this. (Created in this batch: the file was no longer
-                // empty when its creation was looked at.)
+                // the batch rather than this.
                 add(path, kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
                 return false;
             }
@@ -294,7 +329,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return true;
         }
         if (e->mask & IN_MOVED_FROM) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             recentMoveCookies.push_back(e->cookie);
             if (recentMoveCookies.size() > 64)
                 recentMoveCookies.pop_front();
@@ -302,7 +337,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return false;
         }
         if (e->mask & IN_MOVED_TO) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             EventFlags flags = kEventFlagItemRenamed;
             if (std::find(recentMoveCookies.begin(), recentMoveCookies.end(), e->cookie) == recentMoveCookies.end())
                 flags |= kEventFlagItemCreated; // moved in from outside the tree
@@ -312,7 +347,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return true;
         }
         if (e->mask & IN_DELETE) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             add(path, kEventFlagItemRemoved | kEventFlagItemIsFile);
         }
         return false;

@@ -55,10 +55,11 @@ using StreamCallback = void (*)(EventStream* stream,
 //
 // Every directory of each tree is watched (symbolic links are not followed below the roots),
 // except directories with an excluded name and everything below them; directories that appear
-// later are watched as they appear and the files already inside them are reported as created. A file's content changes
-// are reported when its writer closes it, so a reader never sees a half-written file. A file that was created empty is
-// reported once its writer closes it, together with its creation. A rename reports the old and the new path; one into
-// the tree from outside counts as created too.
+// later are watched as they appear and the files already inside them are reported as created.
+// A file's content changes are reported when its writer closes it, so a reader never sees a
+// half-written file. A new file is reported once no writer holds it open: at once when its
+// writer has already closed it, otherwise together with that close. A rename reports the old and
+// the new path; one into the tree from outside counts as created too.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the

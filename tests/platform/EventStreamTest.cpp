@@ -242,5 +242,27 @@ TEST_F(EventStreamTest, QueueOverflowIsLoggedAndTheStreamGoesOn)
     EXPECT_TRUE(waitFor(path("after.c")));
 }
 
+TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem)
+{
+    QTemporaryDir outside;
+    write(outside.path() + "/d/closed.c", "");
+    write(outside.path() + "/d/written.c", "1\n");
+    const int held =
+        ::open(QFile::encodeName(outside.path() + "/d/held.c").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::write(held, "1\n", 2), 2);
+    startStream();
+    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/d").constData(), QFile::encodeName(path("d")).constData()),
+              0);
+    // Their writers closed before the directory was watched: no close will report them.
+    EXPECT_EQ(waitFor(path("d/closed.c")), kEventFlagItemCreated | kEventFlagItemIsFile);
+    EXPECT_EQ(waitFor(path("d/written.c")), kEventFlagItemCreated | kEventFlagItemIsFile);
+    // Still being written: reported complete, once its writer closes it.
+    EXPECT_FALSE(sawPathContaining("held.c"));
+    ASSERT_EQ(::write(held, "2\n", 2), 2);
+    ::close(held);
+    EXPECT_EQ(waitFor(path("d/held.c")), kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
+}
+
 } // namespace
 } // namespace jw::fsevents

@@ -370,6 +370,21 @@ TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
     EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
 }
 
+TEST_F(FileWatcherTest, EveryFileOfADirectoryMovedInIsCachedEmptyOrNot)
+{
+    QTemporaryDir outside;
+    watcher->start({root}, true);
+    write(outside.path() + "/tpl/empty.py", "");
+    write(outside.path() + "/tpl/full.py", "# TODO: template\n");
+    move(outside.path() + "/tpl", path("new"));
+    ASSERT_TRUE(waitForLine("File event: " + path("new/empty.py")));
+    ASSERT_TRUE(settle());
+
+    append("new/empty.py", "# TODO: first real one\n");
+    append("new/full.py", "# TODO: second real one\n");
+    ASSERT_TRUE(waitForTitles({"first real one", "second real one"}));
+}
+
 TEST_F(FileWatcherTest, NamesThatAreNotUtf8AreReadByTheirBytes)
 {
     const QByteArray dir = QFile::encodeName(root);
