@@ -40,6 +40,13 @@ QByteArray localDirectory(const QString& directory)
     return QFile::encodeName(QDir::cleanPath(QFileInfo(directory).absoluteFilePath()));
 }
 
+bool isWithin(const QByteArray& path, const QByteArray& top)
+{
+    if (top == "/")
+        return path.startsWith('/');
+    return path.startsWith(top) && (path.size() == top.size() || path.at(top.size()) == '/');
+}
+
 bool hasIgnoredComponent(const QString& path)
 {
     for (const QStringView component : QStringView(path).split(u'/', Qt::SkipEmptyParts)) {
@@ -126,6 +133,7 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         stream->setDispatchQueue(m_queue.get());
         // No file below them is ever read, so they take no watch.
         stream->setExcludedDirectoryNames(ignoredLocalNames());
+        m_queue->sync([&] { m_streamRoots.insert(stream, localDirectory(directory)); });
         stream->start();
         m_streams.push_back(stream);
     }
@@ -142,6 +150,7 @@ void FileWatcher::stop()
         stream->release();
     }
     m_streams.clear();
+    m_queue->sync([this] { m_streamRoots.clear(); });
     m_isRunning = false;
 }
 
@@ -216,6 +225,31 @@ void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
     });
 }
 
+// A directory the stream could not tell about until now (back after it went away) is read as the
+// initial scan reads: what it holds counts as seen.
+void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& directory)
+{
+    const QByteArray root = m_streamRoots.value(stream);
+    if (root.isEmpty() || !isWithin(directory, root))
+        return;
+    // The initial scan does not enter hidden directories; their files are handled on events.
+    const QByteArray below = directory.mid(root == "/" ? 1 : root.size() + 1);
+    for (const QByteArray& name : below.split('/')) {
+        if (name.startsWith('.'))
+            return;
+    }
+    ScanStats stats;
+    scan(directory, stats);
+}
+
+// A tree that went away is forgotten, so that a file at one of its paths later is seen first as
+// it is then, not compared with a file that is gone.
+void FileWatcher::forget(const QByteArray& directory)
+{
+    for (auto it = m_fileCache.begin(); it != m_fileCache.end();)
+        it = isWithin(it.key(), directory) ? m_fileCache.erase(it) : std::next(it);
+}
+
 void FileWatcher::eventCallback(fsevents::EventStream* stream,
                                 void* info,
                                 size_t numEvents,
@@ -223,24 +257,31 @@ void FileWatcher::eventCallback(fsevents::EventStream* stream,
                                 const fsevents::EventFlags* eventFlags,
                                 const fsevents::EventId* eventIds)
 {
-    Q_UNUSED(stream);
     Q_UNUSED(eventIds);
     if (!info) {
         log(QStringLiteral("FSEvents callback: no client info"));
         return;
     }
-    static_cast<FileWatcher*>(info)->handleEvents(numEvents, eventPaths, eventFlags);
+    static_cast<FileWatcher*>(info)->handleEvents(stream, numEvents, eventPaths, eventFlags);
 }
 
-void FileWatcher::handleEvents(size_t count, const QByteArrayList* paths, const fsevents::EventFlags* flags)
+void FileWatcher::handleEvents(const fsevents::EventStream* stream,
+                               size_t count,
+                               const QByteArrayList* paths,
+                               const fsevents::EventFlags* flags)
 {
     if (!paths || size_t(paths->size()) < count || (count && !flags)) {
         log(QStringLiteral("FSEvents callback: could not cast event paths"));
         return;
     }
     for (size_t i = 0; i < count; ++i) {
+        const QByteArray& path = paths->at(qsizetype(i));
+        if (flags[i] & fsevents::kEventFlagRootChanged)
+            forget(path);
+        if (flags[i] & fsevents::kEventFlagMustScanSubDirs)
+            rescan(stream, path);
         if ((flags[i] & kHandledChanges) && (flags[i] & fsevents::kEventFlagItemIsFile))
-            handleFileChange(paths->at(qsizetype(i)));
+            handleFileChange(path);
     }
 }
 

@@ -26,6 +26,7 @@ inline constexpr CreateFlags kCreateFlagFileEvents = 0x10;
 
 inline constexpr EventFlags kEventFlagMustScanSubDirs = 0x01;
 inline constexpr EventFlags kEventFlagKernelDropped = 0x04;
+inline constexpr EventFlags kEventFlagRootChanged = 0x20;
 inline constexpr EventFlags kEventFlagItemCreated = 0x100;
 inline constexpr EventFlags kEventFlagItemRemoved = 0x200;
 inline constexpr EventFlags kEventFlagItemRenamed = 0x800;
@@ -59,7 +60,14 @@ using StreamCallback = void (*)(EventStream* stream,
 // A file's content changes are reported when its writer closes it, so a reader never sees a
 // half-written file. A new file is reported once no writer holds it open: at once when its
 // writer has already closed it, otherwise together with that close. A rename reports the old and
-// the new path; one into the tree from outside counts as created too.
+// the new path; one into the tree from outside counts as created too. A directory moved out of
+// its tree is no longer watched, and events of its files still pending are dropped.
+//
+// Events name each file by its current path. A root that is moved or deleted, itself or through
+// a directory above it, is reported as root-changed and its tree is no longer watched; the stream
+// watches the nearest existing directory above it and, when the root is back, watches its tree
+// again and reports it as root-changed and must-scan: what is inside was not reported. Each of
+// these is logged.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the

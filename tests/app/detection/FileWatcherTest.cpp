@@ -370,6 +370,96 @@ TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
     EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
 }
 
+struct RootLoss
+{
+    const char* name;
+    // Takes the watched directory code/app away; returns where its tree went, if it still exists.
+    std::function<QString(FileWatcherTest&)> lose;
+};
+void PrintTo(const RootLoss& l, std::ostream* os)
+{
+    *os << l.name;
+}
+
+class WatchedRootComesBack : public FileWatcherTest, public ::testing::WithParamInterface<RootLoss>
+{};
+
+TEST_P(WatchedRootComesBack, ItIsScannedAndWatchedAgain)
+{
+    const QString app = path("code/app");
+    write("code/app/a.c", "// TODO: before\n");
+    write("code/app/sub/s.c", "// TODO: old sub\n");
+    watcher->start({app + '/'}, true);
+
+    const QString oldTree = GetParam().lose(*this);
+    ASSERT_TRUE(waitForLine("Watched directory is gone, waiting for it to come back: " + app));
+    if (!oldTree.isEmpty())
+        append(oldTree + "/sub/s.c", "// TODO: in the old copy\n");
+
+    // It comes back whole, as a move puts it in place.
+    write("fresh/app/a.c", "// TODO: before\n// TODO: came with it\n");
+    write("fresh/app/lib/l.c", "int l;\n");
+    QDir().mkpath(path("code"));
+    move(path("fresh/app"), app);
+    ASSERT_TRUE(waitForLine("Watched directory is back, watching it again: " + app));
+    ASSERT_TRUE(settle(app));
+
+    // Its files were cached by a scan, so a TODO added to one is new.
+    append("code/app/lib/l.c", "// TODO: after return\n");
+    ASSERT_TRUE(waitForTitles({"after return"}));
+    EXPECT_EQ(detectedTodos()[0].filePath, path("code/app/lib/l.c"));
+    // The old copy's edit came first: it would have been handled by now.
+    EXPECT_FALSE(logs.contains("File event: " + path("code/app/sub/s.c")));
+
+    // A file at a path the old tree had is first seen when it is created, not compared with the
+    // old file.
+    write("code/app/sub/s.c", "// TODO: recreated\n");
+    ASSERT_TRUE(waitForLine("File has 1 TODO(s), cached: false, seenHashes: 4"));
+    append("code/app/sub/s.c", "// TODO: later\n");
+    ASSERT_TRUE(waitForTitles({"after return", "later"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileWatcher,
+                         WatchedRootComesBack,
+                         ::testing::Values(RootLoss{"deleted",
+                                                    [](FileWatcherTest& f) {
+                                                        EXPECT_TRUE(QDir(f.path("code/app")).removeRecursively());
+                                                        return QString();
+                                                    }},
+                                           RootLoss{"movedAway",
+                                                    [](FileWatcherTest& f) {
+                                                        f.move(f.path("code/app"), f.path("code/app.old"));
+                                                        return f.path("code/app.old");
+                                                    }},
+                                           RootLoss{"parentRenamed",
+                                                    [](FileWatcherTest& f) {
+                                                        f.move(f.path("code"), f.path("code.old"));
+                                                        return f.path("code.old/app");
+                                                    }}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(FileWatcherTest, SubdirectoryMovedOutStopsAndOneRenamedInsideFollows)
+{
+    QTemporaryDir outside;
+    write("gone/g.c", "int g;\n");
+    write("kept/k.c", "int k;\n");
+    watcher->start({root}, true);
+
+    move(path("gone"), outside.path() + "/gone");
+    ASSERT_TRUE(waitForLine("Directory moved out of the watched tree, no longer watching it: " + path("gone")));
+    append(outside.path() + "/gone/g.c", "// TODO: outside now\n");
+
+    move(path("kept"), path("renamed"));
+    ASSERT_TRUE(waitForLine("File event: " + path("renamed/k.c")));
+    ASSERT_TRUE(settle());
+    append("renamed/k.c", "// TODO: follows the rename\n");
+    ASSERT_TRUE(waitForTitles({"follows the rename"}));
+    for (const QString& line : logs.lines()) {
+        EXPECT_FALSE(line.contains("g.c")) << line.toStdString();
+        EXPECT_FALSE(line.contains("moved out") && line.contains("kept")) << line.toStdString();
+    }
+}
+
 TEST_F(FileWatcherTest, EveryFileOfADirectoryMovedInIsCachedEmptyOrNot)
 {
     QTemporaryDir outside;
