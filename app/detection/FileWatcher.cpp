@@ -225,8 +225,8 @@ void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
     });
 }
 
-// A directory the stream could not tell about until now (back after it went away) is read as the
-// initial scan reads: what it holds counts as seen.
+// A directory the stream could not tell about until now (back after it went away, or readable
+// after it was not) is read as the initial scan reads: what it holds counts as seen.
 void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& directory)
 {
     const QByteArray root = m_streamRoots.value(stream);

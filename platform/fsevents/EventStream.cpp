@@ -34,8 +34,8 @@ constexpr uint32_t kTreeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_M
 // A watch follows its directory wherever it goes. A root and the directories above it are also
 // watched for moving or going away: the tree's events would otherwise go on under a gone path.
 constexpr uint32_t kSelfMask = IN_MOVE_SELF | IN_DELETE_SELF;
-// For a child that is missing: its arrival.
-constexpr uint32_t kChildMask = IN_CREATE | IN_MOVED_TO;
+// For a child that is missing or cannot be read: its arrival, or a change of its permissions.
+constexpr uint32_t kChildMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB;
 
 // Bounds the looks at a root whose path keeps changing while it is looked at.
 constexpr int kMaxRootChecks = 8;
@@ -53,6 +53,12 @@ QString shown(const QByteArray& path)
 QByteArray join(const QByteArray& dir, const QByteArray& name)
 {
     return (dir == "/" ? QByteArray() : dir) + '/' + name;
+}
+
+QByteArray parentOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 
 // Whether path is top or lies below it.
@@ -116,6 +122,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     enum class RootStatus
     {
         Missing,
+        Unreadable,
         Watched,
         Excluded
     };
@@ -176,6 +183,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     // another directory by then); what a watch is for decides what its events mean.
     QHash<int, QByteArray> dirs; // watch descriptor -> directory of a tree
     QHash<int, Anchor> anchors;  // watch descriptor -> directory above roots
+    QSet<QByteArray> blocked;    // directories of a tree that could not be read
     std::vector<Pending> batch;
     QHash<QByteArray, size_t> batchIndex;
     QSet<QByteArray> awaitingClose; // new files whose writer still holds them open
@@ -242,6 +250,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         closeFd();
         dirs.clear();
         anchors.clear();
+        blocked.clear();
         batch.clear();
         batchIndex.clear();
         awaitingClose.clear();
@@ -283,7 +292,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
 
     // Watches top and every directory below it, reporting what they hold as created when asked.
     // Returns top's watch descriptor, or minus the error that refused it.
-    int addTree(const QByteArray& top, bool isRoot, bool reportContents)
+    int addTree(const QByteArray& top, bool isRoot, bool reportContents, bool quiet)
     {
         std::vector<QByteArray> stack{top};
         int topResult = -ENOENT;
@@ -307,9 +316,15 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                             + QStringLiteral(": the inotify watch limit (fs.inotify.max_user_watches) is reached;"
                                              " changes in directories not yet watched are missed"));
                     watchLimitLogged = true;
-                } else if (error != ENOENT && error != ENOTDIR) {
+                } else if (error != ENOENT && error != ENOTDIR && !quiet) {
                     log(QStringLiteral("Could not watch directory ") + shown(dir) + QStringLiteral(": ")
                         + errorText(error));
+                }
+                // Its parent tells when its permissions change. (A root's parent is watched as
+                // the root's anchor.)
+                if (error == EACCES && !(isRoot && isTop)) {
+                    blocked.insert(dir);
+                    inotify_add_watch(fd, parentOf(dir).constData(), IN_ATTRIB | IN_MASK_ADD | IN_ONLYDIR);
                 }
                 continue;
             }
@@ -366,6 +381,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 ++it;
             }
         }
+        eraseWithin(blocked, top);
         eraseWithin(awaitingClose, top);
         dropPendingBelow(top);
     }
@@ -389,18 +405,25 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 add(root.path, kEventFlagRootChanged);
                 reported = true;
             }
+            if (!isDir && root.status == RootStatus::Unreadable)
+                root.status = RootStatus::Missing;
             if (isDir && root.status != RootStatus::Watched) {
-                const int wd = addTree(root.path, true, false);
+                const RootStatus before = root.status;
+                const int wd = addTree(root.path, true, false, before == RootStatus::Unreadable);
                 if (wd >= 0) {
                     root.wd = wd;
                     root.device = st.st_dev;
                     root.inode = st.st_ino;
                     root.status = RootStatus::Watched;
                     if (!initial) {
-                        log(QStringLiteral("Watched directory is back, watching it again: ") + shown(root.path));
+                        log(before == RootStatus::Unreadable
+                                ? QStringLiteral("Directory can be read now, watching it: ") + shown(root.path)
+                                : QStringLiteral("Watched directory is back, watching it again: ") + shown(root.path));
                         add(root.path, kEventFlagRootChanged | kEventFlagMustScanSubDirs);
                         reported = true;
                     }
+                } else {
+                    root.status = wd == -EACCES ? RootStatus::Unreadable : RootStatus::Missing;
                 }
             }
             anchorAncestors(i);
@@ -469,7 +492,15 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return isDirectory(root.path, &st) && st.st_dev == root.device && st.st_ino == root.inode;
         if (root.waitingIn.isEmpty())
             return true; // nothing above it could be watched
-        return !isDirectory(join(root.waitingIn, root.waitingFor), &st);
+        const QByteArray awaited = join(root.waitingIn, root.waitingFor);
+        if (!isDirectory(awaited, &st))
+            return true;
+        if (root.status != RootStatus::Unreadable || awaited != root.path)
+            return false;
+        DIR* d = ::opendir(awaited.constData());
+        if (d)
+            ::closedir(d);
+        return !d;
     }
 
     // Returns whether the event should open a batch at once.
@@ -589,15 +620,24 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 return false;
             add(path,
                 kEventFlagItemCreated | kEventFlagItemIsDir | (e->mask & IN_MOVED_TO ? kEventFlagItemRenamed : 0u));
-            addTree(path, false, true);
+            addTree(path, false, true, false);
         } else if (e->mask & IN_MOVED_FROM) {
             if (isExcluded)
                 return false;
             removeTree(path);
             add(path, kEventFlagItemRenamed | kEventFlagItemIsDir);
             movedAway.push_back({e->cookie, path});
-        } else if ((e->mask & IN_DELETE) && !isExcluded) {
-            add(path, kEventFlagItemRemoved | kEventFlagItemIsDir);
+        } else if (e->mask & IN_DELETE) {
+            blocked.remove(path);
+            if (!isExcluded)
+                add(path, kEventFlagItemRemoved | kEventFlagItemIsDir);
+        } else if ((e->mask & IN_ATTRIB) && blocked.contains(path)) {
+            if (addTree(path, false, false, true) < 0)
+                return false;
+            blocked.remove(path);
+            log(QStringLiteral("Directory can be read now, watching it: ") + shown(path));
+            add(path, kEventFlagMustScanSubDirs);
+            return true;
         }
         return false;
     }

@@ -14,7 +14,9 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace jw {
@@ -26,6 +28,35 @@ int countEntries(const char* dir)
 {
     return int(QDir(QString::fromLatin1(dir)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }
+
+// Root passes every permission check; without these two capabilities it is held to the mode bits
+// like anyone else. Threads started afterwards (the watcher's queue, the scan's workers) inherit
+// the set of the thread that starts them.
+class PermissionChecksApply
+{
+public:
+    PermissionChecksApply()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_changed = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~PermissionChecksApply()
+    {
+        if (m_changed)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    PermissionChecksApply(const PermissionChecksApply&) = delete;
+    PermissionChecksApply& operator=(const PermissionChecksApply&) = delete;
+
+private:
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_changed = false;
+};
 
 class FileWatcherTest : public ::testing::Test
 {
@@ -474,6 +505,36 @@ TEST_F(FileWatcherTest, EveryFileOfADirectoryMovedInIsCachedEmptyOrNot)
     append("new/full.py", "# TODO: second real one\n");
     ASSERT_TRUE(waitForTitles({"first real one", "second real one"}));
 }
+
+class UnreadableDirectory : public FileWatcherTest, public ::testing::WithParamInterface<bool>
+{};
+
+TEST_P(UnreadableDirectory, IsScannedAndWatchedOnceItCanBeRead)
+{
+    const PermissionChecksApply asAnyone;
+    makeWatcher();
+    write("locked/a.c", "// TODO: inside\n");
+    write("locked/deeper/b.c", "int b;\n");
+    ASSERT_TRUE(QFile::setPermissions(path("locked"), {}));
+    if (!QDir(path("locked")).entryList().isEmpty())
+        GTEST_SKIP() << "permission checks do not apply to this process";
+
+    const bool watchedItself = GetParam();
+    watcher->start({watchedItself ? path("locked") : root}, true);
+    EXPECT_TRUE(logs.contains("Could not watch directory " + path("locked") + ": Permission denied"));
+    EXPECT_TRUE(logs.contains("Initial scan complete. Cached 0 files, 0 existing TODOs"));
+
+    ASSERT_TRUE(QFile::setPermissions(path("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(waitForLine("Directory can be read now, watching it: " + path("locked")));
+    ASSERT_TRUE(settle("locked"));
+    append("locked/deeper/b.c", "// TODO: after\n");
+    ASSERT_TRUE(waitForTitles({"after"}));
+    EXPECT_TRUE(watcher->hasSeenHash(TodoParser::contentHash("inside")));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileWatcher, UnreadableDirectory, ::testing::Bool(), [](const auto& p) {
+    return p.param ? "watchedItself" : "subdirectory";
+});
 
 TEST_F(FileWatcherTest, NamesThatAreNotUtf8AreReadByTheirBytes)
 {
