@@ -347,23 +347,26 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                            : S_ISREG(st.st_mode) ? DT_REG
                                                  : DT_UNKNOWN;
                 }
-                const QByteArray path = join(dir, name);
                 if (type == DT_DIR) {
                     if (excluded.contains(QByteArray::fromRawData(name, qsizetype(std::strlen(name)))))
                         continue;
+                    const QByteArray path = join(dir, name);
                     if (reportContents)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                     stack.push_back(path);
-                } else if (reportContents) {
-                    // Files that arrived before their directory was watched: a writer that closed
-                    // one before then raised no event the watch could see.
-                    if (type == DT_LNK)
-                        add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-                    else if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
-                        awaitingClose.insert(path);
-                    else
-                        add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+                    continue;
                 }
+                if (!reportContents)
+                    continue;
+                // Files that arrived before their directory was watched: a writer that closed one
+                // before then raised no event the watch could see.
+                const QByteArray path = join(dir, name);
+                if (type == DT_LNK)
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
+                else if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
+                    awaitingClose.insert(path);
+                else
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
             }
             ::closedir(d);
         }
