@@ -3,6 +3,7 @@
 #include "app/detection/TreeScanner.h"
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -20,6 +21,30 @@ const QSet<QString>& ignoredSet()
     static const QSet<QString> set(FileWatcher::ignoredDirectoryNames().begin(),
                                    FileWatcher::ignoredDirectoryNames().end());
     return set;
+}
+
+const QSet<QByteArray>& ignoredLocalNames()
+{
+    static const QSet<QByteArray> set = [] {
+        QSet<QByteArray> names;
+        for (const QString& name : FileWatcher::ignoredDirectoryNames())
+            names.insert(QFile::encodeName(name));
+        return names;
+    }();
+    return set;
+}
+
+// The directory as the event streams name it: absolute, clean, in the file system's bytes.
+QByteArray localDirectory(const QString& directory)
+{
+    return QFile::encodeName(QDir::cleanPath(QFileInfo(directory).absoluteFilePath()));
+}
+
+bool isWithin(const QByteArray& path, const QByteArray& top)
+{
+    if (top == "/")
+        return path.startsWith('/');
+    return path.startsWith(top) && (path.size() == top.size() || path.at(top.size()) == '/');
 }
 
 bool hasIgnoredComponent(const QString& path)
@@ -82,7 +107,7 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         m_queue->sync([&] {
             ScanStats stats;
             for (const QString& directory : directories)
-                scan(directory, stats);
+                scan(localDirectory(directory), stats);
             cached = m_fileCache.size();
             seen = m_seenHashes.size();
         });
@@ -106,6 +131,9 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         if (!stream)
             continue;
         stream->setDispatchQueue(m_queue.get());
+        // No file below them is ever read, so they take no watch.
+        stream->setExcludedDirectoryNames(ignoredLocalNames());
+        m_queue->sync([&] { m_streamRoots.insert(stream, localDirectory(directory)); });
         stream->start();
         m_streams.push_back(stream);
     }
@@ -122,6 +150,7 @@ void FileWatcher::stop()
         stream->release();
     }
     m_streams.clear();
+    m_queue->sync([this] { m_streamRoots.clear(); });
     m_isRunning = false;
 }
 
@@ -131,7 +160,7 @@ void FileWatcher::updateCache(const QString& path, const QString& content)
     m_queue->async([this, alive, path, content] {
         if (alive.expired())
             return;
-        m_fileCache.insert(path, TodoParser::digests(TodoParser::parse(content, path)));
+        m_fileCache.insert(QFile::encodeName(path), TodoParser::digests(TodoParser::parse(content, path)));
     });
 }
 
@@ -145,7 +174,7 @@ FileWatcher::ScanStats FileWatcher::scanDirectories(const QStringList& directori
     ScanStats stats;
     m_queue->sync([&] {
         for (const QString& directory : directories)
-            scan(directory, stats);
+            scan(localDirectory(directory), stats);
     });
     return stats;
 }
@@ -179,7 +208,7 @@ int FileWatcher::watchedDirectoryCount() const
     return n;
 }
 
-void FileWatcher::scan(const QString& directory, ScanStats& stats)
+void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
 {
     TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
         if (!file.readable)
@@ -187,7 +216,7 @@ void FileWatcher::scan(const QString& directory, ScanStats& stats)
         ++stats.files;
         stats.bytes += file.bytes;
         stats.todos += file.todos.size();
-        m_fileCache.insert(file.path, TodoParser::digests(file.todos));
+        m_fileCache.insert(file.localPath, TodoParser::digests(file.todos));
         for (const ParsedTodo& todo : std::as_const(file.todos)) {
             m_seenHashes.insert(todo.contentHash);
             if (onTodoScanned)
@@ -196,36 +225,69 @@ void FileWatcher::scan(const QString& directory, ScanStats& stats)
     });
 }
 
+// A directory the stream could not tell about until now (back after it went away, or readable
+// after it was not) is read as the initial scan reads: what it holds counts as seen.
+void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& directory)
+{
+    const QByteArray root = m_streamRoots.value(stream);
+    if (root.isEmpty() || !isWithin(directory, root))
+        return;
+    // The initial scan does not enter hidden directories; their files are handled on events.
+    const QByteArray below = directory.mid(root == "/" ? 1 : root.size() + 1);
+    for (const QByteArray& name : below.split('/')) {
+        if (name.startsWith('.'))
+            return;
+    }
+    ScanStats stats;
+    scan(directory, stats);
+}
+
+// A tree that went away is forgotten, so that a file at one of its paths later is seen first as
+// it is then, not compared with a file that is gone.
+void FileWatcher::forget(const QByteArray& directory)
+{
+    for (auto it = m_fileCache.begin(); it != m_fileCache.end();)
+        it = isWithin(it.key(), directory) ? m_fileCache.erase(it) : std::next(it);
+}
+
 void FileWatcher::eventCallback(fsevents::EventStream* stream,
                                 void* info,
                                 size_t numEvents,
-                                const QStringList* eventPaths,
+                                const QByteArrayList* eventPaths,
                                 const fsevents::EventFlags* eventFlags,
                                 const fsevents::EventId* eventIds)
 {
-    Q_UNUSED(stream);
     Q_UNUSED(eventIds);
     if (!info) {
         log(QStringLiteral("FSEvents callback: no client info"));
         return;
     }
-    static_cast<FileWatcher*>(info)->handleEvents(numEvents, eventPaths, eventFlags);
+    static_cast<FileWatcher*>(info)->handleEvents(stream, numEvents, eventPaths, eventFlags);
 }
 
-void FileWatcher::handleEvents(size_t count, const QStringList* paths, const fsevents::EventFlags* flags)
+void FileWatcher::handleEvents(const fsevents::EventStream* stream,
+                               size_t count,
+                               const QByteArrayList* paths,
+                               const fsevents::EventFlags* flags)
 {
     if (!paths || size_t(paths->size()) < count || (count && !flags)) {
         log(QStringLiteral("FSEvents callback: could not cast event paths"));
         return;
     }
     for (size_t i = 0; i < count; ++i) {
+        const QByteArray& path = paths->at(qsizetype(i));
+        if (flags[i] & fsevents::kEventFlagRootChanged)
+            forget(path);
+        if (flags[i] & fsevents::kEventFlagMustScanSubDirs)
+            rescan(stream, path);
         if ((flags[i] & kHandledChanges) && (flags[i] & fsevents::kEventFlagItemIsFile))
-            handleFileChange(paths->at(qsizetype(i)));
+            handleFileChange(path);
     }
 }
 
-void FileWatcher::handleFileChange(const QString& path)
+void FileWatcher::handleFileChange(const QByteArray& localPath)
 {
+    const QString path = QFile::decodeName(localPath);
     log(QStringLiteral("File event: ") + path);
     if (!extensionSet().contains(TreeScanner::lowerExtension(path)))
         return;
@@ -234,7 +296,7 @@ void FileWatcher::handleFileChange(const QString& path)
         log(QStringLiteral("Skipping ignored directory: ") + path);
         return;
     }
-    const bool readable = TreeScanner::readUtf8(QFile::encodeName(path), m_readBuffer);
+    const bool readable = TreeScanner::readUtf8(localPath, m_readBuffer);
     const QList<ParsedTodo> todos = readable ? TodoParser::parseUtf8(m_readBuffer, path) : QList<ParsedTodo>();
     // A huge file's buffer is not kept, whether it could be read or not.
     if (m_readBuffer.capacity() > kKeptBufferBytes)
@@ -244,13 +306,13 @@ void FileWatcher::handleFileChange(const QString& path)
         return;
     }
 
-    const auto previous = m_fileCache.constFind(path);
+    const auto previous = m_fileCache.constFind(localPath);
     const bool cached = previous != m_fileCache.constEnd();
     log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")
         + (cached ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(", seenHashes: ")
         + QString::number(m_seenHashes.size()));
     const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
-    m_fileCache.insert(path, TodoParser::digests(todos));
+    m_fileCache.insert(localPath, TodoParser::digests(todos));
     // A TODO that arrives with its issue reference was filed already: its text is not filed again.
     for (const ParsedTodo& todo : todos) {
         if (todo.isAnnotated)

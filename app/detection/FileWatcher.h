@@ -66,16 +66,24 @@ private:
     static void eventCallback(fsevents::EventStream* stream,
                               void* info,
                               size_t numEvents,
-                              const QStringList* eventPaths,
+                              const QByteArrayList* eventPaths,
                               const fsevents::EventFlags* eventFlags,
                               const fsevents::EventId* eventIds);
-    void handleEvents(size_t count, const QStringList* paths, const fsevents::EventFlags* flags);
-    void handleFileChange(const QString& path);
-    void scan(const QString& directory, ScanStats& stats);
+    void handleEvents(const fsevents::EventStream* stream,
+                      size_t count,
+                      const QByteArrayList* paths,
+                      const fsevents::EventFlags* flags);
+    void handleFileChange(const QByteArray& localPath);
+    void scan(const QByteArray& directory, ScanStats& stats);
+    void rescan(const fsevents::EventStream* stream, const QByteArray& directory);
+    void forget(const QByteArray& directory);
 
     std::vector<fsevents::EventStream*> m_streams;
     std::unique_ptr<SerialQueue> m_queue;
-    QHash<QString, DigestSet> m_fileCache;
+    // Keyed by the bytes the file system names a file by: names that are not UTF-8 stay apart.
+    QHash<QByteArray, DigestSet> m_fileCache;
+    // Each stream's directory, read on the queue.
+    QHash<const fsevents::EventStream*, QByteArray> m_streamRoots;
     QSet<QString> m_seenHashes;
     bool m_isRunning = false;
     QByteArray m_readBuffer;

@@ -1,8 +1,6 @@
 #include "app/detection/TreeScanner.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -125,6 +123,7 @@ Streamed streamFile(int fd, QByteArray& buffer, qint64& total)
 void readOne(const QByteArray& path, TreeScanner::File& out, QByteArray& buffer)
 {
     out.path = QFile::decodeName(path);
+    out.localPath = path;
     struct stat st;
     if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kChunkBytes) {
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -202,18 +201,17 @@ bool TreeScanner::readUtf8(const QByteArray& path, QByteArray& buffer)
     return true;
 }
 
-void TreeScanner::scan(const QString& root,
+void TreeScanner::scan(const QByteArray& root,
                        const QSet<QString>& extensions,
                        const QSet<QString>& ignoredNames,
                        const std::function<void(File&)>& sink)
 {
-    const QString clean = QDir::cleanPath(QFileInfo(root).absoluteFilePath());
-    for (const QString& component : clean.split(u'/', Qt::SkipEmptyParts)) {
-        if (ignoredNames.contains(component))
+    for (const QByteArray& component : root.split('/')) {
+        if (!component.isEmpty() && ignoredNames.contains(QFile::decodeName(component)))
             return;
     }
     std::vector<QByteArray> paths;
-    walk(clean == QLatin1String("/") ? QByteArray() : QFile::encodeName(clean), extensions, ignoredNames, paths);
+    walk(root == "/" ? QByteArray() : root, extensions, ignoredNames, paths);
 
     std::vector<File> files(paths.size());
     const unsigned threads = std::min(kMaxThreads, std::max(1u, std::thread::hardware_concurrency()));

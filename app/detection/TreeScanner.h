@@ -19,16 +19,18 @@ class TreeScanner
 public:
     struct File
     {
-        QString path;
+        QString path;         // as text, for the TODOs and the log
+        QByteArray localPath; // the bytes the file system names it by
         bool readable = false;
         qint64 bytes = 0;
         QList<ParsedTodo> todos;
     };
 
-    // Hidden entries are skipped; no entry whose name is in ignoredNames is entered, and nothing is
-    // yielded when a component of root itself is in it. A file is yielded when its lower-cased
-    // extension is in extensions. sink runs on the calling thread.
-    static void scan(const QString& root,
+    // root is a clean absolute path. Hidden entries are skipped; no entry whose name is in
+    // ignoredNames is entered, and nothing is yielded when a component of root itself is in it. A
+    // file is yielded when its lower-cased extension is in extensions. sink runs on the calling
+    // thread.
+    static void scan(const QByteArray& root,
                      const QSet<QString>& extensions,
                      const QSet<QString>& ignoredNames,
                      const std::function<void(File&)>& sink);

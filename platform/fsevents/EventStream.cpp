@@ -11,9 +11,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
@@ -28,11 +30,83 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_EXCL_UNLINK;
+constexpr uint32_t kTreeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_EXCL_UNLINK;
+// A watch follows its directory wherever it goes. A root and the directories above it are also
+// watched for moving or going away: the tree's events would otherwise go on under a gone path.
+constexpr uint32_t kSelfMask = IN_MOVE_SELF | IN_DELETE_SELF;
+// For a child that is missing or cannot be read: its arrival, or a change of its permissions.
+constexpr uint32_t kChildMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB;
+
+// Bounds the looks at a root whose path keeps changing while it is looked at.
+constexpr int kMaxRootChecks = 8;
 
 QString errorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString shown(const QByteArray& path)
+{
+    return QFile::decodeName(path);
+}
+
+QByteArray join(const QByteArray& dir, const QByteArray& name)
+{
+    return (dir == "/" ? QByteArray() : dir) + '/' + name;
+}
+
+QByteArray parentOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+// Whether path is top or lies below it.
+bool isWithin(const QByteArray& path, const QByteArray& top)
+{
+    if (top == "/")
+        return path.startsWith('/');
+    return path.startsWith(top) && (path.size() == top.size() || path.at(top.size()) == '/');
+}
+
+void eraseWithin(QSet<QByteArray>& set, const QByteArray& top)
+{
+    for (auto it = set.begin(); it != set.end();)
+        it = isWithin(*it, top) ? set.erase(it) : std::next(it);
+}
+
+bool isDirectory(const QByteArray& path, struct stat* st)
+{
+    return ::stat(path.constData(), st) == 0 && S_ISDIR(st->st_mode);
+}
+
+enum class Writers
+{
+    None,
+    Some,
+    Unknown
+};
+
+// Whether anyone holds the file open for writing: the kernel grants a read lease exactly when
+// nobody does. Unknown where leases are refused (another owner's file, a file system without).
+Writers openWriters(int dirFd, const char* name)
+{
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return Writers::Unknown;
+    Writers writers = Writers::Unknown;
+    // A writer opening the file while the lease is held breaks it, and that signals the holder:
+    // SIGIO would end the process, SIGURG is ignored unless handled.
+    if (::fcntl(fd, F_SETSIG, SIGURG) == 0) {
+        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+            ::fcntl(fd, F_SETLEASE, F_UNLCK);
+            writers = Writers::None;
+        } else if (errno == EAGAIN) {
+            writers = Writers::Some;
+        }
+    }
+    ::close(fd);
+    return writers;
 }
 
 } // namespace
@@ -45,10 +119,55 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         EventFlags flags;
     };
 
+    enum class RootStatus
+    {
+        Missing,
+        Unreadable,
+        Watched,
+        Excluded
+    };
+
+    struct Root
+    {
+        explicit Root(QByteArray p)
+            : path(std::move(p))
+        {
+        }
+
+        QByteArray path;
+        RootStatus status = RootStatus::Missing;
+        int wd = -1;
+        dev_t device = 0;
+        ino_t inode = 0;
+        // While the root is not watched: the directory watched for the child on the way to it.
+        QByteArray waitingIn;
+        QByteArray waitingFor;
+    };
+
+    // A directory above roots, watched for their sake. One inode has one watch, so roots that
+    // share a directory above them share its watch.
+    struct Anchor
+    {
+        struct Role
+        {
+            size_t root;
+            QByteArray child; // the next name on the way down to the root
+            bool waiting;     // the child is missing, or is the root and not watched
+        };
+        std::vector<Role> roles;
+    };
+
+    struct MovedAway
+    {
+        uint32_t cookie;
+        QByteArray path;
+    };
+
     EventStream* owner = nullptr;
     StreamCallback callback = nullptr;
     void* info = nullptr;
-    QList<QByteArray> roots;
+    std::vector<Root> roots;
+    QSet<QByteArray> excluded;
     Clock::duration latency{};
     SerialQueue* queue = nullptr;
 
@@ -60,11 +179,16 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     Clock::time_point lastDelivery{};
     bool delivered = false;
 
-    QHash<int, QByteArray> dirs; // watch descriptor -> directory path
+    // A watch's mask only ever grows (a smaller one would have to be set by path, which may name
+    // another directory by then); what a watch is for decides what its events mean.
+    QHash<int, QByteArray> dirs; // watch descriptor -> directory of a tree
+    QHash<int, Anchor> anchors;  // watch descriptor -> directory above roots
+    QSet<QByteArray> blocked;    // directories of a tree that could not be read
     std::vector<Pending> batch;
     QHash<QByteArray, size_t> batchIndex;
-    QSet<QByteArray> createdEmpty; // created empty, waiting for the writer to close
+    QSet<QByteArray> awaitingClose; // new files whose writer still holds them open
     std::deque<uint32_t> recentMoveCookies;
+    std::vector<MovedAway> movedAway; // directories moved from a tree, not (yet) seen arriving
     EventId nextId = 1;
     bool watchLimitLogged = false;
 
@@ -88,8 +212,13 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return false;
         }
         running = true;
-        for (const QByteArray& root : roots)
-            addTree(root, true, false);
+        for (Root& root : roots) {
+            root = Root(root.path);
+            if (hasExcludedComponent(root.path))
+                root.status = RootStatus::Excluded;
+        }
+        for (size_t i = 0; i < roots.size(); ++i)
+            checkRoot(i, true);
         notifier = new QSocketNotifier(fd, QSocketNotifier::Read, queue->context());
         std::weak_ptr<State> weak = shared_from_this();
         QObject::connect(notifier, &QSocketNotifier::activated, notifier, [weak] {
@@ -120,10 +249,19 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         timer = nullptr;
         closeFd();
         dirs.clear();
+        anchors.clear();
+        blocked.clear();
         batch.clear();
         batchIndex.clear();
-        createdEmpty.clear();
+        awaitingClose.clear();
         recentMoveCookies.clear();
+        movedAway.clear();
+    }
+
+    bool hasExcludedComponent(const QByteArray& path) const
+    {
+        const QByteArrayList names = path.split('/');
+        return std::any_of(names.begin(), names.end(), [&](const QByteArray& n) { return excluded.contains(n); });
     }
 
     void add(const QByteArray& path, EventFlags flags)
@@ -137,28 +275,56 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         batch.push_back({path, flags});
     }
 
-    void addTree(const QByteArray& top, bool isRoot, bool reportFiles)
+    // Pending events below a directory that moved or went away name paths that are gone.
+    void dropPendingBelow(const QByteArray& top)
+    {
+        std::vector<Pending> kept;
+        kept.reserve(batch.size());
+        batchIndex.clear();
+        for (Pending& p : batch) {
+            if (p.path != top && isWithin(p.path, top))
+                continue;
+            batchIndex.insert(p.path, kept.size());
+            kept.push_back(std::move(p));
+        }
+        batch.swap(kept);
+    }
+
+    // Watches top and every directory below it, reporting what they hold as created when asked.
+    // Returns top's watch descriptor, or minus the error that refused it.
+    int addTree(const QByteArray& top, bool isRoot, bool reportContents, bool quiet)
     {
         std::vector<QByteArray> stack{top};
+        int topResult = -ENOENT;
         bool first = true;
         while (!stack.empty() && running) {
             const QByteArray dir = std::move(stack.back());
             stack.pop_back();
-            // Below the roots, a symbolic link to a directory is not followed.
-            const uint32_t mask = kWatchMask | IN_ONLYDIR | (isRoot && first ? 0u : uint32_t(IN_DONT_FOLLOW));
+            const bool isTop = first;
             first = false;
+            // Below the roots, a symbolic link to a directory is not followed.
+            const uint32_t mask =
+                kTreeMask | IN_ONLYDIR | IN_MASK_ADD | (isRoot && isTop ? kSelfMask : uint32_t(IN_DONT_FOLLOW));
             const int wd = inotify_add_watch(fd, dir.constData(), mask);
+            if (isTop)
+                topResult = wd >= 0 ? wd : -errno;
             if (wd < 0) {
                 const int error = errno;
                 if (error == ENOSPC) {
                     if (!watchLimitLogged)
-                        log(QStringLiteral("Could not watch ") + QFile::decodeName(dir)
+                        log(QStringLiteral("Could not watch ") + shown(dir)
                             + QStringLiteral(": the inotify watch limit (fs.inotify.max_user_watches) is reached;"
                                              " changes in directories not yet watched are missed"));
                     watchLimitLogged = true;
-                } else if (error != ENOENT && error != ENOTDIR) {
-                    log(QStringLiteral("Could not watch directory ") + QFile::decodeName(dir) + QStringLiteral(": ")
+                } else if (error != ENOENT && error != ENOTDIR && !quiet) {
+                    log(QStringLiteral("Could not watch directory ") + shown(dir) + QStringLiteral(": ")
                         + errorText(error));
+                }
+                // Its parent tells when its permissions change. (A root's parent is watched as
+                // the root's anchor.)
+                if (error == EACCES && !(isRoot && isTop)) {
+                    blocked.insert(dir);
+                    inotify_add_watch(fd, parentOf(dir).constData(), IN_ATTRIB | IN_MASK_ADD | IN_ONLYDIR);
                 }
                 continue;
             }
@@ -167,53 +333,177 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             DIR* d = ::opendir(dir.constData());
             if (!d)
                 continue;
-            const QByteArray prefix = dir == "/" ? QByteArray() : dir;
             while (const dirent* entry = ::readdir(d)) {
                 const char* name = entry->d_name;
                 if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
                     continue;
                 unsigned char type = entry->d_type;
-                struct stat st;
-                bool haveStat = false;
-                if (type == DT_UNKNOWN || (reportFiles && type == DT_REG)) {
+                if (type == DT_UNKNOWN) {
+                    struct stat st;
                     if (::fstatat(::dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                         continue;
-                    haveStat = true;
                     type = S_ISDIR(st.st_mode)   ? DT_DIR
                            : S_ISLNK(st.st_mode) ? DT_LNK
                            : S_ISREG(st.st_mode) ? DT_REG
                                                  : DT_UNKNOWN;
                 }
-                const QByteArray path = prefix + '/' + name;
                 if (type == DT_DIR) {
-                    if (reportFiles)
+                    if (excluded.contains(QByteArray::fromRawData(name, qsizetype(std::strlen(name)))))
+                        continue;
+                    const QByteArray path = join(dir, name);
+                    if (reportContents)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                     stack.push_back(path);
-                } else if (reportFiles) {
-                    // Files that arrived before their directory was watched.
-                    if (type == DT_LNK)
-                        add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-                    else if (type == DT_REG && haveStat && st.st_size == 0)
-                        createdEmpty.insert(path);
-                    else
-                        add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+                    continue;
                 }
+                if (!reportContents)
+                    continue;
+                // Files that arrived before their directory was watched: a writer that closed one
+                // before then raised no event the watch could see.
+                const QByteArray path = join(dir, name);
+                if (type == DT_LNK)
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
+                else if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
+                    awaitingClose.insert(path);
+                else
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
             }
             ::closedir(d);
         }
+        return topResult;
     }
 
     void removeTree(const QByteArray& top)
     {
-        const QByteArray below = top + '/';
         for (auto it = dirs.begin(); it != dirs.end();) {
-            if (it.value() == top || it.value().startsWith(below)) {
-                inotify_rm_watch(fd, it.key());
+            if (isWithin(it.value(), top)) {
+                if (!anchors.contains(it.key()))
+                    inotify_rm_watch(fd, it.key());
                 it = dirs.erase(it);
             } else {
                 ++it;
             }
         }
+        eraseWithin(blocked, top);
+        eraseWithin(awaitingClose, top);
+        dropPendingBelow(top);
+    }
+
+    // Brings root i's watches in line with what its path names now: its tree while it is there,
+    // the directories above it in any case. Returns whether a change was reported.
+    bool checkRoot(size_t i, bool initial)
+    {
+        Root& root = roots[i];
+        if (root.status == RootStatus::Excluded)
+            return false;
+        bool reported = false;
+        for (int look = 0; look < kMaxRootChecks && running; ++look) {
+            struct stat st;
+            const bool isDir = isDirectory(root.path, &st);
+            if (root.status == RootStatus::Watched && !(isDir && st.st_dev == root.device && st.st_ino == root.inode)) {
+                removeTree(root.path);
+                root.wd = -1;
+                root.status = RootStatus::Missing;
+                log(QStringLiteral("Watched directory is gone, waiting for it to come back: ") + shown(root.path));
+                add(root.path, kEventFlagRootChanged);
+                reported = true;
+            }
+            if (!isDir && root.status == RootStatus::Unreadable)
+                root.status = RootStatus::Missing;
+            if (isDir && root.status != RootStatus::Watched) {
+                const RootStatus before = root.status;
+                const int wd = addTree(root.path, true, false, before == RootStatus::Unreadable);
+                if (wd >= 0) {
+                    root.wd = wd;
+                    root.device = st.st_dev;
+                    root.inode = st.st_ino;
+                    root.status = RootStatus::Watched;
+                    if (!initial) {
+                        log(before == RootStatus::Unreadable
+                                ? QStringLiteral("Directory can be read now, watching it: ") + shown(root.path)
+                                : QStringLiteral("Watched directory is back, watching it again: ") + shown(root.path));
+                        add(root.path, kEventFlagRootChanged | kEventFlagMustScanSubDirs);
+                        reported = true;
+                    }
+                } else {
+                    root.status = wd == -EACCES ? RootStatus::Unreadable : RootStatus::Missing;
+                }
+            }
+            anchorAncestors(i);
+            if (rootSettled(root))
+                break;
+        }
+        return reported;
+    }
+
+    // Watches every directory above root i for moving or going away, and the first one whose
+    // child on the way down is missing (or is the root, not watched) for that child as well.
+    void anchorAncestors(size_t i)
+    {
+        dropAnchors(i);
+        Root& root = roots[i];
+        root.waitingIn.clear();
+        root.waitingFor.clear();
+        const QByteArrayList names = root.path.split('/');
+        QByteArray dir("/");
+        for (qsizetype k = 1; k < names.size(); ++k) {
+            const QByteArray& child = names[k];
+            if (child.isEmpty())
+                continue;
+            const QByteArray childPath = join(dir, child);
+            struct stat st;
+            const bool waiting =
+                k == names.size() - 1 ? root.status != RootStatus::Watched : !isDirectory(childPath, &st);
+            // The file-system root never moves: it is watched only for what it is awaited to hold.
+            if (waiting || dir != "/") {
+                const uint32_t mask = kSelfMask | (waiting ? kChildMask : 0u) | IN_ONLYDIR | IN_MASK_ADD;
+                const int wd = inotify_add_watch(fd, dir.constData(), mask);
+                if (wd >= 0)
+                    anchors[wd].roles.push_back({i, child, waiting});
+            }
+            if (waiting) {
+                root.waitingIn = dir;
+                root.waitingFor = child;
+                return;
+            }
+            dir = childPath;
+        }
+    }
+
+    void dropAnchors(size_t i)
+    {
+        for (auto it = anchors.begin(); it != anchors.end();) {
+            std::vector<Anchor::Role>& roles = it->roles;
+            roles.erase(std::remove_if(roles.begin(), roles.end(), [i](const Anchor::Role& r) { return r.root == i; }),
+                        roles.end());
+            if (roles.empty()) {
+                if (!dirs.contains(it.key()))
+                    inotify_rm_watch(fd, it.key());
+                it = anchors.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // Whether what was looked at still holds now that the watches that would tell of a change
+    // are in place; a change in between would otherwise go unseen.
+    bool rootSettled(const Root& root) const
+    {
+        struct stat st;
+        if (root.status == RootStatus::Watched)
+            return isDirectory(root.path, &st) && st.st_dev == root.device && st.st_ino == root.inode;
+        if (root.waitingIn.isEmpty())
+            return true; // nothing above it could be watched
+        const QByteArray awaited = join(root.waitingIn, root.waitingFor);
+        if (!isDirectory(awaited, &st))
+            return true;
+        if (root.status != RootStatus::Unreadable || awaited != root.path)
+            return false;
+        DIR* d = ::opendir(awaited.constData());
+        if (d)
+            ::closedir(d);
+        return !d;
     }
 
     // Returns whether the event should open a batch at once.
@@ -221,74 +511,89 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     {
         if (e->mask & IN_Q_OVERFLOW) {
             QStringList names;
-            for (const QByteArray& root : roots)
-                names << QFile::decodeName(root);
+            for (const Root& root : roots)
+                names << shown(root.path);
             log(QStringLiteral("File event queue overflowed; some changes under ") + names.join(QStringLiteral(", "))
                 + QStringLiteral(" were missed"));
             return false;
         }
+        const QByteArray name = e->len ? QByteArray(e->name) : QByteArray();
+        bool triggered = false;
+
+        const auto anchor = anchors.constFind(e->wd);
+        if (anchor != anchors.constEnd()) {
+            std::vector<size_t> affected;
+            for (const Anchor::Role& role : anchor->roles) {
+                const bool moved = e->mask & (kSelfMask | IN_IGNORED);
+                const bool awaited = role.waiting && (e->mask & kChildMask) && (name.isEmpty() || name == role.child);
+                if (moved || awaited)
+                    affected.push_back(role.root);
+            }
+            if (e->mask & IN_IGNORED)
+                anchors.remove(e->wd);
+            for (const size_t i : affected)
+                triggered |= checkRoot(i, false);
+        }
+
         const auto it = dirs.constFind(e->wd);
         if (it == dirs.constEnd())
-            return false;
-        if (e->mask & IN_IGNORED) {
-            dirs.remove(e->wd);
-            return false;
-        }
-        if (e->len == 0 || e->name[0] == 0)
-            return false;
-        const QByteArray path = (it.value() == "/" ? QByteArray() : it.value()) + '/' + e->name;
-
-        if (e->mask & IN_ISDIR) {
-            if (e->mask & IN_CREATE) {
-                add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
-                addTree(path, false, true);
-            } else if (e->mask & IN_MOVED_TO) {
-                add(path, kEventFlagItemCreated | kEventFlagItemRenamed | kEventFlagItemIsDir);
-                addTree(path, false, true);
-            } else if (e->mask & IN_MOVED_FROM) {
-                removeTree(path);
-                add(path, kEventFlagItemRenamed | kEventFlagItemIsDir);
-            } else if (e->mask & IN_DELETE) {
-                add(path, kEventFlagItemRemoved | kEventFlagItemIsDir);
+            return triggered;
+        if (e->mask & (kSelfMask | IN_IGNORED)) {
+            for (size_t i = 0; i < roots.size(); ++i) {
+                if (roots[i].status == RootStatus::Watched && roots[i].wd == e->wd)
+                    return checkRoot(i, false) || triggered;
             }
-            return false;
+            if (e->mask & IN_IGNORED)
+                dirs.remove(e->wd);
+            return triggered;
         }
+        if (name.isEmpty())
+            return triggered;
+        const QByteArray path = join(it.value(), name);
+        if (e->mask & IN_ISDIR)
+            return handleDirectory(e, path, name) || triggered;
 
         if (e->mask & IN_CREATE) {
             struct stat st;
             const bool known = ::lstat(path.constData(), &st) == 0;
-            if (known && S_ISLNK(st.st_mode))
+            if (known && S_ISLNK(st.st_mode)) {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-            else if (known && S_ISREG(st.st_mode) && st.st_size == 0)
-                createdEmpty.insert(path); // its writer's close reports it, complete
-            else
+            } else if (known && S_ISREG(st.st_mode)) {
+                // Its writer's close reports it, complete. Where the writers cannot be told, an
+                // empty file waits for the close its creation promises.
+                const Writers writers = openWriters(AT_FDCWD, path.constData());
+                if (writers == Writers::Some || (writers == Writers::Unknown && st.st_size == 0))
+                    awaitingClose.insert(path);
+                else
+                    add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+            } else {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
-            return false;
+            }
+            return triggered;
         }
         if (e->mask & IN_CLOSE_WRITE) {
             const auto pending = batchIndex.constFind(path);
             const bool createdInBatch =
                 pending != batchIndex.constEnd() && (batch[*pending].flags & kEventFlagItemCreated);
-            if (createdEmpty.remove(path) || createdInBatch) {
+            if (awaitingClose.remove(path) || createdInBatch) {
                 // Often the temporary file of an atomic save: let the rename that follows open
-                // the batch rather than this. (Created in this batch: the file was no longer
-                // empty when its creation was looked at.)
+                // the batch rather than this.
                 add(path, kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
-                return false;
+                return triggered;
             }
             add(path, kEventFlagItemModified | kEventFlagItemIsFile);
             return true;
         }
         if (e->mask & IN_MOVED_FROM) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             recentMoveCookies.push_back(e->cookie);
             if (recentMoveCookies.size() > 64)
                 recentMoveCookies.pop_front();
             add(path, kEventFlagItemRenamed | kEventFlagItemIsFile);
-            return false;
+            return triggered;
         }
         if (e->mask & IN_MOVED_TO) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             EventFlags flags = kEventFlagItemRenamed;
             if (std::find(recentMoveCookies.begin(), recentMoveCookies.end(), e->cookie) == recentMoveCookies.end())
                 flags |= kEventFlagItemCreated; // moved in from outside the tree
@@ -298,8 +603,44 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return true;
         }
         if (e->mask & IN_DELETE) {
-            createdEmpty.remove(path);
+            awaitingClose.remove(path);
             add(path, kEventFlagItemRemoved | kEventFlagItemIsFile);
+        }
+        return triggered;
+    }
+
+    bool handleDirectory(const inotify_event* e, const QByteArray& path, const QByteArray& name)
+    {
+        const bool isExcluded = excluded.contains(name);
+        if (e->mask & (IN_CREATE | IN_MOVED_TO)) {
+            if (e->mask & IN_MOVED_TO) {
+                movedAway.erase(std::remove_if(movedAway.begin(),
+                                               movedAway.end(),
+                                               [&](const MovedAway& m) { return m.cookie == e->cookie; }),
+                                movedAway.end());
+            }
+            if (isExcluded)
+                return false;
+            add(path,
+                kEventFlagItemCreated | kEventFlagItemIsDir | (e->mask & IN_MOVED_TO ? kEventFlagItemRenamed : 0u));
+            addTree(path, false, true, false);
+        } else if (e->mask & IN_MOVED_FROM) {
+            if (isExcluded)
+                return false;
+            removeTree(path);
+            add(path, kEventFlagItemRenamed | kEventFlagItemIsDir);
+            movedAway.push_back({e->cookie, path});
+        } else if (e->mask & IN_DELETE) {
+            blocked.remove(path);
+            if (!isExcluded)
+                add(path, kEventFlagItemRemoved | kEventFlagItemIsDir);
+        } else if ((e->mask & IN_ATTRIB) && blocked.contains(path)) {
+            if (addTree(path, false, false, true) < 0)
+                return false;
+            blocked.remove(path);
+            log(QStringLiteral("Directory can be read now, watching it: ") + shown(path));
+            add(path, kEventFlagMustScanSubDirs);
+            return true;
         }
         return false;
     }
@@ -318,6 +659,11 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 offset += ssize_t(sizeof(inotify_event) + e->len);
             }
         }
+        // A rename within the trees queues both of its halves at once: a directory whose arrival
+        // did not follow its leaving went out of them.
+        for (const MovedAway& m : movedAway)
+            log(QStringLiteral("Directory moved out of the watched tree, no longer watching it: ") + shown(m.path));
+        movedAway.clear();
         if (!running || batch.empty())
             return;
         const Clock::time_point now = Clock::now();
@@ -349,14 +695,14 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         lastDelivery = Clock::now();
         delivered = true;
 
-        QStringList paths;
+        QByteArrayList paths;
         paths.reserve(qsizetype(events.size()));
         std::vector<EventFlags> flags;
         std::vector<EventId> ids;
         flags.reserve(events.size());
         ids.reserve(events.size());
-        for (const Pending& p : events) {
-            paths << QFile::decodeName(p.path);
+        for (Pending& p : events) {
+            paths << std::move(p.path);
             flags.push_back(p.flags);
             ids.push_back(nextId++);
         }
@@ -393,7 +739,7 @@ EventStream* EventStream::create(StreamCallback callback,
     s.callback = callback;
     s.info = context ? context->info : nullptr;
     for (const QString& path : pathsToWatch)
-        s.roots << QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        s.roots.emplace_back(QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
     s.latency = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(0.0, latency)));
     return stream;
 }
@@ -404,6 +750,15 @@ void EventStream::setDispatchQueue(SerialQueue* queue)
 {
     m_queue = queue;
     m_state->queue = queue;
+}
+
+void EventStream::setExcludedDirectoryNames(const QSet<QByteArray>& names)
+{
+    State* s = m_state.get();
+    if (m_queue)
+        m_queue->sync([s, &names] { s->excluded = names; });
+    else
+        s->excluded = names;
 }
 
 bool EventStream::start()

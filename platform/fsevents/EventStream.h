@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArrayList>
+#include <QSet>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -24,6 +26,7 @@ inline constexpr CreateFlags kCreateFlagFileEvents = 0x10;
 
 inline constexpr EventFlags kEventFlagMustScanSubDirs = 0x01;
 inline constexpr EventFlags kEventFlagKernelDropped = 0x04;
+inline constexpr EventFlags kEventFlagRootChanged = 0x20;
 inline constexpr EventFlags kEventFlagItemCreated = 0x100;
 inline constexpr EventFlags kEventFlagItemRemoved = 0x200;
 inline constexpr EventFlags kEventFlagItemRenamed = 0x800;
@@ -40,22 +43,32 @@ struct StreamContext
     void* info = nullptr; // handed back to the callback; not owned
 };
 
-// Called on the stream's queue with one batch of events. eventPaths holds numEvents paths.
+// Called on the stream's queue with one batch of events. eventPaths holds numEvents paths, each
+// the bytes the file system names it by (QFile::decodeName gives text to show).
 using StreamCallback = void (*)(EventStream* stream,
                                 void* info,
                                 size_t numEvents,
-                                const QStringList* eventPaths,
+                                const QByteArrayList* eventPaths,
                                 const EventFlags* eventFlags,
                                 const EventId* eventIds);
 
 // A file-level event stream over one or more directory trees, backed by inotify.
 //
-// Every directory of each tree is watched (symbolic links are not followed below the roots);
-// directories that appear later are watched as they appear and the files already inside them are
-// reported as created. A file's content changes are reported when its writer closes it, so a
-// reader never sees a half-written file. A file that was created empty is reported once its
-// writer closes it, together with its creation. A rename reports the old and the new path; one
-// into the tree from outside counts as created too.
+// Every directory of each tree is watched (symbolic links are not followed below the roots),
+// except directories with an excluded name and everything below them; directories that appear
+// later are watched as they appear and the files already inside them are reported as created.
+// A file's content changes are reported when its writer closes it, so a reader never sees a
+// half-written file. A new file is reported once no writer holds it open: at once when its
+// writer has already closed it, otherwise together with that close. A rename reports the old and
+// the new path; one into the tree from outside counts as created too. A directory moved out of
+// its tree is no longer watched, and events of its files still pending are dropped.
+//
+// Events name each file by its current path. A root that is moved or deleted, itself or through
+// a directory above it, is reported as root-changed and its tree is no longer watched; the stream
+// watches the nearest existing directory above it and, when the root is back, watches its tree
+// again and reports it as root-changed and must-scan: what is inside was not reported. A
+// directory that cannot be read is watched once its permissions let it be read, reported as
+// must-scan. Each of these is logged.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the
@@ -77,6 +90,8 @@ public:
 
     // The queue on which the callback runs and the stream's state lives. Required before start.
     void setDispatchQueue(SerialQueue* queue);
+    // Names of directories that are not watched, nor anything below them. Set before start.
+    void setExcludedDirectoryNames(const QSet<QByteArray>& names);
     // Installs the watches (waiting for them on the queue) and begins delivering.
     bool start();
     // Stops delivering and drops every watch; pending undelivered events are discarded.
@@ -85,7 +100,7 @@ public:
     // Stops if needed and frees the stream. The pointer is dangling afterwards.
     void release();
 
-    // Directories currently watched (read on the queue).
+    // Directories of the trees currently watched (read on the queue).
     int watchedDirectoryCount() const;
 
     EventStream(const EventStream&) = delete;

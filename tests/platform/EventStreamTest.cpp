@@ -58,13 +58,13 @@ protected:
     }
 
     static void
-    callback(EventStream*, void* info, size_t n, const QStringList* paths, const EventFlags* flags, const EventId*)
+    callback(EventStream*, void* info, size_t n, const QByteArrayList* paths, const EventFlags* flags, const EventId*)
     {
         auto* self = static_cast<EventStreamTest*>(info);
         EXPECT_TRUE(self->queue.isCurrent());
         QList<Event> batch;
         for (size_t i = 0; i < n; ++i)
-            batch.push_back({paths->at(qsizetype(i)), flags[i]});
+            batch.push_back({QFile::decodeName(paths->at(qsizetype(i))), flags[i]});
         QMutexLocker lock(&self->mutex);
         self->batches.push_back(batch);
     }
@@ -240,6 +240,28 @@ TEST_F(EventStreamTest, QueueOverflowIsLoggedAndTheStreamGoesOn)
     ASSERT_TRUE(QTest::qWaitFor([&] { return logs.contains(line); }, kWaitMs));
     write(path("after.c"), "1\n");
     EXPECT_TRUE(waitFor(path("after.c")));
+}
+
+TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem)
+{
+    QTemporaryDir outside;
+    write(outside.path() + "/d/closed.c", "");
+    write(outside.path() + "/d/written.c", "1\n");
+    const int held =
+        ::open(QFile::encodeName(outside.path() + "/d/held.c").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::write(held, "1\n", 2), 2);
+    startStream();
+    ASSERT_EQ(::rename(QFile::encodeName(outside.path() + "/d").constData(), QFile::encodeName(path("d")).constData()),
+              0);
+    // Their writers closed before the directory was watched: no close will report them.
+    EXPECT_EQ(waitFor(path("d/closed.c")), kEventFlagItemCreated | kEventFlagItemIsFile);
+    EXPECT_EQ(waitFor(path("d/written.c")), kEventFlagItemCreated | kEventFlagItemIsFile);
+    // Still being written: reported complete, once its writer closes it.
+    EXPECT_FALSE(sawPathContaining("held.c"));
+    ASSERT_EQ(::write(held, "2\n", 2), 2);
+    ::close(held);
+    EXPECT_EQ(waitFor(path("d/held.c")), kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
 }
 
 } // namespace
