@@ -4,6 +4,7 @@
 #include "NotchDrawerKit/NotchDrawerPanel.h"
 #include "platform/haptics/HapticFeedback.h"
 #include "platform/screen/ScreenGeometry.h"
+#include "tests/support/ManualClock.h"
 
 #include <QApplication>
 #include <QCoroTask>
@@ -13,6 +14,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,7 +41,8 @@ inline QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<CallResult> resul
     result->at = secondsSince(start);
 }
 
-// Every change of state with its time and the spring it animates with.
+// Every change of state with its time and the spring it animates with. Times are read from
+// the manual clock when one is given, else from the steady clock.
 struct Timeline
 {
     struct Entry
@@ -49,12 +52,21 @@ struct Timeline
         Spring spring;
     };
     Clock::time_point start = Clock::now();
+    std::function<double()> now;
     std::vector<Entry> entries;
 
-    explicit Timeline(NotchDrawer& drawer)
+    explicit Timeline(NotchDrawer& drawer, const ManualClock* clock = nullptr)
     {
+        if (clock)
+            now = [clock] {
+                return clock->now();
+            };
+        else
+            now = [start = start] {
+                return secondsSince(start);
+            };
         QObject::connect(&drawer, &NotchDrawer::stateChanged, &drawer, [this, &drawer](NotchDrawerState s) {
-            entries.push_back({s, secondsSince(start), drawer.stateAnimation()});
+            entries.push_back({s, now(), drawer.stateAnimation()});
         });
     }
     std::vector<NotchDrawerState> states() const

@@ -1,5 +1,6 @@
-#include "platform/Sleep.h"
 #include "tests/support/ManualClock.h"
+
+#include "platform/Sleep.h"
 
 #include <gtest/gtest.h>
 
