@@ -319,8 +319,12 @@ void NotchDrawer::startScreenObserver()
     // keeping it alive.
     m_screenObserver = new ScreenChangeObserver(this);
     connect(m_screenObserver, &ScreenChangeObserver::screenParametersChanged, this, [this] {
+        // Only a panel the notch has is renewed (shown, about to show, or closing after a hide,
+        // whose pending close then takes the new one). A hidden notch without one stays without:
+        // its hidden shape is an opaque bar on a screen without a housing. The next expand or
+        // compact measures the new screens.
         const auto screens = QGuiApplication::screens();
-        if (!screens.isEmpty())
+        if (!screens.isEmpty() && m_panel)
             createPanel(screens.first());
     });
 }

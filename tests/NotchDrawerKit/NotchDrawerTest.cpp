@@ -376,24 +376,68 @@ TEST(NotchDrawer, CanBeReleasedFromAHandlerInsideItsOwnContent)
     EXPECT_TRUE(QTest::qWaitFor([&] { return button.isNull() && panelCount() == 0; }, 5000));
 }
 
-TEST(NotchDrawer, ScreenChangeRecreatesThePanelOnTheFirstScreenInEveryState)
+TEST(NotchDrawer, ScreenChangeRenewsThePanelOfAShownNotchOnTheFirstScreen)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
     auto* observer = d->findChild<ScreenChangeObserver*>();
     ASSERT_NE(observer, nullptr);
-    Q_EMIT observer->screenParametersChanged();
-    ASSERT_NE(d->panel(), nullptr) << "even while hidden";
-    EXPECT_EQ(d->panel()->targetScreen(), QGuiApplication::screens().first());
-    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
-
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     QPointer<NotchDrawerPanel> before = d->panel();
     Q_EMIT observer->screenParametersChanged();
     EXPECT_NE(d->panel(), before.data());
+    EXPECT_EQ(d->panel()->targetScreen(), QGuiApplication::screens().first());
     EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
     EXPECT_TRUE(d->expandedContent()->isVisibleTo(d->panel())) << "the contents moved to the new panel";
+
+    // In the hidden half of a hide-then-show the panel is still needed for what follows.
+    bringTo(*d, clock, NotchDrawerState::compact);
+    Call expand(d->expand(screen()), Clock::now());
+    clock.advance(0.1);
+    ASSERT_EQ(d->state(), NotchDrawerState::hidden);
+    before = d->panel();
+    Q_EMIT observer->screenParametersChanged();
+    ASSERT_NE(d->panel(), nullptr);
+    EXPECT_NE(d->panel(), before.data());
+    clock.advance(1);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_NE(d->panel(), nullptr);
+}
+
+// On a screen without a housing the hidden notch style is an opaque bar the height of the menu
+// bar that would catch clicks: a hidden notch must have no panel.
+TEST(NotchDrawer, ScreenChangeWhileHiddenLeavesNoPanelBehind)
+{
+    ManualClock clock;
+    ScreenScope scope(plainScreen());
+    auto d = notchWithSides();
+    auto* observer = d->findChild<ScreenChangeObserver*>();
+    Q_EMIT observer->screenParametersChanged();
+    EXPECT_EQ(d->panel(), nullptr) << "never shown";
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+
+    // During the pause before the close: the renewed panel closes when the pause ends.
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    Call h(d->hide(), Clock::now());
+    clock.advance(0.2);
+    Q_EMIT observer->screenParametersChanged();
+    clock.advance(0.2);
+    EXPECT_TRUE(h.done());
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+
+    // After the close.
+    Q_EMIT observer->screenParametersChanged();
+    clock.advance(1);
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_EQ(panelCount(), 0);
+
+    // The next appearance measures the screen afresh.
+    ScreenScope other(notchedScreen());
+    bringTo(*d, clock, NotchDrawerState::compact);
+    EXPECT_EQ(d->notchSize(), QSizeF(200, 32));
 }
 
 TEST(NotchDrawer, CreatingThePanelTwiceLeavesOne)
