@@ -299,6 +299,153 @@ TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
 }
 
+// ---- The last call wins ------------------------------------------------------------------------
+
+enum class Op
+{
+    expand,
+    compact,
+    hide
+};
+
+struct Step
+{
+    Op op;
+    // Time let pass before the call; 0 keeps it in the same turn of the event loop as the one before.
+    double after = 0;
+};
+
+struct Sequence
+{
+    const char* name;
+    NotchDrawerState start;
+    std::vector<Step> steps;
+};
+
+void PrintTo(const Sequence& sequence, std::ostream* os)
+{
+    *os << sequence.name;
+}
+
+QCoro::Task<> perform(NotchDrawer& d, Op op)
+{
+    switch (op) {
+    case Op::expand:
+        return d.expand(screen());
+    case Op::compact:
+        return d.compact(screen());
+    case Op::hide:
+        break;
+    }
+    return d.hide();
+}
+
+NotchDrawerState stateAfter(Op op)
+{
+    switch (op) {
+    case Op::expand:
+        return NotchDrawerState::expanded;
+    case Op::compact:
+        return NotchDrawerState::compact;
+    case Op::hide:
+        break;
+    }
+    return NotchDrawerState::hidden;
+}
+
+class LastCallWins : public ::testing::TestWithParam<Sequence>
+{};
+
+TEST_P(LastCallWins, EndsInTheStateOfTheLastCallAndResumesEveryCaller)
+{
+    const Sequence& sequence = GetParam();
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    waitForNoPanels();
+    auto d = notchWithSides();
+    if (sequence.start != NotchDrawerState::hidden)
+        bringTo(*d, clock, sequence.start);
+    std::vector<Call> calls;
+    for (const Step& step : sequence.steps) {
+        if (step.after > 0)
+            clock.advance(step.after);
+        calls.emplace_back(perform(*d, step.op), Clock::now());
+    }
+    // Longer than every pause of every call together.
+    clock.advance(2);
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_TRUE(calls[i].done()) << "call " << i << " was resumed";
+    const NotchDrawerState last = stateAfter(sequence.steps.back().op);
+    EXPECT_EQ(d->state(), last);
+    EXPECT_TRUE(clock.pending().empty()) << "nothing is left to change it later";
+    if (last == NotchDrawerState::hidden) {
+        EXPECT_EQ(d->panel(), nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+    } else {
+        ASSERT_NE(d->panel(), nullptr);
+        EXPECT_TRUE(d->panel()->isVisible());
+        EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    }
+}
+
+using S = NotchDrawerState;
+INSTANTIATE_TEST_SUITE_P(
+    NotchDrawer,
+    LastCallWins,
+    ::testing::Values(
+        Sequence{"ExpandHideInOneTurn", S::hidden, {{Op::expand}, {Op::hide}}},
+        Sequence{"CompactHideInOneTurn", S::hidden, {{Op::compact}, {Op::hide}}},
+        Sequence{"ExpandCompactHideInOneTurn", S::hidden, {{Op::expand}, {Op::compact}, {Op::hide}}},
+        Sequence{"ExpandCompactHideAcrossPauses", S::hidden, {{Op::expand}, {Op::compact, 0.4}, {Op::hide, 0.7}}},
+        Sequence{"HideInTheHiddenHalfOfASwitch", S::hidden, {{Op::expand}, {Op::compact, 0.4}, {Op::hide, 0.1}}},
+        Sequence{"SwitchThenHideInOneTurn", S::expanded, {{Op::compact}, {Op::hide}}},
+        Sequence{"HideInTheHiddenHalfOfExpandFromCompact", S::compact, {{Op::expand}, {Op::hide, 0.2}}},
+        Sequence{"HideAtTheEndOfTheHiddenHalf", S::compact, {{Op::expand}, {Op::hide, 0.25}}},
+        Sequence{"SwitchBackInOneTurn", S::expanded, {{Op::compact}, {Op::expand}}},
+        Sequence{"SwitchBackInTheHiddenHalf", S::expanded, {{Op::compact}, {Op::expand, 0.1}}},
+        Sequence{"HideThenExpandInOneTurn", S::expanded, {{Op::hide}, {Op::expand}}},
+        Sequence{"HideThenCompactDuringTheClosePause", S::expanded, {{Op::hide}, {Op::compact, 0.2}}},
+        Sequence{"ExpandHideExpandInOneTurn", S::hidden, {{Op::expand}, {Op::hide}, {Op::expand}}}),
+    [](const ::testing::TestParamInfo<Sequence>& p) { return std::string(p.param.name); });
+
+TEST(NotchDrawer, RepeatedCallsInOneTurnAnimateOnce)
+{
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    Timeline timeline(*d, &clock);
+    Call first(d->expand(screen()), Clock::now());
+    Call second(d->expand(screen()), Clock::now());
+    clock.advance(1);
+    EXPECT_EQ(timeline.states(), std::vector{NotchDrawerState::expanded}) << "no hide-then-show of itself";
+
+    Timeline again(*d, &clock);
+    Call third(d->compact(screen()), Clock::now());
+    Call fourth(d->compact(screen()), Clock::now());
+    clock.advance(1);
+    EXPECT_EQ(again.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::compact}));
+    EXPECT_TRUE(first.done() && second.done() && third.done() && fourth.done());
+}
+
+TEST(NotchDrawer, AnExpandDuringAHeldHideWinsAndTheHidesCallerResumes)
+{
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    d->setHovering(true);
+    Call h(d->hide(), Clock::now());
+    clock.advance(0.15);
+    Call e(d->expand(screen()), Clock::now());
+    EXPECT_TRUE(e.done()) << "already expanded";
+    clock.advance(0.1);
+    EXPECT_TRUE(h.done()) << "its next look finds it overtaken";
+    d->setHovering(false);
+    clock.advance(1);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_NE(d->panel(), nullptr);
+}
+
 TEST(NotchDrawer, HoverChangesPlayOneHapticEachAndOnlyWhileShown)
 {
     HapticsScope haptics;
