@@ -278,8 +278,15 @@ void NotchDrawer::cancelPendingClose()
 
 void NotchDrawer::setHovering(bool hovering)
 {
-    if (m_state == NotchDrawerState::hidden || hovering == m_isHovering)
+    if (hovering == m_isHovering)
         return;
+    // Nothing is on screen to enter while hidden, but a pointer that leaves is always noted: the
+    // hidden half of a switch keeps the flag, and a held hide would wait for a leave long past.
+    if (m_state == NotchDrawerState::hidden) {
+        if (!hovering)
+            setIsHovering(false);
+        return;
+    }
     setIsHovering(hovering);
     if (m_hoverBehavior.contains(NotchDrawerHoverBehavior::hapticOnHover))
         HapticFeedbackManager::defaultPerformer().perform(HapticFeedbackPerformer::Pattern::alignment,

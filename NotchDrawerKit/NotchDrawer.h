@@ -108,6 +108,7 @@ public:
     // Hides now (or, held while hovered, once the pointer leaves) and calls `completion` when
     // the panel has closed, or when a later call overtakes the hide.
     void performHide(std::function<void()> completion);
+    // The pointer's hovering as the notch view reports it. While hidden only a leave counts.
     void setHovering(bool hovering);
 
     NotchDrawerStyle resolvedStyle(QScreen* screen) const;

@@ -474,6 +474,36 @@ TEST(NotchDrawer, HoverChangesPlayOneHapticEachAndOnlyWhileShown)
     EXPECT_EQ(haptics.haptics->count, 2);
 }
 
+TEST(NotchDrawer, APointerThatLeavesInTheHiddenHalfOfASwitchNoLongerHoldsTheNextHide)
+{
+    HapticsScope haptics;
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered | NotchDrawerHoverBehavior::hapticOnHover);
+    bringTo(*d, clock, NotchDrawerState::compact);
+    d->setHovering(true);
+    const int played = haptics.haptics->count;
+    Call e(d->expand(screen()), Clock::now());
+    clock.advance(0.1);
+    ASSERT_EQ(d->state(), NotchDrawerState::hidden);
+    // Reported by the notch view as the window system tells it.
+    auto* root = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(root->surface(), &leave);
+    EXPECT_FALSE(d->isHovering());
+    EXPECT_EQ(haptics.haptics->count, played) << "nothing on screen to feel while hidden";
+    // Entering is still ignored while hidden: nothing is there to enter.
+    d->setHovering(true);
+    EXPECT_FALSE(d->isHovering());
+
+    clock.advance(1);
+    ASSERT_EQ(d->state(), NotchDrawerState::expanded);
+    Call h(d->hide(), Clock::now());
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "not held for a pointer long gone";
+    clock.advance(0.4);
+    EXPECT_TRUE(h.done());
+}
+
 TEST(NotchDrawer, ReleasedObjectLeavesNoPanelTimerOrObserverBehind)
 {
     ManualClock clock;
