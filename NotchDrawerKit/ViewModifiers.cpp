@@ -49,25 +49,27 @@ void boxPass(QImage& image, int radius, bool horizontal)
 
 } // namespace
 
-int BlurModifier::spread() const
+int BlurModifier::spreadPixels(qreal dpr) const
 {
-    return isNeutral() ? 0 : int(std::ceil(intensity * 1.5));
+    return isNeutral() ? 0 : int(std::ceil(spread() * dpr));
 }
 
 QImage BlurModifier::apply(const QImage& source) const
 {
     if (isNeutral())
         return source;
-    const int pad = spread();
+    // The kernel below is sized in device pixels, so the room for its halo must be too.
+    const qreal dpr = source.devicePixelRatio();
+    const int pad = spreadPixels(dpr);
     QImage out(source.width() + 2 * pad, source.height() + 2 * pad, QImage::Format_ARGB32_Premultiplied);
-    out.setDevicePixelRatio(source.devicePixelRatio());
+    out.setDevicePixelRatio(dpr);
     out.fill(Qt::transparent);
     {
         QPainter p(&out);
-        p.drawImage(QPointF(pad / source.devicePixelRatio(), pad / source.devicePixelRatio()), source);
+        p.drawImage(QPointF(pad / dpr, pad / dpr), source);
     }
     // Three box passes approximate a gaussian whose spread matches the radius.
-    const int box = std::max(1, int(std::lround(intensity * source.devicePixelRatio() / 2)));
+    const int box = std::max(1, int(std::lround(intensity * dpr / 2)));
     for (int pass = 0; pass < 3; ++pass) {
         boxPass(out, box, true);
         boxPass(out, box, false);
@@ -112,7 +114,7 @@ void TransitionPainter::paint(QPainter& painter,
         painter.drawPixmap(target.topLeft(), snapshot);
     } else {
         const QImage blurred = blur.apply(snapshot.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied));
-        const double pad = blur.spread() / snapshot.devicePixelRatio();
+        const double pad = blur.margin(snapshot.devicePixelRatio());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(target.topLeft() - QPointF(pad, pad), blurred);
     }

@@ -33,9 +33,12 @@ struct BlurModifier
     double intensity = 0;
 
     bool isNeutral() const { return intensity <= 0; }
-    // Margin the blurred image spreads beyond the source on each side.
-    int spread() const;
-    // The blurred image, larger than the source by spread() on every side.
+    // How far the blur reaches beyond its source on each side, in points.
+    double spread() const { return isNeutral() ? 0 : 1.5 * intensity; }
+    // That reach in whole device pixels at `dpr`, and the points those pixels cover.
+    int spreadPixels(qreal dpr) const;
+    double margin(qreal dpr) const { return spreadPixels(dpr) / dpr; }
+    // The blurred image at the source's pixel ratio, larger by spreadPixels() on every side.
     QImage apply(const QImage& source) const;
 };
 

@@ -110,6 +110,30 @@ TEST(NotchView, ExpandedDrawsABlackNotchWithWhiteContentHangingFromTheTop)
     EXPECT_EQ(countLight(image, QRect(kPanelCentre - 100, 0, 200, 30)), 0);
 }
 
+TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch());
+    runTo(*d, NotchDrawerState::expanded);
+    QImage image(d->panel()->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    d->panel()->render(&image);
+    // Straight down from the shape's bottom edge (107): the expanded shadow (radius 10) fades
+    // over 15 points, device pixel by device pixel, without a step where a margin cut it off.
+    const int x = kPanelCentre * 2;
+    int previous = qAlpha(image.pixel(x, 108 * 2));
+    EXPECT_GT(previous, 0);
+    for (int y = 108 * 2 + 1; y < (107 + 20) * 2; ++y) {
+        const int alpha = qAlpha(image.pixel(x, y));
+        ASSERT_LE(alpha, previous) << y;
+        ASSERT_LE(previous - alpha, 16) << "a hard edge at " << y / 2.0;
+        previous = alpha;
+    }
+    EXPECT_GT(qAlpha(image.pixel(x, (107 + 10) * 2)), 0) << "the halo still reaches 10 points out";
+    EXPECT_EQ(previous, 0);
+}
+
 TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
 {
     ScreenScope scope(notchedScreen());
