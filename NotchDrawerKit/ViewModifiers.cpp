@@ -136,4 +136,38 @@ TransitionFrame TransitionFrame::at(double progress, ScaleModifier activeScale, 
     return f;
 }
 
+void TransitionEffect::setFrame(const TransitionFrame& frame, const QPainterPath& clip)
+{
+    const bool grows = frame.blur.spread() != m_frame.blur.spread();
+    m_frame = frame;
+    m_clip = clip;
+    if (grows)
+        updateBoundingRect();
+    update();
+}
+
+QRectF TransitionEffect::boundingRectFor(const QRectF& rect) const
+{
+    const double reach = m_frame.blur.spread() + 1;
+    return rect.adjusted(-reach, -reach, reach, reach);
+}
+
+void TransitionEffect::draw(QPainter* painter)
+{
+    QPoint offset;
+    const QPixmap source = sourcePixmap(Qt::LogicalCoordinates, &offset, QGraphicsEffect::NoPad);
+    if (source.isNull())
+        return;
+    painter->save();
+    if (!m_clip.isEmpty())
+        painter->setClipPath(m_clip, Qt::IntersectClip);
+    TransitionPainter::paint(*painter,
+                             source,
+                             QRectF(offset, source.deviceIndependentSize()),
+                             m_frame.opacity,
+                             m_frame.scale,
+                             m_frame.blur);
+    painter->restore();
+}
+
 } // namespace jw

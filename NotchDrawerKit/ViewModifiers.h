@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QGraphicsEffect>
 #include <QImage>
+#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 #include <QTransform>
@@ -78,6 +80,29 @@ struct TransitionFrame
 
     static TransitionFrame at(double progress, ScaleModifier activeScale, BlurModifier activeBlur);
     bool isIdentity() const { return opacity >= 1 && scale.isNeutral() && blur.isNeutral(); }
+};
+
+// Draws a widget and its children through one frame of a transition, clipped to a path. The
+// widgets themselves stay on screen while it runs, so they come on screen (and keep animating)
+// from its first frame, where a snapshot would show them frozen until it ends.
+class TransitionEffect : public QGraphicsEffect
+{
+    Q_OBJECT
+public:
+    using QGraphicsEffect::QGraphicsEffect;
+
+    // `clip` in the widget's own coordinates; an empty path clips nothing.
+    void setFrame(const TransitionFrame& frame, const QPainterPath& clip = {});
+    const TransitionFrame& frame() const { return m_frame; }
+
+    QRectF boundingRectFor(const QRectF& rect) const override;
+
+protected:
+    void draw(QPainter* painter) override;
+
+private:
+    TransitionFrame m_frame;
+    QPainterPath m_clip;
 };
 
 } // namespace jw

@@ -166,6 +166,77 @@ TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
     EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
 }
 
+// A plain white block, so any part of it outside the black shape is plain to see.
+QWidget* whiteBlock(QSize size)
+{
+    auto* w = new QWidget;
+    w->setAutoFillBackground(true);
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    w->setPalette(palette);
+    w->setFixedSize(size);
+    return w;
+}
+
+// No white pixel lies outside the presented shape (allowing its antialiased rim), and some lie inside.
+void expectContentInsideTheShape(const QImage& image, const QRectF& shape, const QRect& contentArea)
+{
+    int inside = 0;
+    int outside = 0;
+    QPoint firstOutside;
+    for (int y = contentArea.top(); y <= contentArea.bottom(); ++y) {
+        for (int x = contentArea.left(); x <= contentArea.right(); ++x) {
+            if (!isLight(image.pixel(x, y)))
+                continue;
+            if (shape.adjusted(-1, -1, 1, 1).contains(QPointF(x + 0.5, y + 0.5)))
+                ++inside;
+            else if (outside++ == 0)
+                firstOutside = QPoint(x, y);
+        }
+    }
+    EXPECT_EQ(outside, 0) << "content outside the shape, first at " << firstOutside.x() << "," << firstOutside.y();
+    EXPECT_GT(inside, 20);
+}
+
+TEST(NotchView, ACompactSideTallerThanTheNotchIsClippedToTheShape)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(
+        NotchDrawerHoverBehavior::hapticOnHover,
+        NotchDrawerStyle::standardNotch(),
+        [] { return expandedContent(); },
+        [] { return whiteBlock(QSize(30, 60)); },
+        [] { return whiteBlock(QSize(30, 10)); });
+    runTo(*d, NotchDrawerState::compact);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    const QRectF shape = view->presentedRect();
+    EXPECT_DOUBLE_EQ(shape.height(), 32) << "the row keeps the notch's height";
+    const QImage image = d->panel()->grab().toImage();
+    expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), 80));
+}
+
+TEST(NotchView, ExpandedContentThatGrowsStaysInsideTheShapeWhileItFollows)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                           NotchDrawerStyle::standardNotch(),
+                                           [] { return whiteBlock(QSize(200, 60)); });
+    runTo(*d, NotchDrawerState::expanded);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    QWidget* content = d->expandedContent();
+    const auto grew = Clock::now();
+    content->setFixedSize(200, 160);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return content->parentWidget()->height() == 160; }, 5000)) << "placed again";
+    // Presented as it stood when the content grew: the shape still has its old height.
+    view->step(grew);
+    const QRectF shape = view->presentedRect();
+    ASSERT_LT(shape.height(), 32 + 60 + 15 + 1);
+    const QImage image = d->panel()->grab().toImage();
+    expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), image.height()));
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->presentedRect().height(), 32 + 160 + 15) << "and then it follows";
+}
+
 TEST(NotchView, HiddenShrinksToTheNotchSizedShapeAtTheTopCentre)
 {
     ScreenScope scope(notchedScreen());
