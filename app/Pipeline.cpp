@@ -75,8 +75,9 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
                                        std::shared_ptr<WatchedDirectory> directory)
 {
     QPointer<AppDelegate> self(this);
-    co_await sleepFor(seconds(1.0));
-    if (!self)
+    // Woken early only by the application's end: then nothing is filed.
+    const bool waited = co_await sleepFor(seconds(1.0));
+    if (!waited || !self)
         co_return;
     m_appState->showIsland(IslandState::creating(todo.title));
     const auto creatingShown = SteadyClock::now();
@@ -177,10 +178,7 @@ void AppDelegate::annotateSourceFile(const QString& path,
     // The file may have changed since detection: annotate the line that holds this TODO now,
     // and nothing when the TODO is gone.
     qint64 target = 0;
-    // A byte-order mark is no part of the first line's text; it is kept on disk.
-    const QByteArrayView text =
-        bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : QByteArrayView(bytes);
-    const QList<ParsedTodo> todos = TodoParser::parseUtf8(text, path);
+    const QList<ParsedTodo> todos = TodoParser::parseUtf8(bytes, path);
     for (const ParsedTodo& t : todos) {
         if (t.contentHash != contentHash)
             continue;
@@ -195,13 +193,14 @@ void AppDelegate::annotateSourceFile(const QString& path,
         return;
 
     const SourceLines::Span span = lines[target - 1];
-    const QString line = QString::fromUtf8(bytes.mid(span.start, span.end - span.start));
-    if (SourceLines::isAnnotated(line, issueNumber))
+    const QByteArrayView lineBytes = QByteArrayView(bytes).sliced(span.start, span.end - span.start);
+    if (SourceLines::isAnnotated(QString::fromUtf8(lineBytes), issueNumber))
         return;
 
     // Only the annotated line changes; every other byte, line breaks included, stays.
     QByteArray annotated = bytes;
-    annotated.insert(span.end, SourceLines::annotation(issueNumber, issueURL).toUtf8());
+    annotated.insert(span.start + SourceLines::annotationPoint(lineBytes),
+                     SourceLines::annotation(issueNumber, issueURL).toUtf8());
     (void)writeFileAtomically(path, annotated);
 
     if (FileWatcher* watcher = m_appState->fileWatcher())

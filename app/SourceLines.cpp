@@ -46,4 +46,26 @@ QString annotation(qint64 issueNumber, const QString& issueURL)
     return QStringLiteral(" (#%1 %2)").arg(issueNumber).arg(issueURL);
 }
 
+qsizetype annotationPoint(QByteArrayView line)
+{
+    const auto isBlank = [](char c) {
+        return c == ' ' || c == '\t';
+    };
+    qsizetype point = line.size();
+    if (const qsizetype closer = line.lastIndexOf("*/"); closer >= 0) {
+        point = closer;
+    } else {
+        qsizetype last = line.size();
+        while (last > 0 && isBlank(line[last - 1]))
+            --last;
+        if (last > 0 && line[last - 1] == '\\')
+            point = last - 1;
+        else
+            return line.size();
+    }
+    while (point > 0 && isBlank(line[point - 1]))
+        --point;
+    return point;
+}
+
 } // namespace jw::SourceLines

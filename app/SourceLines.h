@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -22,5 +23,10 @@ bool isAnnotated(const QString& line, qint64 issueNumber);
 
 // A blank, "(#", the number, a blank, the address and ")".
 QString annotation(qint64 issueNumber, const QString& issueURL);
+
+// Where in a line (a byte offset) the annotation goes so that the comment still holds it: just
+// before the last "*/" when the line holds one, else before a final backslash (which carries a
+// comment on into the next line), else at the end. White space before that place stays after it.
+qsizetype annotationPoint(QByteArrayView line);
 
 } // namespace jw::SourceLines

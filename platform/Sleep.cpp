@@ -1,12 +1,81 @@
 #include "platform/Sleep.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <coroutine>
-#include <memory>
+#include <vector>
 
 namespace jw {
 namespace {
+
+// One suspended sleeper and the timer that wakes it.
+class PendingSleep : public QTimer
+{
+public:
+    PendingSleep(std::coroutine_handle<> handle, bool* cancelled)
+        : m_handle(handle)
+        , m_cancelled(cancelled)
+    {
+    }
+
+    void finish(bool wasCancelled, bool deleteNow);
+
+private:
+    std::coroutine_handle<> m_handle;
+    bool* m_cancelled;
+};
+
+// Sleeps still pending when the application object goes away end then, as cancelled, so that
+// the tasks waiting on them run to their end instead of staying suspended (and allocated) for
+// ever; sleeps begun after that end at once. Everything here lives on the GUI thread, as the
+// timers do.
+std::vector<PendingSleep*> gPending;
+QPointer<QCoreApplication> gWatchedApplication;
+bool gApplicationEnded = false;
+
+void PendingSleep::finish(bool wasCancelled, bool deleteNow)
+{
+    const auto it = std::find(gPending.begin(), gPending.end(), this);
+    if (it == gPending.end())
+        return;
+    gPending.erase(it);
+    *m_cancelled = wasCancelled;
+    const std::coroutine_handle<> handle = m_handle;
+    stop();
+    // From its own timeout the timer cannot be deleted at once; once the application has ended,
+    // a later deletion would never come.
+    if (deleteNow || gApplicationEnded)
+        delete this;
+    else
+        deleteLater();
+    handle.resume();
+}
+
+void endPendingSleeps()
+{
+    gApplicationEnded = true;
+    while (!gPending.empty())
+        gPending.front()->finish(true, true);
+}
+
+// Whether sleeps can still wait; watches the current application's end the first time asked.
+bool canWait()
+{
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application)
+        return false;
+    if (gWatchedApplication != application) {
+        gWatchedApplication = application;
+        gApplicationEnded = false;
+        // Post routines run first thing in the application's destructor, while every object of
+        // the program still exists for the resumed tasks to look at.
+        qAddPostRoutine(endPendingSleeps);
+    }
+    return !gApplicationEnded;
+}
 
 struct SleepAwaiter
 {
@@ -14,27 +83,22 @@ struct SleepAwaiter
     detail::CancellationState* cancellation = nullptr;
     bool cancelled = false;
 
-    bool await_ready() const noexcept { return false; }
+    bool await_ready()
+    {
+        cancelled = !canWait();
+        return cancelled;
+    }
 
     void await_suspend(std::coroutine_handle<> handle)
     {
-        auto* timer = new QTimer;
+        auto* timer = new PendingSleep(handle, &cancelled);
+        gPending.push_back(timer);
         timer->setTimerType(Qt::PreciseTimer);
         timer->setSingleShot(true);
-        auto done = std::make_shared<bool>(false);
-        auto finish = [this, timer, handle, done](bool wasCancelled) {
-            if (*done)
-                return;
-            *done = true;
-            cancelled = wasCancelled;
-            timer->stop();
-            timer->deleteLater();
-            handle.resume();
-        };
-        QObject::connect(timer, &QTimer::timeout, timer, [finish] { finish(false); });
+        QObject::connect(timer, &QTimer::timeout, timer, [timer] { timer->finish(false, false); });
         if (cancellation)
-            QObject::connect(cancellation, &detail::CancellationState::cancelRequested, timer, [finish] {
-                finish(true);
+            QObject::connect(cancellation, &detail::CancellationState::cancelRequested, timer, [timer] {
+                timer->finish(true, false);
             });
         timer->start(duration);
     }

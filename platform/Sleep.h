@@ -13,7 +13,8 @@ namespace jw {
 using SteadyClock = std::chrono::steady_clock;
 
 // Sleeps on the GUI thread's event loop with a precise timer. Returns false when the token was
-// cancelled before or during the sleep (the sleep then ends early), true otherwise.
+// cancelled before or during the sleep (the sleep then ends early), or when the application
+// object went away first; true otherwise.
 QCoro::Task<bool> sleepFor(std::chrono::nanoseconds duration, std::optional<CancellationToken> token = std::nullopt);
 
 // Test seam: while set, every sleepFor waits on `sleeper` instead of a timer, so a test can move

@@ -12,8 +12,8 @@ PACKAGES=(
     # test
     googletest libgtest-dev libgmock-dev libbenchmark-dev libsecret-tools
     xvfb xauth dbus-x11 trayer
-    # house format
-    clang-format
+    # house format; fuzzing (clang with libFuzzer and its sanitizer runtimes)
+    clang-format clang libclang-rt-14-dev
 )
 
 missing=()

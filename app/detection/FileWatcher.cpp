@@ -251,6 +251,11 @@ void FileWatcher::handleFileChange(const QString& path)
         + QString::number(m_seenHashes.size()));
     const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
     m_fileCache.insert(path, TodoParser::digests(todos));
+    // A TODO that arrives with its issue reference was filed already: its text is not filed again.
+    for (const ParsedTodo& todo : todos) {
+        if (todo.isAnnotated)
+            m_seenHashes.insert(todo.contentHash);
+    }
 
     if (fresh.isEmpty()) {
         log(QStringLiteral("No new TODOs (all ") + QString::number(todos.size())

@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <QCryptographicHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -299,6 +300,18 @@ const char* matchReference(const char* p, const char* e)
     return lastParen ? lastParen + 1 : nullptr;
 }
 
+bool holdsReference(Span s)
+{
+    for (const char* p = s.b; p < s.e; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '(', static_cast<size_t>(s.e - p)));
+        if (!p)
+            return false;
+        if (matchReference(p, s.e))
+            return true;
+    }
+    return false;
+}
+
 std::string clean(Span s)
 {
     std::string out;
@@ -350,6 +363,15 @@ struct LineCursor
     }
 };
 
+// QString::fromUtf8 drops a leading U+FEFF as a byte-order mark; inside a file's text it is a
+// character like any other.
+QString textOf(const char* b, qsizetype n)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(b, n));
+}
+
 enum class Mode
 {
     Line,
@@ -373,7 +395,7 @@ QString hashOfUtf8(Span text)
     if (!ascii) {
         // QString::toLower applies the full mappings (U+0130 becomes "i" + U+0307) and no
         // locale's rules.
-        bytes = QString::fromUtf8(t.b, t.size()).toLower().toUtf8();
+        bytes = textOf(t.b, t.size()).toLower().toUtf8();
     }
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
@@ -386,7 +408,41 @@ QString joinLines(const std::vector<std::string>& lines, size_t from)
             joined += '\n';
         joined += lines[i];
     }
-    return QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
+    return textOf(joined.data(), static_cast<qsizetype>(joined.size()));
+}
+
+// A line that starts a TODO: its comment style and its comment text, which begins with the tag.
+struct TodoLine
+{
+    Mode mode = Mode::Line;
+    std::string_view prefix; // line mode only
+    Span text;
+};
+
+std::optional<TodoLine> todoLine(Span line)
+{
+    const Span trimmed = trim(line);
+    TodoLine found;
+    for (const std::string_view candidate : kPrefixes) {
+        if (startsWith(trimmed, candidate)) {
+            found.prefix = candidate;
+            break;
+        }
+    }
+    if (!found.prefix.empty()) {
+        found.text = trim(Span{trimmed.b + found.prefix.size(), trimmed.e});
+    } else if (startsWith(trimmed, "/*")) {
+        found.mode = Mode::Block;
+        found.text = trim(Span{trimmed.b + 2, trimmed.e});
+    } else if (startsWith(trimmed, "*")) {
+        found.mode = Mode::Block;
+        found.text = trim(Span{trimmed.b + 1, trimmed.e});
+    } else {
+        return std::nullopt;
+    }
+    if (!startsWithTodoTag(found.text))
+        return std::nullopt;
+    return found;
 }
 
 // Gathers and cleans the TODO whose comment text (starting with the tag) is `text`.
@@ -400,6 +456,7 @@ void readTodo(Mode mode,
 {
     std::vector<std::string> gathered;
     Span title = trim(Span{text.b + 5, text.e});
+    const bool annotated = holdsReference(title);
     bool gather = true;
     if (mode == Mode::Block && contains(title, "*/")) {
         gathered.push_back(removeAll(title, "*/"));
@@ -413,6 +470,10 @@ void readTodo(Mode mode,
     Span line;
     if (gather && mode == Mode::Block) {
         while (after.next(line)) {
+            // The next TODO of the comment starts a body of its own; reading on would give every
+            // TODO of a long list all the lines after it.
+            if (todoLine(line))
+                break;
             Span t = trim(line);
             if (contains(t, "*/")) {
                 const std::string rest = removeAll(t, "*/");
@@ -464,12 +525,13 @@ void readTodo(Mode mode,
         full += gathered[i];
     }
     ParsedTodo todo;
-    todo.title = QString::fromUtf8(gathered.front().data(), static_cast<qsizetype>(gathered.front().size()));
+    todo.title = textOf(gathered.front().data(), static_cast<qsizetype>(gathered.front().size()));
     todo.body = joinLines(gathered, 1);
-    todo.fullContent = QString::fromUtf8(full.data(), static_cast<qsizetype>(full.size()));
+    todo.fullContent = textOf(full.data(), static_cast<qsizetype>(full.size()));
     todo.filePath = filePath;
     todo.lineNumber = lineNumber;
     todo.contentHash = hashOfUtf8(spanOf(full));
+    todo.isAnnotated = annotated;
     out.push_back(std::move(todo));
 }
 
@@ -499,17 +561,8 @@ std::optional<ContentDigest> digestOf(const QString& hex)
     return d;
 }
 
-} // namespace
-
-QString ParsedTodo::issueBody() const
-{
-    return body + QStringLiteral("\n\n---\n`") + filePath + QLatin1Char(':') + QString::number(lineNumber)
-           + QLatin1Char('`');
-}
-
-namespace TodoParser {
-
-QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
+// The parse of a text that holds no byte-order mark of a file.
+QList<ParsedTodo> parseText(QByteArrayView content, const QString& filePath)
 {
     QList<ParsedTodo> out;
     const char* const begin = content.data();
@@ -533,28 +586,8 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
         const char* lineEnd = findNewline(colon + 1, end, nlLen);
         p = lineEnd; // one verdict per line
 
-        const Span trimmed = trim(Span{lineStart, lineEnd});
-        Mode mode = Mode::Line;
-        std::string_view prefix;
-        Span text{};
-        for (const std::string_view candidate : kPrefixes) {
-            if (startsWith(trimmed, candidate)) {
-                prefix = candidate;
-                break;
-            }
-        }
-        if (!prefix.empty()) {
-            text = trim(Span{trimmed.b + prefix.size(), trimmed.e});
-        } else if (startsWith(trimmed, "/*")) {
-            mode = Mode::Block;
-            text = trim(Span{trimmed.b + 2, trimmed.e});
-        } else if (startsWith(trimmed, "*")) {
-            mode = Mode::Block;
-            text = trim(Span{trimmed.b + 1, trimmed.e});
-        } else {
-            continue;
-        }
-        if (!startsWithTodoTag(text))
+        const std::optional<TodoLine> found = todoLine(Span{lineStart, lineEnd});
+        if (!found)
             continue;
 
         newlinesBefore += countNewlines(counted, lineStart);
@@ -562,9 +595,27 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
         LineCursor after{lineEnd, end, lineEnd == end};
         if (!after.done)
             after.pos = lineEnd + nlLen;
-        readTodo(mode, prefix, text, after, newlinesBefore + 1, filePath, out);
+        readTodo(found->mode, found->prefix, found->text, after, newlinesBefore + 1, filePath, out);
     }
     return out;
+}
+
+} // namespace
+
+QString ParsedTodo::issueBody() const
+{
+    return body + QStringLiteral("\n\n---\n`") + filePath + QLatin1Char(':') + QString::number(lineNumber)
+           + QLatin1Char('`');
+}
+
+namespace TodoParser {
+
+QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath)
+{
+    // The byte-order mark that starts a file is no part of its text; a decoded text has none.
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content = content.sliced(3);
+    return parseText(content, filePath);
 }
 
 bool hasTodoTag(QByteArrayView utf8)
@@ -575,7 +626,7 @@ bool hasTodoTag(QByteArrayView utf8)
 QList<ParsedTodo> parse(const QString& content, const QString& filePath)
 {
     const QByteArray utf8 = content.toUtf8();
-    return parseUtf8(utf8, filePath);
+    return parseText(utf8, filePath);
 }
 
 QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* previous, const QSet<QString>& seenHashes)
@@ -584,7 +635,7 @@ QList<ParsedTodo> newTodos(const QList<ParsedTodo>& current, const DigestSet* pr
         return {};
     QList<ParsedTodo> result;
     for (const ParsedTodo& todo : current) {
-        if (!containsDigest(*previous, todo.contentHash) && !seenHashes.contains(todo.contentHash))
+        if (!todo.isAnnotated && !containsDigest(*previous, todo.contentHash) && !seenHashes.contains(todo.contentHash))
             result.push_back(todo);
     }
     return result;

@@ -21,6 +21,9 @@ struct ParsedTodo
     QString filePath;
     qint64 lineNumber = 0;
     QString contentHash;
+    // The TODO's own line holds an issue reference of the annotation's form: it was filed
+    // already, here or wherever the line came from (a pull, a copied file).
+    bool isAnnotated = false;
 
     QString issueBody() const;
     bool operator==(const ParsedTodo&) const = default;
@@ -50,6 +53,8 @@ QList<ParsedTodo> parseUtf8(QByteArrayView content, const QString& filePath);
 // Whether "todo:" occurs in any ASCII case: a text without it holds no TODO.
 bool hasTodoTag(QByteArrayView utf8);
 
+// The TODOs of the new text that are neither annotated nor among the previous text's or the seen
+// hashes.
 QList<ParsedTodo> newTodos(const QString& content,
                            const std::optional<QString>& previous,
                            const QString& filePath,

@@ -1,8 +1,8 @@
 #include "app/github/GitHubProjectsClient.h"
 
 #include "app/github/ErrorText.h"
+#include "app/github/GraphQLAnswers.h"
 #include "platform/Log.h"
-#include "platform/http/JsonDecoder.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -21,103 +21,6 @@ QUrl graphQLUrl(const QUrl& baseUrl)
 QJsonObject requestBody(const QString& document, const QJsonObject& variables)
 {
     return QJsonObject{{QStringLiteral("query"), document}, {QStringLiteral("variables"), variables}};
-}
-
-// The "errors" member: absent or null gives nothing; otherwise every message, in order.
-std::optional<QStringList> decodeErrors(JsonDecoder& decoder)
-{
-    const auto errors = decoder.optionalArray(decoder.root(), QStringLiteral("errors"), QString());
-    if (!errors)
-        return std::nullopt;
-    QStringList messages;
-    for (qsizetype i = 0; i < errors->size(); ++i) {
-        const QString path = QStringLiteral("errors[%1]").arg(i);
-        if (const auto error = decoder.objectElement(errors->at(i), path))
-            if (const auto message = decoder.requiredString(*error, QStringLiteral("message"), path))
-                messages << *message;
-    }
-    return messages;
-}
-
-struct AddItemAnswer
-{
-    bool hasItem = false;
-    std::optional<QStringList> errors;
-};
-
-Expected<AddItemAnswer> decodeAddItem(const QByteArray& body, int status)
-{
-    JsonDecoder decoder(body);
-    AddItemAnswer answer;
-    if (const auto data = decoder.optionalObject(decoder.root(), QStringLiteral("data"), QString()))
-        if (const auto added =
-                decoder.optionalObject(*data, QStringLiteral("addProjectV2ItemById"), QStringLiteral("data")))
-            if (const auto item =
-                    decoder.optionalObject(*added, QStringLiteral("item"), QStringLiteral("data.addProjectV2ItemById")))
-                answer.hasItem =
-                    decoder
-                        .requiredString(*item, QStringLiteral("id"), QStringLiteral("data.addProjectV2ItemById.item"))
-                        .has_value();
-    answer.errors = decodeErrors(decoder);
-    if (!decoder.ok())
-        return decoder.error(status);
-    return answer;
-}
-
-struct Board
-{
-    QString id;
-    QString title;
-    QString url;
-};
-
-struct FetchAnswer
-{
-    bool hasData = false;
-    std::vector<Board> boards; // organisation's first, then the user's
-    std::optional<QStringList> errors;
-};
-
-void decodeOwner(JsonDecoder& decoder, const QJsonObject& data, const QString& key, std::vector<Board>& boards)
-{
-    const QString ownerPath = QStringLiteral("data.") + key;
-    const auto owner = decoder.optionalObject(data, key, QStringLiteral("data"));
-    if (!owner)
-        return;
-    const auto projects = decoder.optionalObject(*owner, QStringLiteral("projectsV2"), ownerPath);
-    if (!projects)
-        return;
-    const QString projectsPath = ownerPath + QStringLiteral(".projectsV2");
-    const auto nodes = decoder.requiredArray(*projects, QStringLiteral("nodes"), projectsPath);
-    if (!nodes)
-        return;
-    for (qsizetype i = 0; i < nodes->size(); ++i) {
-        const QString path = projectsPath + QStringLiteral(".nodes[%1]").arg(i);
-        const auto node = decoder.objectElement(nodes->at(i), path);
-        if (!node)
-            return;
-        const auto id = decoder.requiredString(*node, QStringLiteral("id"), path);
-        const auto title = decoder.requiredString(*node, QStringLiteral("title"), path);
-        const auto url = decoder.requiredString(*node, QStringLiteral("url"), path);
-        if (!decoder.ok())
-            return;
-        boards.push_back(Board{*id, *title, *url});
-    }
-}
-
-Expected<FetchAnswer> decodeFetch(const QByteArray& body, int status)
-{
-    JsonDecoder decoder(body);
-    FetchAnswer answer;
-    if (const auto data = decoder.optionalObject(decoder.root(), QStringLiteral("data"), QString())) {
-        answer.hasData = true;
-        decodeOwner(decoder, *data, QStringLiteral("organization"), answer.boards);
-        decodeOwner(decoder, *data, QStringLiteral("user"), answer.boards);
-    }
-    answer.errors = decodeErrors(decoder);
-    if (!decoder.ok())
-        return decoder.error(status);
-    return answer;
 }
 
 } // namespace
@@ -213,7 +116,7 @@ QCoro::Task<Expected<Unit>> GitHubProjectsClient::addIssueToProject(QString cont
                                                   std::move(cancellation));
     if (!response.ok())
         co_return response.error();
-    const auto answer = decodeAddItem(response.value().body, response.value().statusCode);
+    const auto answer = GraphQLAnswers::decodeAddItem(response.value().body, response.value().statusCode);
     if (!answer.ok())
         co_return answer.error();
     if (answer.value().errors && !answer.value().errors->isEmpty())
@@ -234,10 +137,10 @@ GitHubProjectsClient::fetchOwnerProjects(QString owner, QString token, std::opti
                                                   std::move(cancellation));
     if (!response.ok())
         co_return response.error();
-    const auto answer = decodeFetch(response.value().body, response.value().statusCode);
+    const auto answer = GraphQLAnswers::decodeFetch(response.value().body, response.value().statusCode);
     if (!answer.ok())
         co_return answer.error();
-    const FetchAnswer& fetched = answer.value();
+    const GraphQLAnswers::FetchAnswer& fetched = answer.value();
     if (fetched.errors && !fetched.errors->isEmpty()) {
         const QString joined = fetched.errors->join(QStringLiteral("; "));
         if (!fetched.hasData)
@@ -246,7 +149,7 @@ GitHubProjectsClient::fetchOwnerProjects(QString owner, QString token, std::opti
     }
     std::vector<std::shared_ptr<ProjectCache>> projects;
     projects.reserve(fetched.boards.size());
-    for (const Board& board : fetched.boards)
+    for (const GraphQLAnswers::Board& board : fetched.boards)
         projects.push_back(std::make_shared<ProjectCache>(board.id,
                                                           board.title,
                                                           owner,

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace jw {
@@ -165,6 +167,41 @@ Error abortError(AbortReason reason, std::optional<int> code)
         code);
 }
 
+// A request body that can be read once. QtNetwork sends a request again by itself when the
+// connection closes before an answer came; it rewinds the body first, and a body that refuses
+// to rewind makes the request fail instead (ContentReSendError). The server may have acted on a
+// POST it read in full, so once any of the body has left for the socket it is never rewound.
+// Random access (not sequential) lets QtNetwork send it as it is, without buffering a copy.
+class OnceReadBody : public QIODevice
+{
+public:
+    OnceReadBody(QByteArray data, QObject* parent)
+        : QIODevice(parent)
+        , m_data(std::move(data))
+    {
+        open(QIODevice::ReadOnly);
+    }
+
+    qint64 size() const override { return m_data.size(); }
+    bool reset() override { return !m_handedOut && QIODevice::reset(); }
+
+protected:
+    qint64 readData(char* out, qint64 max) override
+    {
+        const qint64 n = std::min(max, m_data.size() - pos());
+        if (n <= 0)
+            return 0;
+        std::memcpy(out, m_data.constData() + pos(), static_cast<size_t>(n));
+        m_handedOut = true;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    const QByteArray m_data;
+    bool m_handedOut = false;
+};
+
 } // namespace
 
 QByteArray HttpClient::userAgent()
@@ -172,14 +209,30 @@ QByteArray HttpClient::userAgent()
     return QByteArrayLiteral("Jotwarden/2.0.0");
 }
 
+namespace {
+
+QPointer<QNetworkAccessManager> gManager;
+
+// A reply that outlives its manager hands its clean-up to the manager's HTTP thread after that
+// thread has ended, and the connection's objects leak. Replies waiting for a deferred deletion
+// when the application ends would do so; they go first, then the manager.
+void releaseNetworkAccessManager()
+{
+    if (!gManager)
+        return;
+    qDeleteAll(gManager->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly));
+    delete gManager;
+}
+
+} // namespace
+
 QNetworkAccessManager* HttpClient::networkAccessManager()
 {
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        // Parented to the application so it goes before the application object does.
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
+    if (!gManager) {
+        gManager = new QNetworkAccessManager(QCoreApplication::instance());
+        qAddPostRoutine(releaseNetworkAccessManager);
     }
-    return manager;
+    return gManager;
 }
 
 void HttpClient::setInactivityTimeout(std::chrono::milliseconds timeout)
@@ -230,8 +283,11 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
             request.setRawHeader("User-Agent", userAgent());
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
-        ReplyPtr reply(networkAccessManager()->post(request, payload));
+        request.setHeader(QNetworkRequest::ContentLengthHeader, payload.size());
+        auto* upload = new OnceReadBody(payload, nullptr);
+        ReplyPtr reply(networkAccessManager()->post(request, upload));
         QNetworkReply* raw = reply.get();
+        upload->setParent(raw);
         auto reason = std::make_shared<AbortReason>(AbortReason::None);
         // Aborting is queued: a synchronous abort would resume this coroutine inside the signal
         // (or the caller's cancel()) that asked for it.
@@ -283,6 +339,11 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         // QtNetwork reports an unacceptable status as an error too; anything else (such as a failed
         // decompression of a 2xx body) is a failure of the transfer itself.
         const bool statusExplainsError = status && (*status < 200 || *status >= 300) && isStatusDerived(networkError);
+        // QtNetwork's own text for a refused resend is "Unknown error".
+        if (networkError == QNetworkReply::ContentReSendError && !status)
+            co_return makeError(
+                HttpErrorCase::sessionTaskFailed,
+                QStringLiteral("The connection closed before an answer came; the request was not sent again."));
         if (networkError != QNetworkReply::NoError && !statusExplainsError)
             co_return makeError(HttpErrorCase::sessionTaskFailed, transferErrorText(raw->errorString()), status);
         if (!status)

@@ -32,7 +32,8 @@ QString sqlType(ColumnType type)
     return QStringLiteral("BLOB");
 }
 
-// Dates are stored as milliseconds since the epoch, UTC; Booleans as 0 and 1.
+// Dates are stored as milliseconds since the epoch, UTC; Booleans as 0 and 1. Only an absent
+// optional (a null QVariant) is SQL NULL.
 QVariant toSql(const Column& column, const QVariant& value)
 {
     if (value.isNull())
@@ -44,8 +45,11 @@ QVariant toSql(const Column& column, const QVariant& value)
         return value.toBool() ? 1 : 0;
     case ColumnType::Integer:
         return value.toLongLong();
-    case ColumnType::Text:
-        return value.toString();
+    case ColumnType::Text: {
+        // The SQL driver binds a null QString as NULL; an empty text is a value all the same.
+        const QString text = value.toString();
+        return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+    }
     }
     return value;
 }
@@ -251,12 +255,16 @@ Status ModelContext::save()
     if (!hasChanges())
         return {};
     QSqlDatabase db = d->db();
-    if (!db.transaction())
-        return Status::failure(errorText(db.lastError()));
+    if (!db.transaction()) {
+        const QString message = errorText(db.lastError());
+        rollback();
+        return Status::failure(message);
+    }
 
     auto fail = [&](const QSqlQuery& q) {
         const QString message = errorText(q.lastError());
         db.rollback();
+        rollback();
         return Status::failure(message);
     };
 
@@ -313,6 +321,7 @@ Status ModelContext::save()
     if (!db.commit()) {
         const QString message = errorText(db.lastError());
         db.rollback();
+        rollback();
         return Status::failure(message);
     }
 
@@ -335,6 +344,37 @@ Status ModelContext::save()
     d->dirty.clear();
     Q_EMIT changed();
     return {};
+}
+
+void ModelContext::rollback()
+{
+    for (const ModelPtr& m : d->inserted)
+        m->m_context = nullptr;
+    d->inserted.clear();
+    d->deleted.clear();
+    // Property writes go back to the stored values.
+    for (const auto& weak : d->dirty) {
+        const ModelPtr m = weak.lock();
+        if (!m)
+            continue;
+        const EntityDescription& e = m->entity();
+        QStringList names;
+        for (const Column& c : e.columns)
+            names << quoted(c.name);
+        QSqlQuery q(d->db());
+        q.prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(names.join(QStringLiteral(", ")), quoted(e.name)));
+        q.addBindValue(m->m_rowId);
+        if (!q.exec() || !q.next())
+            continue;
+        QVariantList values;
+        values.reserve(e.columns.size());
+        for (int i = 0; i < e.columns.size(); ++i)
+            values << fromSql(e.columns[i], q.value(i));
+        m->setValues(values);
+    }
+    d->dirty.clear();
+    Q_EMIT changed();
 }
 
 ModelContainer::~ModelContainer()

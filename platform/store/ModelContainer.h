@@ -53,7 +53,10 @@ struct SortDescriptor
 };
 
 // The one context of the store. Inserts, deletions and property writes stay pending until
-// save(), which writes them in one transaction. Fetches see pending changes.
+// save(), which writes them in one transaction. Fetches see pending changes. A save that fails
+// rolls every pending change back (inserted objects leave the context, deleted ones come back,
+// written properties take their stored values again), so one bad change cannot fail the saves
+// that follow it.
 class ModelContext : public QObject
 {
     Q_OBJECT
@@ -100,6 +103,7 @@ Q_SIGNALS:
 private:
     friend class PersistentModel;
     void markDirty(PersistentModel* model);
+    void rollback();
     Result<std::vector<ModelPtr>> fetchEntity(const EntityDescription& entity, const std::function<ModelPtr()>& make);
     Result<qint64> countEntity(const EntityDescription& entity);
     ModelPtr registered(const EntityDescription& entity,

@@ -62,7 +62,15 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"blockCloseWithText", "/* TODO: a\n\n  b\n *\n c */ d\ne", {{"a", "b\nc  d", 1}}},
         ParseCase{"blockToEndOfFile", "/* TODO: a\n * b", {{"a", "b", 1}}},
         ParseCase{"docCommentOpener", "/** TODO: x", {}},
-        ParseCase{"blockNestedTodo", "/*\n * TODO: a\n * TODO: b\n */", {{"a", "TODO: b", 2}, {"b", "", 3}}},
+        // A TODO's body ends where the next TODO of its comment begins, so each line belongs to one.
+        ParseCase{"blockNestedTodo", "/*\n * TODO: a\n * TODO: b\n */", {{"a", "", 2}, {"b", "", 3}}},
+        ParseCase{"blockTodosWithBodies",
+                  "/*\n * TODO: a\n * more a\n *\n * TODO: b\n * more b\n */",
+                  {{"a", "more a", 2}, {"b", "more b", 5}}},
+        ParseCase{"blockNextTodoOfAnyStyle",
+                  "/* TODO: a\n   // TODO: b\n   c\n   TODO: not a comment\n */",
+                  {{"a", "", 1}, {"b", "", 2}}},
+        ParseCase{"blockMentionedTodoStaysInBody", "/*\n * TODO: a\n * see TODO: b\n */", {{"a", "see TODO: b", 2}}},
         ParseCase{"bareLineKept", "// TODO: a\n// more\n//\n// still more\nint x;", {{"a", "more\n\nstill more", 1}}},
         ParseCase{"twoBareLinesStop", "// TODO: a\n//\n//\n// x", {{"a", "", 1}}},
         ParseCase{"bareLineAtEnd", "// TODO: a\n// b\n//", {{"a", "b\n", 1}}},
@@ -84,7 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "// TODO: a (#12  https://x) (# https://y) (#1 ftp://z)",
                   {{"a (#12  https://x) (# https://y) (#1 ftp://z)", "", 1}}},
         ParseCase{"annotationGreedyUrl", "// TODO: a (#1 https://x)y) z", {{"a z", "", 1}}},
-        ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}}),
+        ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}},
+        // U+FEFF is text like any other, except as the byte-order mark that starts a file.
+        ParseCase{"zeroWidthNoBreakTitle", QStringLiteral(u"// TODO:\uFEFF"), {{QStringLiteral(u"\uFEFF"), "", 1}}},
+        ParseCase{"zeroWidthNoBreakLeadsText",
+                  QStringLiteral(u"// TODO: \uFEFFfix\n// \uFEFFmore"),
+                  {{QStringLiteral(u"\uFEFFfix"), QStringLiteral(u"\uFEFFmore"), 1}}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(TodoParser, HashIgnoresCaseStyleIndentAndAnnotation)
@@ -101,6 +114,8 @@ TEST(TodoParser, HashIgnoresCaseStyleIndentAndAnnotation)
               QString::fromLatin1(QCryptographicHash::hash("check env", QCryptographicHash::Sha256).toHex()));
     EXPECT_EQ(TodoParser::contentHash(QStringLiteral(" \n\u2029Check Env\r\n\t")),
               TodoParser::contentHash(QStringLiteral("check env")));
+    // U+FEFF is no white space: a different text, a different hash.
+    EXPECT_NE(TodoParser::contentHash(QStringLiteral(u"\uFEFFfix")), TodoParser::contentHash(QStringLiteral("fix")));
 }
 
 TEST(TodoParser, HashLowercasesFullyWithoutLocale)
@@ -116,6 +131,15 @@ TEST(TodoParser, HashLowercasesFullyWithoutLocale)
               TodoParser::contentHash(QStringLiteral(u"größe ändern")));
     EXPECT_NE(TodoParser::contentHash(QStringLiteral(u"größe")), TodoParser::contentHash(QStringLiteral(u"grösse")));
     EXPECT_EQ(TodoParser::contentHash(QStringLiteral(u"ΣΑΣ")), TodoParser::contentHash(QStringLiteral(u"σασ")));
+}
+
+TEST(TodoParser, OnlyTheByteOrderMarkThatStartsAFileIsDropped)
+{
+    const QList<ParsedTodo> todos = TodoParser::parseUtf8("\xEF\xBB\xBF// TODO: x\n\xEF\xBB\xBF// TODO: y", {});
+    ASSERT_EQ(todos.size(), 1);
+    EXPECT_EQ(todos[0].title, QStringLiteral("x"));
+    // Decoded text has no byte-order mark: a U+FEFF there is text.
+    EXPECT_TRUE(TodoParser::parse(QStringLiteral(u"\uFEFF// TODO: x"), {}).isEmpty());
 }
 
 TEST(TodoParser, IssueBodyEndsWithLocation)
@@ -154,6 +178,12 @@ TEST(TodoParser, NewTodosAgainstPreviousText)
     EXPECT_EQ(both[0].lineNumber, 2);
     EXPECT_EQ(both[1].lineNumber, 4);
     EXPECT_TRUE(TodoParser::newTodos(two, before, path, {both[0].contentHash}).isEmpty());
+    // One that arrives with an issue reference on its line was filed already.
+    EXPECT_TRUE(TodoParser::newTodos(QStringLiteral("// TODO: b (#4 https://github.com/o/r/issues/4)\n// more"),
+                                     before,
+                                     path,
+                                     {})
+                    .isEmpty());
 
     // The digest overload agrees with the text overload.
     const DigestSet prev = TodoParser::digests(TodoParser::parse(before, path));

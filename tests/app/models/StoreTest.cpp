@@ -147,6 +147,87 @@ TEST_F(StoreTest, FetchesSeePendingChangesAndHandOutOneObjectPerRecord)
     EXPECT_GE(changed.count(), 5);
 }
 
+// A model whose table the store does not have: every save holding it fails.
+class Unstorable : public store::PersistentModel
+{
+public:
+    static const store::EntityDescription& entityDescription()
+    {
+        static const store::EntityDescription e{QStringLiteral("Unstorable"),
+                                                {{QStringLiteral("text"), store::ColumnType::Text}},
+                                                {}};
+        return e;
+    }
+    const store::EntityDescription& entity() const override { return entityDescription(); }
+    QVariantList values() const override { return {QStringLiteral("x")}; }
+    void setValues(const QVariantList&) override {}
+};
+
+TEST_F(StoreTest, AFailedSaveRollsBackEveryPendingChangeAndTheNextSaveWorks)
+{
+    {
+        auto container = open();
+        auto* context = container->mainContext();
+        auto a = std::make_shared<WatchedDirectory>(QStringLiteral("/a/"), true);
+        a->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+        auto b = std::make_shared<WatchedDirectory>(QStringLiteral("/b/"), true);
+        context->insert(a);
+        context->insert(b);
+        ASSERT_TRUE(context->save().ok());
+
+        a->setSelectedProjectNodeId(QStringLiteral("PVT_2"));
+        context->remove(b);
+        auto bad = std::make_shared<Unstorable>();
+        context->insert(bad);
+        context->insert(seen(QStringLiteral("lost"), QStringLiteral("lost"), 1));
+        QSignalSpy changed(context, &store::ModelContext::changed);
+        EXPECT_FALSE(context->save().ok());
+
+        // The context is back to what the store holds, and says so to live queries.
+        EXPECT_FALSE(context->hasChanges());
+        EXPECT_GE(changed.count(), 1);
+        EXPECT_EQ(a->selectedProjectNodeId(), std::optional<QString>(QStringLiteral("PVT_1")));
+        EXPECT_EQ(context->fetch<WatchedDirectory>().value().size(), 2u);
+        EXPECT_TRUE(context->fetch<SeenTodo>().value().empty());
+        EXPECT_EQ(bad->context(), nullptr);
+
+        context->insert(seen(QStringLiteral("kept"), QStringLiteral("kept"), 2));
+        ASSERT_TRUE(context->save().ok());
+    }
+    auto container = open();
+    auto* context = container->mainContext();
+    const auto stored = context->fetch<SeenTodo>().value();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0]->title(), QStringLiteral("kept"));
+    EXPECT_EQ(context->fetch<WatchedDirectory>().value().size(), 2u);
+}
+
+TEST_F(StoreTest, EmptyTextIsStoredAsAValueNotAsAbsence)
+{
+    {
+        auto container = open();
+        auto* context = container->mainContext();
+        // Null and empty texts alike, in required and in optional properties.
+        context->insert(std::make_shared<SeenTodo>(QStringLiteral("h"),
+                                                   QString(),
+                                                   1,
+                                                   QString(),
+                                                   std::nullopt,
+                                                   QStringLiteral(""),
+                                                   QStringLiteral(""),
+                                                   QDateTime::currentDateTimeUtc()));
+        ASSERT_TRUE(context->save().ok());
+    }
+    auto container = open();
+    const auto stored = container->mainContext()->fetch<SeenTodo>().value();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0]->filePath(), QStringLiteral(""));
+    EXPECT_EQ(stored[0]->title(), QStringLiteral(""));
+    EXPECT_EQ(stored[0]->issueURL(), std::optional<QString>(QStringLiteral("")));
+    EXPECT_EQ(stored[0]->repoFullName(), std::optional<QString>(QStringLiteral("")));
+    EXPECT_FALSE(stored[0]->issueNumber().has_value());
+}
+
 TEST_F(StoreTest, SortedFetchNewestFirst)
 {
     auto container = open();

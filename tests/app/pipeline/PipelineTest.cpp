@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/mount.h>
@@ -109,6 +110,37 @@ TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
                                      std::nullopt,
                                      false,
                                      false));
+}
+
+TEST_F(Pipeline, ATodoThatArrivesWithItsReferenceWasFiledAlready)
+{
+    writeFile(QStringLiteral("other.c"), "int other;\n");
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(50));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(51));
+    const auto detected = [&](const QString& title) {
+        return !m_log.lines().filter(QStringLiteral("TODO detected: \"%1\"").arg(title)).isEmpty();
+    };
+
+    // A pull brings a TODO filed elsewhere, in a block comment too; the same save brings a new one.
+    const QByteArray pulled = "// TODO: retry on 502 (#41 https://github.com/octo/demo/issues/41)\n"
+                              "/* TODO: drop the cache (#7 https://github.com/octo/demo/issues/7) */\n";
+    const QByteArray before = readFile(QStringLiteral("main.c"));
+    replaceAtomically(QStringLiteral("main.c"), before + pulled + "// TODO: first new one\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 1));
+    EXPECT_FALSE(detected(QStringLiteral("retry on 502")));
+    EXPECT_FALSE(detected(QStringLiteral("drop the cache")));
+    EXPECT_EQ(issueRequests(), 1);
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(),
+              QStringLiteral("first new one"));
+    EXPECT_TRUE(readFile(QStringLiteral("main.c")).startsWith(before + pulled));
+
+    // From then on its text counts as filed, also without the reference.
+    appendToFile(QStringLiteral("other.c"), "// TODO: Retry on 502\nint x;\n// TODO: second new one\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_FALSE(detected(QStringLiteral("Retry on 502")));
+    EXPECT_EQ(issueRequests(), 2);
+    EXPECT_EQ(records().size(), 2u);
 }
 
 TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
@@ -375,6 +407,81 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     writeFile(QStringLiteral("other.c"), "// TODO: other (#420 https://x/420)\n");
     annotate(QStringLiteral("other.c"), 1, QStringLiteral("other"));
     EXPECT_EQ(readFile(QStringLiteral("other.c")), "// TODO: other (#420 https://x/420) (#42 " + url + ")\n");
+}
+
+// Where the reference goes so that the comment still holds it, and what the line then parses as.
+struct PlaceCase
+{
+    const char* name;
+    QByteArray line;
+    QByteArray annotated; // "#" stands for the reference's text without its leading blank
+};
+
+void PrintTo(const PlaceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AnnotationPlace : public PipelineFixture, public ::testing::WithParamInterface<PlaceCase>
+{};
+
+TEST_P(AnnotationPlace, KeepsTheReferenceInsideTheCommentAndTheHashUnchanged)
+{
+    const PlaceCase& c = GetParam();
+    launch();
+    const QString url = issueUrl(42);
+    const QList<ParsedTodo> before = TodoParser::parse(QString::fromUtf8(c.line), file(QStringLiteral("place.c")));
+    ASSERT_EQ(before.size(), 1);
+    writeFile(QStringLiteral("place.c"), c.line + "\nint z;\n");
+    const auto annotate = [&] {
+        m_delegate->annotateSourceFile(file(QStringLiteral("place.c")), 1, 42, url, before[0].contentHash);
+    };
+
+    annotate();
+    QByteArray expected = c.annotated;
+    expected.replace("#", "(#42 " + url.toUtf8() + ")");
+    EXPECT_EQ(readFile(QStringLiteral("place.c")).toStdString(), (expected + "\nint z;\n").toStdString());
+    const QList<ParsedTodo> after =
+        TodoParser::parse(QString::fromUtf8(readFile(QStringLiteral("place.c"))), file(QStringLiteral("place.c")));
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].contentHash, before[0].contentHash);
+    EXPECT_TRUE(after[0].isAnnotated);
+
+    // Annotated already, wherever the reference stands.
+    annotate();
+    EXPECT_EQ(readFile(QStringLiteral("place.c")).toStdString(), (expected + "\nint z;\n").toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Annotation,
+    AnnotationPlace,
+    ::testing::Values(PlaceCase{"LineEnd", "// TODO: plain", "// TODO: plain #"},
+                      PlaceCase{"BeforeCloser", "/* TODO: tidy up */", "/* TODO: tidy up # */"},
+                      PlaceCase{"BeforeTightCloser", "  /* TODO: tidy up*/", "  /* TODO: tidy up #*/"},
+                      PlaceCase{"BeforeLastCloser", "/* TODO: a */ int a; /* b */", "/* TODO: a */ int a; /* b # */"},
+                      PlaceCase{"MiddleLineCloser", " * TODO: a\t*/", " * TODO: a #\t*/"},
+                      PlaceCase{"LineCommentClosingABlock", "// TODO: a */", "// TODO: a # */"},
+                      PlaceCase{"BeforeBackslash", "// TODO: a \\", "// TODO: a # \\"},
+                      PlaceCase{"BeforeTightBackslash", "// TODO: a\\  ", "// TODO: a #\\  "}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Pipeline, AnnotatedCommentsStillCompile)
+{
+    const QString compiler = QStandardPaths::findExecutable(QStringLiteral("cc"));
+    if (compiler.isEmpty())
+        GTEST_SKIP() << "no C compiler";
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(4));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(5));
+    // The backslash carries the comment on into the line after it.
+    appendToFile(QStringLiteral("main.c"), "/* TODO: in a block */\n// TODO: continued \\\nint broken = ;\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(QStringLiteral("main.c")).count("(#") == 2; }, 5000));
+
+    QProcess cc;
+    cc.start(compiler, {QStringLiteral("-fsyntax-only"), QStringLiteral("-w"), file(QStringLiteral("main.c"))});
+    ASSERT_TRUE(cc.waitForFinished(60000));
+    EXPECT_EQ(cc.exitCode(), 0) << cc.readAllStandardError().toStdString();
 }
 
 TEST_F(Annotation, ScriptsStayExecutableAndLinksStayLinks)

@@ -1,0 +1,2 @@
+  *  TODO: star line */
+/* TODO: closes */ code

@@ -1,0 +1,2 @@
+-- todo: lower case
+-- next line

@@ -1,0 +1,3 @@
+# TODO: handle unicode
+#   continued here
+x = 1  # TODO: not a todo

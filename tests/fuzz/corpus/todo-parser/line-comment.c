@@ -1,0 +1,3 @@
+// TODO: retry on 502
+// later lines
+int x = 1;

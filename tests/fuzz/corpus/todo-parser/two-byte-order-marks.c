@@ -1,0 +1,1 @@
+﻿﻿ * TODO: after two marks

@@ -1,0 +1,1 @@
+; TODO: next line% TODO: after NEL // TODO: after LS \
