@@ -420,7 +420,7 @@ void NotchDrawerInfoCompactSide::rebuild()
         m_current->setGeometry(rect());
         if (animate) {
             // The new label is on screen from the first frame, drawn through the transition.
-            m_current->setGraphicsEffect(new TransitionEffect);
+            m_current->setGraphicsEffect(new TransitionEffect(BlurModifier{kBlur}));
             m_in.setImmediately(0);
             m_in.animateTo(1, kReplaceSpring, now);
         } else {

@@ -224,7 +224,8 @@ bool NotchView::present(Element& e, Clock::time_point now)
         e.box->clearMask();
         auto* effect = qobject_cast<TransitionEffect*>(e.box->graphicsEffect());
         if (!effect) {
-            effect = new TransitionEffect;
+            effect = new TransitionEffect(BlurModifier{kTransitionBlur});
+            effect->setBackdrop(Qt::black);
             e.box->setGraphicsEffect(effect);
         }
         const double progress = std::clamp(e.presence.value(now), 0.0, 1.0);

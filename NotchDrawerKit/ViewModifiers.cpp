@@ -136,20 +136,22 @@ TransitionFrame TransitionFrame::at(double progress, ScaleModifier activeScale, 
     return f;
 }
 
+TransitionEffect::TransitionEffect(BlurModifier activeBlur, QObject* parent)
+    : QGraphicsEffect(parent)
+    , m_reach(activeBlur.spread() + 1)
+{
+}
+
 void TransitionEffect::setFrame(const TransitionFrame& frame, const QPainterPath& clip)
 {
-    const bool grows = frame.blur.spread() != m_frame.blur.spread();
     m_frame = frame;
     m_clip = clip;
-    if (grows)
-        updateBoundingRect();
     update();
 }
 
 QRectF TransitionEffect::boundingRectFor(const QRectF& rect) const
 {
-    const double reach = m_frame.blur.spread() + 1;
-    return rect.adjusted(-reach, -reach, reach, reach);
+    return rect.adjusted(-m_reach, -m_reach, m_reach, m_reach);
 }
 
 void TransitionEffect::draw(QPainter* painter)
@@ -159,8 +161,16 @@ void TransitionEffect::draw(QPainter* painter)
     if (source.isNull())
         return;
     painter->save();
-    if (!m_clip.isEmpty())
+    if (!m_clip.isEmpty()) {
         painter->setClipPath(m_clip, Qt::IntersectClip);
+        if (m_backdrop.alpha() > 0) {
+            // Only under the widget itself: that is where Qt may have left a hole.
+            painter->setRenderHint(QPainter::Antialiasing);
+            QPainterPath under;
+            under.addRect(QRectF(offset, source.deviceIndependentSize()));
+            painter->fillPath(m_clip.intersected(under), m_backdrop);
+        }
+    }
     TransitionPainter::paint(*painter,
                              source,
                              QRectF(offset, source.deviceIndependentSize()),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QGraphicsEffect>
 #include <QImage>
 #include <QPainterPath>
@@ -89,11 +90,15 @@ class TransitionEffect : public QGraphicsEffect
 {
     Q_OBJECT
 public:
-    using QGraphicsEffect::QGraphicsEffect;
+    // `activeBlur` is the strongest blur of the transition: room is kept for its halo throughout.
+    explicit TransitionEffect(BlurModifier activeBlur, QObject* parent = nullptr);
 
     // `clip` in the widget's own coordinates; an empty path clips nothing.
     void setFrame(const TransitionFrame& frame, const QPainterPath& clip = {});
     const TransitionFrame& frame() const { return m_frame; }
+    // Filled inside the clip before the widget is drawn: the surface it sits on. Qt paints no
+    // parent beneath a child it takes for opaque, though the transition lets it show through.
+    void setBackdrop(const QColor& color) { m_backdrop = color; }
 
     QRectF boundingRectFor(const QRectF& rect) const override;
 
@@ -101,8 +106,10 @@ protected:
     void draw(QPainter* painter) override;
 
 private:
+    const double m_reach;
     TransitionFrame m_frame;
     QPainterPath m_clip;
+    QColor m_backdrop = Qt::transparent;
 };
 
 } // namespace jw

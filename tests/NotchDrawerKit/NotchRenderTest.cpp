@@ -178,9 +178,11 @@ QWidget* whiteBlock(QSize size)
     return w;
 }
 
-// No white pixel lies outside the presented shape (allowing its antialiased rim), and some lie inside.
-void expectContentInsideTheShape(const QImage& image, const QRectF& shape, const QRect& contentArea)
+// No white pixel lies outside the presented shape (allowing its antialiased rim), faint or not,
+// and some lie inside.
+void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, const QRect& contentArea, int atLeast = 20)
 {
+    const QImage image = grabbed.convertToFormat(QImage::Format_ARGB32);
     int inside = 0;
     int outside = 0;
     QPoint firstOutside;
@@ -195,7 +197,7 @@ void expectContentInsideTheShape(const QImage& image, const QRectF& shape, const
         }
     }
     EXPECT_EQ(outside, 0) << "content outside the shape, first at " << firstOutside.x() << "," << firstOutside.y();
-    EXPECT_GT(inside, 20);
+    EXPECT_GE(inside, atLeast);
 }
 
 TEST(NotchView, ACompactSideTallerThanTheNotchIsClippedToTheShape)
@@ -235,6 +237,31 @@ TEST(NotchView, ExpandedContentThatGrowsStaysInsideTheShapeWhileItFollows)
     expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), image.height()));
     ASSERT_TRUE(settled(*d));
     EXPECT_DOUBLE_EQ(view->presentedRect().height(), 32 + 160 + 15) << "and then it follows";
+}
+
+TEST(NotchView, ContentComingInWithTheShapeStaysInsideItThroughoutItsTransition)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                           NotchDrawerStyle::standardNotch(),
+                                           [] { return whiteBlock(QSize(200, 60)); });
+    std::optional<Clock::time_point> opened;
+    QObject::connect(d.get(), &NotchDrawer::stateChanged, d.get(), [&] { opened = Clock::now(); });
+    Call c(d->expand(screen()), Clock::now());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 5000));
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    ASSERT_TRUE(d->expandedContent()->isVisible()) << "on screen from the start of its insertion";
+    for (double at : {0.03, 0.08, 0.15}) {
+        view->step(*opened + std::chrono::microseconds(std::llround(at * 1e6)));
+        const QRectF shape = view->presentedRect();
+        ASSERT_LT(shape.height(), 32 + 60 + 15) << "still opening at " << at;
+        const QImage image = d->panel()->grab().toImage();
+        SCOPED_TRACE(at);
+        expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), image.height()), 0);
+        // Fading in over the black notch, never over a hole in it (an opaque content included).
+        EXPECT_EQ(qAlpha(image.pixel(kPanelCentre, 34)), 255);
+    }
+    ASSERT_TRUE(c.wait());
 }
 
 TEST(NotchView, HiddenShrinksToTheNotchSizedShapeAtTheTopCentre)
