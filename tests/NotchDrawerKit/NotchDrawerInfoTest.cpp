@@ -54,7 +54,7 @@ NotchDrawerInfo::CompactTrailingView* trailingView(NotchDrawerInfo& i)
 
 void run(NotchDrawerInfo& i, NotchDrawerState state)
 {
-    Call c(state == NotchDrawerState::expanded ? i.expand(screen()) : i.compact(screen()), Clock::now());
+    Call c(state == NotchDrawerState::expanded ? i.expand(screen()) : i.compact(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(i.internalNotchDrawer()->state(), state);
     NotchDrawer& d = *i.internalNotchDrawer();
@@ -125,10 +125,10 @@ TEST(NotchDrawerInfo, IconAsLeadingLabelSpringsStraightBetweenTheVisibleStates)
         EXPECT_EQ(e.spring, NotchDrawer::kSwitchSpring);
 
     // Expanding again changes nothing; hiding goes through the internal notch and closes it.
-    Call again(i->expand(screen()), Clock::now());
+    Call again(i->expand(screen()));
     ASSERT_TRUE(again.wait());
     EXPECT_EQ(timeline.entries.size(), 2u);
-    Call hide(i->hide(), Clock::now());
+    Call hide(i->hide());
     ASSERT_TRUE(hide.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_EQ(i->internalNotchDrawer()->panel(), nullptr);
@@ -141,13 +141,13 @@ TEST(NotchDrawerInfo, CompactWithNoLabelsHidesInsteadOfShowingAnEmptyNotch)
     EXPECT_TRUE(i->internalNotchDrawer()->disableCompactLeading());
     EXPECT_TRUE(i->internalNotchDrawer()->disableCompactTrailing());
 
-    Call fromHidden(i->compact(screen()), Clock::now());
+    Call fromHidden(i->compact(screen()));
     ASSERT_TRUE(fromHidden.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_EQ(i->internalNotchDrawer()->panel(), nullptr);
 
     run(*i, NotchDrawerState::expanded);
-    Call fromExpanded(i->compact(screen()), Clock::now());
+    Call fromExpanded(i->compact(screen()));
     ASSERT_TRUE(fromExpanded.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
 }
@@ -344,7 +344,7 @@ TEST(NotchDrawerInfoViews, ARingInTheNotchComesOnScreenWithItsInsertionEveryTime
     NotchDrawer& d = *i->internalNotchDrawer();
     auto* ring = infoView(*i)->iconView()->progressRing();
     for (int appearance = 0; appearance < 2; ++appearance) {
-        Call c(i->expand(screen()), Clock::now());
+        Call c(i->expand(screen()));
         // Connected after the panel's views, so it looks once they have placed the content.
         bool onScreenAtInsertion = false;
         const auto probe = QObject::connect(&d, &NotchDrawer::stateChanged, &d, [&](NotchDrawerState s) {
@@ -354,7 +354,7 @@ TEST(NotchDrawerInfoViews, ARingInTheNotchComesOnScreenWithItsInsertionEveryTime
         ASSERT_TRUE(c.wait());
         QObject::disconnect(probe);
         EXPECT_TRUE(onScreenAtInsertion) << "appearance " << appearance;
-        Call h(i->hide(), Clock::now());
+        Call h(i->hide());
         ASSERT_TRUE(h.wait());
         EXPECT_FALSE(ring->isLoaded()) << "gone with its panel";
     }
@@ -531,9 +531,9 @@ TEST(NotchDrawerInfoViews, AHideDuringTheFlightEndsItAtOnce)
     auto i = info(symbol(), std::nullopt, std::nullopt);
     run(*i, NotchDrawerState::expanded);
     auto* leading = leadingView(*i);
-    Call compact(i->compact(screen()), Clock::now());
+    Call compact(i->compact(screen()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return leading->matchedIcon().isFlying(); }, 5000));
-    Call hide(i->hide(), Clock::now());
+    Call hide(i->hide());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_FALSE(leading->matchedIcon().isFlying());
     ASSERT_TRUE(compact.wait());

@@ -32,7 +32,7 @@ std::unique_ptr<NotchDrawer> notchWithSides(NotchDrawerHoverBehavior behavior = 
 
 void expandAndWait(NotchDrawer& d)
 {
-    Call c(d.expand(screen()), Clock::now());
+    Call c(d.expand(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(d.state(), NotchDrawerState::expanded);
 }
@@ -43,13 +43,13 @@ void bringTo(NotchDrawer& d, ManualClock& clock, NotchDrawerState state)
     std::optional<Call> c;
     switch (state) {
     case NotchDrawerState::expanded:
-        c.emplace(d.expand(screen()), Clock::now());
+        c.emplace(d.expand(screen()));
         break;
     case NotchDrawerState::compact:
-        c.emplace(d.compact(screen()), Clock::now());
+        c.emplace(d.compact(screen()));
         break;
     case NotchDrawerState::hidden:
-        c.emplace(d.hide(), Clock::now());
+        c.emplace(d.hide());
         break;
     }
     clock.advance(1);
@@ -85,7 +85,7 @@ TEST(NotchDrawer, ShortInitialiserStartsHiddenWithBothSidesDisabledAndNoPanel)
     ASSERT_NE(d.compactLeadingContent(), nullptr);
 
     // Nothing to show compact: it hides, and being hidden that returns at once.
-    Call c(d.compact(screen()), Clock::now());
+    Call c(d.compact(screen()));
     EXPECT_TRUE(c.done());
     EXPECT_EQ(d.state(), NotchDrawerState::hidden);
     EXPECT_EQ(d.panel(), nullptr);
@@ -97,7 +97,7 @@ TEST(NotchDrawer, ExpandFromHiddenCreatesThePanelSpringsWithNotchDampingAndRetur
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
     Timeline timeline(*d, &clock);
-    Call c(d->expand(screen()), Clock::now());
+    Call c(d->expand(screen()));
     ASSERT_NE(d->panel(), nullptr) << "the panel exists before the animation starts";
     EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "the animation runs after the current work";
     EXPECT_EQ(d->notchSize(), QSizeF(200, 32));
@@ -111,7 +111,7 @@ TEST(NotchDrawer, ExpandFromHiddenCreatesThePanelSpringsWithNotchDampingAndRetur
     clock.advance(0.001);
     EXPECT_TRUE(c.done()) << "and not after";
 
-    Call again(d->expand(screen()), Clock::now());
+    Call again(d->expand(screen()));
     EXPECT_TRUE(again.done()) << "already expanded: no animation, no pause";
     clock.advance(1);
     EXPECT_EQ(timeline.entries.size(), 1u);
@@ -146,7 +146,7 @@ TEST(NotchDrawer, CompactOnAScreenThatResolvesToTheCardHidesInstead)
     EXPECT_NE(qobject_cast<NotchlessView*>(root->surface()), nullptr);
     EXPECT_EQ(EnvironmentValues::notchStyle(d->expandedContent()), NotchDrawerStyle::standardFloating());
 
-    Call c(d->compact(screen()), Clock::now());
+    Call c(d->compact(screen()));
     EXPECT_EQ(d->state(), NotchDrawerState::hidden);
     clock.advance(0.399);
     EXPECT_FALSE(c.done()) << "the whole hide is awaited";
@@ -165,7 +165,7 @@ TEST(NotchDrawer, SwitchingBetweenVisibleStatesPassesThroughHiddenAndKeepsThePan
     const QPointer<NotchDrawerPanel> panel = d->panel();
     ASSERT_NE(panel, nullptr);
     Timeline timeline(*d, &clock);
-    Call c(d->expand(screen()), Clock::now());
+    Call c(d->expand(screen()));
     clock.runQueued();
     ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::hidden});
     EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
@@ -183,7 +183,7 @@ TEST(NotchDrawer, SwitchingBetweenVisibleStatesPassesThroughHiddenAndKeepsThePan
 
     // With skip-hide it springs straight across, in the same panel.
     Timeline direct(*d, &clock);
-    Call s(d->compact(screen(), true), Clock::now());
+    Call s(d->compact(screen(), true));
     clock.advance(0.4);
     ASSERT_TRUE(s.done());
     ASSERT_EQ(direct.states(), std::vector{NotchDrawerState::compact});
@@ -198,10 +198,10 @@ TEST(NotchDrawer, CompactDuringTheHideThenShowPauseWinsTheRace)
     auto d = notchWithSides();
     bringTo(*d, clock, NotchDrawerState::compact);
     Timeline timeline(*d, &clock);
-    Call expand(d->expand(screen()), Clock::now());
+    Call expand(d->expand(screen()));
     clock.advance(0.1);
     ASSERT_EQ(d->state(), NotchDrawerState::hidden);
-    Call compact(d->compact(screen()), Clock::now());
+    Call compact(d->compact(screen()));
     clock.advance(1);
     ASSERT_TRUE(expand.done());
     ASSERT_TRUE(compact.done());
@@ -217,12 +217,12 @@ TEST(NotchDrawer, HideReturnsAtOnceWhenHiddenAndAfterClosingOtherwise)
     ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    Call idle(d->hide(), Clock::now());
+    Call idle(d->hide());
     EXPECT_TRUE(idle.done());
 
     bringTo(*d, clock, NotchDrawerState::expanded);
     Timeline timeline(*d, &clock);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::hidden}) << "the hide animation starts at once";
     EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
     clock.advance(0.399);
@@ -241,7 +241,7 @@ TEST(NotchDrawer, HeldHideWaitsUntilThePointerLeaves)
     auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
     bringTo(*d, clock, NotchDrawerState::expanded);
     d->setHovering(true);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     // Looked at again every 0.1 s while the pointer stays.
     clock.runQueued();
     EXPECT_EQ(clock.pending(), std::vector{0.1});
@@ -271,7 +271,7 @@ TEST(NotchDrawer, HideWhileHoveredWithoutHoldHidesAtOnceAndClearsTheHover)
     bringTo(*d, clock, NotchDrawerState::expanded);
     d->setHovering(true);
     ASSERT_TRUE(d->isHovering());
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     EXPECT_EQ(d->state(), NotchDrawerState::hidden);
     EXPECT_FALSE(d->isHovering());
     clock.advance(0.4);
@@ -284,9 +284,9 @@ TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
     bringTo(*d, clock, NotchDrawerState::expanded);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     clock.advance(0.2);
-    Call expand(d->expand(screen()), Clock::now());
+    Call expand(d->expand(screen()));
     clock.runQueued();
     EXPECT_TRUE(h.done()) << "the cancelled close ends its hide at once";
     EXPECT_EQ(d->state(), NotchDrawerState::expanded);
@@ -369,7 +369,7 @@ TEST_P(LastCallWins, EndsInTheStateOfTheLastCallAndResumesEveryCaller)
     for (const Step& step : sequence.steps) {
         if (step.after > 0)
             clock.advance(step.after);
-        calls.emplace_back(perform(*d, step.op), Clock::now());
+        calls.emplace_back(perform(*d, step.op));
     }
     // Longer than every pause of every call together.
     clock.advance(2);
@@ -414,14 +414,14 @@ TEST(NotchDrawer, RepeatedCallsInOneTurnAnimateOnce)
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
     Timeline timeline(*d, &clock);
-    Call first(d->expand(screen()), Clock::now());
-    Call second(d->expand(screen()), Clock::now());
+    Call first(d->expand(screen()));
+    Call second(d->expand(screen()));
     clock.advance(1);
     EXPECT_EQ(timeline.states(), std::vector{NotchDrawerState::expanded}) << "no hide-then-show of itself";
 
     Timeline again(*d, &clock);
-    Call third(d->compact(screen()), Clock::now());
-    Call fourth(d->compact(screen()), Clock::now());
+    Call third(d->compact(screen()));
+    Call fourth(d->compact(screen()));
     clock.advance(1);
     EXPECT_EQ(again.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::compact}));
     EXPECT_TRUE(first.done() && second.done() && third.done() && fourth.done());
@@ -434,9 +434,9 @@ TEST(NotchDrawer, AnExpandDuringAHeldHideWinsAndTheHidesCallerResumes)
     auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
     bringTo(*d, clock, NotchDrawerState::expanded);
     d->setHovering(true);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     clock.advance(0.15);
-    Call e(d->expand(screen()), Clock::now());
+    Call e(d->expand(screen()));
     EXPECT_TRUE(e.done()) << "already expanded";
     clock.advance(0.1);
     EXPECT_TRUE(h.done()) << "its next look finds it overtaken";
@@ -483,7 +483,7 @@ TEST(NotchDrawer, APointerThatLeavesInTheHiddenHalfOfASwitchNoLongerHoldsTheNext
     bringTo(*d, clock, NotchDrawerState::compact);
     d->setHovering(true);
     const int played = haptics.haptics->count;
-    Call e(d->expand(screen()), Clock::now());
+    Call e(d->expand(screen()));
     clock.advance(0.1);
     ASSERT_EQ(d->state(), NotchDrawerState::hidden);
     // Reported by the notch view as the window system tells it.
@@ -498,7 +498,7 @@ TEST(NotchDrawer, APointerThatLeavesInTheHiddenHalfOfASwitchNoLongerHoldsTheNext
 
     clock.advance(1);
     ASSERT_EQ(d->state(), NotchDrawerState::expanded);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "not held for a pointer long gone";
     clock.advance(0.4);
     EXPECT_TRUE(h.done());
@@ -526,7 +526,7 @@ TEST(NotchDrawer, ReleasedObjectLeavesNoPanelTimerOrObserverBehind)
     auto d = notchWithSides();
     bringTo(*d, clock, NotchDrawerState::expanded);
     QPointer<NotchDrawerPanel> panel = d->panel();
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     d.reset();
     EXPECT_FALSE(panel && panel->isVisible());
     clock.runQueued();
@@ -571,7 +571,7 @@ TEST(NotchDrawer, ScreenChangeRenewsThePanelOfAShownNotchOnTheFirstScreen)
 
     // In the hidden half of a hide-then-show the panel is still needed for what follows.
     bringTo(*d, clock, NotchDrawerState::compact);
-    Call expand(d->expand(screen()), Clock::now());
+    Call expand(d->expand(screen()));
     clock.advance(0.1);
     ASSERT_EQ(d->state(), NotchDrawerState::hidden);
     before = d->panel();
@@ -597,7 +597,7 @@ TEST(NotchDrawer, ScreenChangeWhileHiddenLeavesNoPanelBehind)
 
     // During the pause before the close: the renewed panel closes when the pause ends.
     bringTo(*d, clock, NotchDrawerState::expanded);
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     clock.advance(0.2);
     Q_EMIT observer->screenParametersChanged();
     clock.advance(0.2);

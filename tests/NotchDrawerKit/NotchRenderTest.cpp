@@ -58,7 +58,7 @@ bool settled(NotchDrawer& d)
 
 void runTo(NotchDrawer& d, NotchDrawerState state)
 {
-    Call c(state == NotchDrawerState::expanded ? d.expand(screen()) : d.compact(screen()), Clock::now());
+    Call c(state == NotchDrawerState::expanded ? d.expand(screen()) : d.compact(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(d.state(), state);
     ASSERT_TRUE(settled(d));
@@ -247,7 +247,7 @@ TEST(NotchView, ContentComingInWithTheShapeStaysInsideItThroughoutItsTransition)
                                            [] { return whiteBlock(QSize(200, 60)); });
     std::optional<Clock::time_point> opened;
     QObject::connect(d.get(), &NotchDrawer::stateChanged, d.get(), [&] { opened = Clock::now(); });
-    Call c(d->expand(screen()), Clock::now());
+    Call c(d->expand(screen()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 5000));
     auto* view = qobject_cast<NotchView*>(root(*d)->surface());
     ASSERT_TRUE(d->expandedContent()->isVisible()) << "on screen from the start of its insertion";
@@ -341,7 +341,7 @@ TEST(NotchlessView, CardSlidesBelowTheMenuBarWithABorderInsideItsEdge)
     EXPECT_EQ(qAlpha(image.pixel(5, 290)), 0);
 
     // Hidden (and compact, drawn alike) moves it up by its own height, out of the panel.
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     EXPECT_TRUE(QTest::qWaitFor([&] { return card->presentedCardRect().bottom() <= 0; }, 5000));
     ASSERT_TRUE(h.wait());
 }

@@ -27,18 +27,16 @@ inline double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Completion of one awaited operation, stamped on the steady clock.
+// Completion of one awaited operation.
 struct CallResult
 {
     bool done = false;
-    double at = -1;
 };
 
-inline QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<CallResult> result, Clock::time_point start)
+inline QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<CallResult> result)
 {
     co_await std::move(task);
     result->done = true;
-    result->at = secondsSince(start);
 }
 
 // Every change of state with its time and the spring it animates with. Times are read from
@@ -84,12 +82,11 @@ struct Call
     std::shared_ptr<CallResult> result = std::make_shared<CallResult>();
     QCoro::Task<> task;
 
-    Call(QCoro::Task<> operation, Clock::time_point start)
-        : task(track(std::move(operation), result, start))
+    explicit Call(QCoro::Task<> operation)
+        : task(track(std::move(operation), result))
     {
     }
     bool done() const { return result->done; }
-    double at() const { return result->at; }
     bool wait(int ms = 5000) const
     {
         auto r = result;
