@@ -301,6 +301,8 @@ TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
 
 // ---- The last call wins ------------------------------------------------------------------------
 
+namespace {
+
 enum class Op
 {
     expand,
@@ -355,6 +357,8 @@ NotchDrawerState stateAfter(Op op)
 
 class LastCallWins : public ::testing::TestWithParam<Sequence>
 {};
+
+} // namespace
 
 TEST_P(LastCallWins, EndsInTheStateOfTheLastCallAndResumesEveryCaller)
 {

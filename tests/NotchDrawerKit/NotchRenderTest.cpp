@@ -166,6 +166,8 @@ TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
     EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
 }
 
+namespace {
+
 // A plain white block, so any part of it outside the black shape is plain to see.
 QWidget* whiteBlock(QSize size)
 {
@@ -199,6 +201,8 @@ void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, con
     EXPECT_EQ(outside, 0) << "content outside the shape, first at " << firstOutside.x() << "," << firstOutside.y();
     EXPECT_GE(inside, atLeast);
 }
+
+} // namespace
 
 TEST(NotchView, ACompactSideTallerThanTheNotchIsClippedToTheShape)
 {
