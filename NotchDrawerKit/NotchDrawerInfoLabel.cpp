@@ -4,7 +4,6 @@
 #include "NotchDrawerKit/Spring.h"
 #include "platform/symbols/Symbols.h"
 
-#include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -31,31 +30,12 @@ NotchDrawerInfoLabel::SharedView share(const NotchDrawerInfoLabel::ViewBuilder& 
     return NotchDrawerInfoLabel::SharedView(widget, [](QWidget* w) { delete w; });
 }
 
-// Named symbols come from the shared symbols layer (theme icon or our own drawing); a name it
-// does not know falls back to the icon theme, and without one to a disc, so a label never shows
-// nothing.
+// Named symbols come from the shared symbols layer, which also stands in for names it has no
+// drawing of.
 void paintSymbol(QPainter& painter, const QString& name, const QRectF& rect, const QColor& color)
 {
     const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1;
-    QPixmap pixmap;
-    if (Symbols::isKnown(name)) {
-        pixmap = Symbols::pixmap(name, rect.size().toSize(), color, dpr);
-    } else if (const QIcon icon = QIcon::fromTheme(name); !icon.isNull()) {
-        pixmap = icon.pixmap(rect.size().toSize(), dpr);
-        QPainter p(&pixmap);
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(QRectF(QPointF(0, 0), pixmap.deviceIndependentSize()), color);
-    }
-    if (pixmap.isNull()) {
-        const double side = std::min(rect.width(), rect.height());
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color);
-        painter.drawEllipse(QRectF(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side));
-        painter.restore();
-        return;
-    }
+    const QPixmap pixmap = Symbols::pixmap(name, rect.size().toSize(), color, dpr);
     const QSizeF drawn = pixmap.deviceIndependentSize();
     painter.drawPixmap(QPointF(rect.center().x() - drawn.width() / 2, rect.center().y() - drawn.height() / 2), pixmap);
 }

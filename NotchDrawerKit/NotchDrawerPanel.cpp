@@ -1,6 +1,8 @@
 #include "NotchDrawerKit/NotchDrawerPanel.h"
 
 #include "NotchDrawerKit/NotchContentView.h"
+#include "NotchDrawerKit/NotchSurface.h"
+#include "platform/window/WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -12,11 +14,26 @@ bool supportsShapedWindows()
     const QString platform = QGuiApplication::platformName();
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
+
+// What the window shows and takes input on: with a compositor the shape and its shadow, without
+// one the shape alone.
+QRegion shownRegion(const NotchContentView* root, bool composited)
+{
+    if (composited)
+        return root->paintedRegion();
+    const QPainterPath shape = root->surface()->paintedShape();
+    if (shape.isEmpty())
+        return {};
+    return QRegion(shape.toFillPolygon().toPolygon()).translated(root->surface()->pos());
+}
 } // namespace
 
 NotchDrawerPanel::NotchDrawerPanel(QScreen* screen)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(nullptr,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+                  | Qt::BypassWindowManagerHint)
     , m_screen(screen)
+    , m_composited(WindowSystem::hasCompositor())
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -35,8 +52,10 @@ void NotchDrawerPanel::setContentView(QWidget* view)
     view->setGeometry(rect());
     view->show();
     if (auto* root = qobject_cast<NotchContentView*>(view)) {
-        connect(root, &NotchContentView::paintedRegionChanged, this, &NotchDrawerPanel::setInputRegion);
-        setInputRegion(root->paintedRegion());
+        connect(root, &NotchContentView::paintedRegionChanged, this, [this, root] {
+            setInputRegion(shownRegion(root, m_composited));
+        });
+        setInputRegion(shownRegion(root, m_composited));
     }
 }
 
@@ -52,6 +71,13 @@ void NotchDrawerPanel::setInputRegion(const QRegion& region)
     if (!supportsShapedWindows())
         return;
     setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
+}
+
+void NotchDrawerPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Before the window is mapped: compositors read the type when it appears.
+    WindowSystem::setNotificationType(this);
 }
 
 void NotchDrawerPanel::resizeEvent(QResizeEvent* event)

@@ -9,9 +9,14 @@ class QScreen;
 
 namespace jw {
 
-// The borderless window of a notch: frameless, above other windows, never taking focus, with a
-// transparent background. Its input region is only what its views paint, so clicks anywhere
-// else in its large frame reach the windows beneath.
+// The borderless window of a notch: frameless, above other windows on every workspace, never
+// taking focus, with a transparent background. Its input region is only what its views paint,
+// so clicks anywhere else in its large frame reach the windows beneath.
+//
+// On X11 it is an override-redirect window: no window manager places it, so it is on every
+// workspace and above docks and full-screen windows alike, where _NET_WM_STATE hints leave the
+// order to each manager's layering. Without a compositor the window's shape is the bare notch,
+// since nothing would blend the soft shadow and it would be drawn black.
 class NotchDrawerPanel : public QWidget
 {
     Q_OBJECT
@@ -29,12 +34,16 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QPointer<QScreen> m_screen;
     QPointer<QWidget> m_content;
     QRegion m_inputRegion;
     bool m_maskSet = false;
+    // Whether translucent pixels blend with the windows beneath; asked once, as each appearance
+    // of a notch makes a new panel.
+    const bool m_composited;
 };
 
 } // namespace jw

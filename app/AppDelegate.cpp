@@ -7,6 +7,7 @@
 #include "app/models/SeenTodo.h"
 #include "app/models/WatchedDirectory.h"
 #include "platform/Log.h"
+#include "platform/keychain/Keychain.h"
 
 #include <QPointer>
 #include <QSet>
@@ -56,7 +57,9 @@ void AppDelegate::bootstrap()
 {
     store::ModelContext* context = m_modelContainer->mainContext();
 
-    m_appState->setGithubToken(KeychainHelper::loadToken());
+    // Until the keyring answers (which waits for the user when it is locked) the program runs as
+    // with no token.
+    loadToken();
 
     if (auto count = context->fetchCount<AppSettings>(); count && count.value() == 0) {
         context->insert(std::make_shared<AppSettings>(true));
@@ -79,6 +82,46 @@ void AppDelegate::bootstrap()
     startWatching(context);
     setUpIsland();
 
+    m_bootstrapRan = true;
+    logBootstrapCompleteOnceSettled();
+}
+
+void AppDelegate::loadToken()
+{
+    KeychainHelper::loadTokenInBackground(
+        this,
+        [this] {
+            m_appState->setKeyringState(KeyringState::waitingForUnlock);
+            log(QStringLiteral("Keyring is locked; the token will be loaded once it is unlocked"));
+            m_tokenSettled = true;
+            logBootstrapCompleteOnceSettled();
+        },
+        [this](const TokenLoad& load) {
+            const bool waited = m_appState->keyringState() == KeyringState::waitingForUnlock;
+            if (load.status == KeychainStatus::notAvailable) {
+                m_appState->setKeyringState(KeyringState::notRunning);
+                log(QStringLiteral("Keyring not reachable: no Secret Service is running on the session bus"));
+            } else if (waited && load.status == KeychainStatus::interactionNotAllowed) {
+                m_appState->setKeyringState(KeyringState::stayedLocked);
+                log(QStringLiteral("Keyring stayed locked; the token was not loaded"));
+            } else {
+                m_appState->setKeyringState(KeyringState::available);
+            }
+            if (load.token) {
+                m_appState->setGithubToken(load.token);
+                if (waited)
+                    log(QStringLiteral("Token loaded from the keyring once it was unlocked"));
+            }
+            m_tokenSettled = true;
+            logBootstrapCompleteOnceSettled();
+        });
+}
+
+void AppDelegate::logBootstrapCompleteOnceSettled()
+{
+    if (!m_bootstrapRan || !m_tokenSettled || m_bootstrapLogged)
+        return;
+    m_bootstrapLogged = true;
     log(QStringLiteral("Bootstrap complete. Token: ")
         + (m_appState->githubToken() ? QStringLiteral("present") : QStringLiteral("missing")));
 }

@@ -61,11 +61,19 @@ public:
     void setGitHubApiBaseUrl(const QUrl& baseUrl);
 
 private:
+    // Asks the keyring for the token off the GUI thread; the answer lands in the shared state.
+    void loadToken();
+    // The start-up line waits for the keyring's first answer, so that it tells the truth.
+    void logBootstrapCompleteOnceSettled();
+
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<store::ModelContainer> m_modelContainer;
     IslandFactory m_islandFactory;
     GitHubClient m_gitHubClient;
     GitHubProjectsClient m_projectsClient;
+    bool m_bootstrapRan = false;
+    bool m_tokenSettled = false;
+    bool m_bootstrapLogged = false;
 };
 
 } // namespace jw

@@ -27,6 +27,14 @@ void AppState::setGithubToken(const std::optional<QString>& value)
     Q_EMIT githubTokenChanged();
 }
 
+void AppState::setKeyringState(KeyringState value)
+{
+    if (m_keyringState == value)
+        return;
+    m_keyringState = value;
+    Q_EMIT keyringStateChanged();
+}
+
 void AppState::setIslandState(const IslandState& state)
 {
     if (m_islandState == state)

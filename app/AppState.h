@@ -13,6 +13,15 @@
 
 namespace jw {
 
+// What the program last learned of the keyring that holds the token.
+enum class KeyringState
+{
+    available,        // reached, or not asked yet
+    notRunning,       // nothing owns the Secret Service name on the session bus
+    waitingForUnlock, // locked: its unlock prompt is up and the token comes once it is answered
+    stayedLocked,     // locked: the unlock prompt was dismissed, so the token was not loaded
+};
+
 // The program's one observable state object, used on the GUI thread only. Writes of the
 // watch switch, the token and the island state announce a change only when the value differs.
 class AppState : public QObject
@@ -32,6 +41,9 @@ public:
     const std::optional<QString>& githubToken() const { return m_githubToken; }
     void setGithubToken(const std::optional<QString>& value);
 
+    KeyringState keyringState() const { return m_keyringState; }
+    void setKeyringState(KeyringState value);
+
     const IslandState& islandState() const { return m_islandState; }
 
     const QList<CreatedIssue>& recentIssues() const { return m_recentIssues; }
@@ -50,6 +62,7 @@ public:
 Q_SIGNALS:
     void isWatchingEnabledChanged(bool value);
     void githubTokenChanged();
+    void keyringStateChanged();
     void islandStateChanged(const jw::IslandState& state);
     void recentIssuesChanged();
     void fileWatcherChanged();
@@ -60,6 +73,7 @@ private:
 
     bool m_isWatchingEnabled = true;
     std::optional<QString> m_githubToken;
+    KeyringState m_keyringState = KeyringState::available;
     IslandState m_islandState;
     QList<CreatedIssue> m_recentIssues;
     std::unique_ptr<FileWatcher> m_fileWatcher;

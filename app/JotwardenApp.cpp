@@ -3,6 +3,8 @@
 #include "app/AppDelegate.h"
 #include "app/views/DynamicIslandController.h"
 #include "app/views/SettingsView.h"
+#include "platform/Log.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -137,9 +139,22 @@ void JotwardenApp::createTrayOrWindow()
         });
         m_trayIcon->show();
     } else {
+        // With no icon to bring it back, the window is the program: closing it quits.
+        m_panel->installEventFilter(this);
         m_panel->show();
     }
+    m_sceneSettled = true;
     Q_EMIT sceneShown();
+    if (m_showPanelWhenSettled)
+        showPanel();
+}
+
+bool JotwardenApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_panel && event->type() == QEvent::Close && !m_trayIcon)
+        if (auto* settings = qobject_cast<SettingsView*>(m_panel.data()))
+            settings->quit();
+    return QObject::eventFilter(watched, event);
 }
 
 void JotwardenApp::togglePanel()
@@ -148,6 +163,26 @@ void JotwardenApp::togglePanel()
         return;
     if (m_panel->isVisible()) {
         m_panel->hide();
+        return;
+    }
+    showPanel();
+}
+
+void JotwardenApp::showPanel()
+{
+    if (!m_panel)
+        return;
+    if (!m_sceneSettled) {
+        // Turning the panel into the tray's popup would hide it again.
+        m_showPanelWhenSettled = true;
+        return;
+    }
+    m_showPanelWhenSettled = false;
+    if (!m_trayIcon) {
+        m_panel->setWindowState(m_panel->windowState() & ~Qt::WindowMinimized);
+        m_panel->show();
+        m_panel->raise();
+        m_panel->activateWindow();
         return;
     }
     // Next to the icon, kept on the icon's screen.
@@ -179,10 +214,35 @@ int JotwardenApp::main(int argc, char** argv)
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Jot Warden"));
     QApplication::setApplicationVersion(QStringLiteral("2.0.0"));
-    // The process lives in the tray: closing the panel or a chooser must not end it.
+    // With a tray the process lives in it: closing the panel or a chooser must not end it. Without
+    // one the scene ends the program itself when its window is closed.
     app.setQuitOnLastWindowClosed(false);
 
+    // One copy per user session: a second launch hands over to the running copy and ends, before
+    // it opens the store or watches anything.
+    SingleInstance single(QStringLiteral("jotwarden"));
+    switch (single.claim()) {
+    case SingleInstance::Role::secondary:
+        single.askPrimaryToShow([](bool reached) {
+            log(reached ? QStringLiteral("Already running: asked the running copy to show its panel")
+                        : QStringLiteral("Already running, but the running copy did not answer"));
+            QCoreApplication::exit(reached ? 0 : 1);
+        });
+        return app.exec();
+    case SingleInstance::Role::unguarded:
+        log(QStringLiteral("Could not make sure only one copy runs: ") + single.errorText());
+        break;
+    case SingleInstance::Role::primary:
+        if (!single.errorText().isEmpty())
+            log(QStringLiteral("Later launches cannot reach this copy: ") + single.errorText());
+        break;
+    }
+
     JotwardenApp scene;
+    QObject::connect(&single, &SingleInstance::showRequested, &scene, [&scene] {
+        log(QStringLiteral("Showing the panel for another launch"));
+        scene.showPanel();
+    });
     scene.showScene();
     QTimer::singleShot(0, scene.appDelegate(), [&scene] { scene.appDelegate()->applicationDidFinishLaunching(); });
     return app.exec();

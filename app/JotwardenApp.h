@@ -36,11 +36,17 @@ public:
     // How long to wait for a tray host that is not there yet (a session just starting).
     static constexpr int kTrayHostWaitMs = 5000;
     void togglePanel();
+    // Brings the panel up (next to the icon, or the window raised); before the scene has settled
+    // on tray or window, as soon as it has.
+    void showPanel();
 
     static QIcon menuBarIcon();
 
 Q_SIGNALS:
     void sceneShown();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeMenuContent();
@@ -49,6 +55,8 @@ private:
     std::unique_ptr<AppDelegate> m_appDelegate;
     QPointer<QWidget> m_panel;
     QSystemTrayIcon* m_trayIcon = nullptr;
+    bool m_sceneSettled = false;
+    bool m_showPanelWhenSettled = false;
 };
 
 } // namespace jw

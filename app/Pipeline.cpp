@@ -173,7 +173,6 @@ void AppDelegate::annotateSourceFile(const QString& path,
     file.close();
     if (!isValidUtf8(bytes))
         return;
-    const QList<SourceLines::Span> lines = SourceLines::split(bytes);
 
     // The file may have changed since detection: annotate the line that holds this TODO now,
     // and nothing when the TODO is gone.
@@ -192,19 +191,19 @@ void AppDelegate::annotateSourceFile(const QString& path,
     if (target == 0)
         return;
 
-    const SourceLines::Span span = lines[target - 1];
-    const QByteArrayView lineBytes = QByteArrayView(bytes).sliced(span.start, span.end - span.start);
-    if (SourceLines::isAnnotated(QString::fromUtf8(lineBytes), issueNumber))
+    const std::optional<QByteArray> annotated = SourceLines::annotate(bytes, target, issueNumber, issueURL);
+    if (!annotated) {
+        const SourceLines::Span span = SourceLines::split(bytes)[target - 1];
+        if (!SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
+            log(QStringLiteral("Left %1:%2 without the issue reference: it would change the TODO's text")
+                    .arg(path)
+                    .arg(target));
         return;
-
-    // Only the annotated line changes; every other byte, line breaks included, stays.
-    QByteArray annotated = bytes;
-    annotated.insert(span.start + SourceLines::annotationPoint(lineBytes),
-                     SourceLines::annotation(issueNumber, issueURL).toUtf8());
-    (void)writeFileAtomically(path, annotated);
+    }
+    (void)writeFileAtomically(path, *annotated);
 
     if (FileWatcher* watcher = m_appState->fileWatcher())
-        watcher->updateCache(path, QString::fromUtf8(annotated));
+        watcher->updateCache(path, QString::fromUtf8(*annotated));
 }
 
 } // namespace jw

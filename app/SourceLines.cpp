@@ -1,5 +1,7 @@
 #include "app/SourceLines.h"
 
+#include "app/detection/TodoParser.h"
+
 namespace jw::SourceLines {
 
 QList<Span> split(const QByteArray& utf8)
@@ -46,26 +48,72 @@ QString annotation(qint64 issueNumber, const QString& issueURL)
     return QStringLiteral(" (#%1 %2)").arg(issueNumber).arg(issueURL);
 }
 
+namespace {
+
+// The length in bytes of the white space (a tab or a Unicode space separator, as the TODO parser
+// counts it) that ends at `end` in a UTF-8 line, or 0.
+qsizetype whiteSpaceBefore(QByteArrayView line, qsizetype end)
+{
+    if (end <= 0)
+        return 0;
+    if (line[end - 1] == ' ' || line[end - 1] == '\t')
+        return 1;
+    qsizetype start = end - 1;
+    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80)
+        --start;
+    const QString c = QString::fromUtf8(line.sliced(start, end - start));
+    return c.size() == 1 && c.at(0).category() == QChar::Separator_Space ? end - start : 0;
+}
+
+// What annotating must keep: every TODO, where it stands and what it hashes as.
+QList<std::pair<qint64, QString>> fingerprint(const QList<ParsedTodo>& todos)
+{
+    QList<std::pair<qint64, QString>> out;
+    out.reserve(todos.size());
+    for (const ParsedTodo& todo : todos)
+        out.append({todo.lineNumber, todo.contentHash});
+    return out;
+}
+
+} // namespace
+
 qsizetype annotationPoint(QByteArrayView line)
 {
-    const auto isBlank = [](char c) {
-        return c == ' ' || c == '\t';
-    };
     qsizetype point = line.size();
     if (const qsizetype closer = line.lastIndexOf("*/"); closer >= 0) {
         point = closer;
     } else {
         qsizetype last = line.size();
-        while (last > 0 && isBlank(line[last - 1]))
-            --last;
+        while (const qsizetype k = whiteSpaceBefore(line, last))
+            last -= k;
         if (last > 0 && line[last - 1] == '\\')
             point = last - 1;
         else
             return line.size();
     }
-    while (point > 0 && isBlank(line[point - 1]))
-        --point;
+    // The reference's pattern takes the white space before it along; what stood there stays after.
+    while (const qsizetype k = whiteSpaceBefore(line, point))
+        point -= k;
     return point;
+}
+
+std::optional<QByteArray>
+annotate(const QByteArray& utf8, qint64 lineNumber, qint64 issueNumber, const QString& issueURL)
+{
+    const QList<Span> lines = split(utf8);
+    if (lineNumber < 1 || lineNumber > lines.size())
+        return std::nullopt;
+    const Span span = lines[lineNumber - 1];
+    const QByteArrayView line = QByteArrayView(utf8).sliced(span.start, span.end - span.start);
+    if (isAnnotated(QString::fromUtf8(line), issueNumber))
+        return std::nullopt;
+    QByteArray annotated = utf8;
+    annotated.insert(span.start + annotationPoint(line), annotation(issueNumber, issueURL).toUtf8());
+    // Odd lines (a closer run on into code or into another closer) can let the reference's pattern
+    // reach past the reference; such a line is left as it is rather than change a TODO's text.
+    if (fingerprint(TodoParser::parseUtf8(annotated, QString())) != fingerprint(TodoParser::parseUtf8(utf8, QString())))
+        return std::nullopt;
+    return annotated;
 }
 
 } // namespace jw::SourceLines

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace jw::SourceLines {
 
 // One line of a UTF-8 file as byte offsets, without its line-break character.
@@ -28,5 +30,11 @@ QString annotation(qint64 issueNumber, const QString& issueURL);
 // before the last "*/" when the line holds one, else before a final backslash (which carries a
 // comment on into the next line), else at the end. White space before that place stays after it.
 qsizetype annotationPoint(QByteArrayView line);
+
+// The file's bytes with the annotation placed in line `lineNumber` (1-based); only that line's
+// bytes change, and every TODO of the file keeps its line and hash. Nothing when the line does not
+// exist, already holds the reference, or could not take it without changing a TODO.
+std::optional<QByteArray>
+annotate(const QByteArray& utf8, qint64 lineNumber, qint64 issueNumber, const QString& issueURL);
 
 } // namespace jw::SourceLines

@@ -6,7 +6,10 @@
 #include "NotchDrawerKit/NotchDrawer.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
 #include "app/IslandState.h"
+#include "app/views/AnimatedIcon.h"
 #include "app/views/DynamicIslandController.h"
+#include "app/views/NotchExpandedView.h"
+#include "app/views/NotchViewModel.h"
 #include "bench/ScreenshotSupport.h"
 #include "platform/screen/ScreenGeometry.h"
 #include "platform/symbols/Symbols.h"
@@ -57,11 +60,33 @@ void shoot(const QString& dir, const QString& name, const QList<IslandState>& st
     save(notch, dir, name);
 }
 
+// The confirmed island the moment its pulsing icon is at its largest.
+void shootPulsePeak(const QString& dir, const IslandState& state)
+{
+    DynamicIslandController controller;
+    controller.show(state);
+    QPointer<NotchDrawer> notch = controller.notch();
+    spin([&] { return settled(notch); });
+    auto* row = notch ? qobject_cast<NotchExpandedView*>(notch->expandedContent()) : nullptr;
+    if (!row) {
+        std::printf("island-confirmed-pulse-peak: no row\n");
+        return;
+    }
+    spin([&] { return row->icon()->inner()->presentedScale() > 1.145; }, 5000);
+    save(notch, dir, QStringLiteral("island-confirmed-pulse-peak"));
+    // The icon again at four times the size, pixels kept sharp.
+    const QRect icon(row->icon()->mapTo(notch->panel(), QPoint()), row->icon()->size());
+    const QString zoom = dir + QStringLiteral("/island-confirmed-pulse-peak-icon.png");
+    notch->panel()->grab(icon.adjusted(-4, -4, 4, 4)).toImage().scaled(icon.size() * 4 + QSize(32, 32)).save(zoom);
+    std::printf("%s\n", qPrintable(zoom));
+}
+
 // Every symbol at two sizes: our drawings on the first rows, the icon theme's (where it has
-// one) on the last, each tinted white and blue on black.
+// one) on the last, each tinted white and blue on black. The last column is a name without a
+// drawing: the placeholder.
 void symbolSheet(const QString& dir)
 {
-    const QStringList names = Symbols::names();
+    const QStringList names = Symbols::names() << QStringLiteral("no.such.symbol");
     const int cell = 40;
     QImage sheet(cell * int(names.size()), cell * 4, QImage::Format_ARGB32_Premultiplied);
     sheet.fill(Qt::black);
@@ -111,6 +136,7 @@ int main(int argc, char** argv)
     shoot(dir,
           QStringLiteral("island-confirmed"),
           {IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false)});
+    shootPulsePeak(dir, IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false));
     shoot(dir,
           QStringLiteral("island-confirmed-v2-board"),
           {IslandState::confirmed(title, repo, 42, issue, QStringLiteral("Jot Warden Roadmap"), board, false, true)});

@@ -1,6 +1,7 @@
 // Renders the settings panel offscreen in its main states and writes PNG files next to this
 // program (build/bench/screenshots/settings/): empty; a saved token with three directories, one
-// with a board, and seven recent issues; a picker menu open with two owners; a failed fetch.
+// with a board, and seven recent issues; a picker menu open with two owners; a failed fetch;
+// GitHub's longest owner and repository names; pickers showing short board names.
 #include "app/AppState.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/Schema.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QProcess>
@@ -179,6 +181,68 @@ int main(int argc, char** argv)
             spin([] { return false; }, 200);
             save(withMenu(s.view.get(), menu), out, QStringLiteral("4-fetch-error"));
         }
+    }
+    {
+        // A 39-character owner and a 100-character repository, and a board with a long title.
+        Scene s;
+        s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
+        const QString owner = QStringLiteral("an-organisation-with-the-longest-login");
+        const QString repo =
+            owner + QStringLiteral("/a-repository-whose-name-goes-on-and-on-") + QString(62, QLatin1Char('x'));
+        addBoard(s.context(),
+                 QStringLiteral("PVT_1"),
+                 QStringLiteral("Platform engineering roadmap for the second half of the year"),
+                 owner,
+                 true);
+        addDirectory(s.context(), home + QStringLiteral("/code/long/"), 10)
+            ->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+        addDirectory(s.context(), home + QStringLiteral("/code/other/"), 5);
+        (void)s.context()->save();
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 0; i < 3; ++i)
+            s.state.addRecentIssue(
+                CreatedIssue(QStringLiteral("todo %1").arg(i),
+                             1200 + i,
+                             repo,
+                             QStringLiteral("https://github.com/%1/issues/%2").arg(repo).arg(1200 + i),
+                             now.addSecs(-60 * (30 - 10 * i))));
+        std::printf("repository name: %lld characters\n", static_cast<long long>(repo.size()));
+        s.open();
+        save(s.view->grab().toImage(), out, QStringLiteral("5-long-repository-name"));
+    }
+
+    {
+        // Short board names, each shown whole on its picker.
+        Scene s;
+        s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
+        const QStringList boards = {QStringLiteral("Bugs"),
+                                    QStringLiteral("Triage"),
+                                    QStringLiteral("Docs"),
+                                    QStringLiteral("Ideas"),
+                                    QStringLiteral("Ops")};
+        for (int i = 0; i < boards.size(); ++i) {
+            const QString id = QStringLiteral("PVT_%1").arg(i);
+            addBoard(s.context(), id, boards[i], QStringLiteral("octo"), i % 2 == 0);
+            addDirectory(s.context(), home + QStringLiteral("/code/") + boards[i].toLower() + QLatin1Char('/'), 10 - i)
+                ->setSelectedProjectNodeId(id);
+        }
+        (void)s.context()->save();
+        s.open();
+        save(s.view->grab().toImage(), out, QStringLiteral("6-short-board-names"));
+    }
+
+    // The keyring's messages under the token field: none running (the typed token stays for a
+    // retry), and locked with its unlock prompt up.
+    for (const auto& [state, name] : {std::pair{KeyringState::notRunning, QStringLiteral("7-no-keyring")},
+                                      std::pair{KeyringState::waitingForUnlock, QStringLiteral("8-keyring-locked")}}) {
+        Scene s;
+        s.state.setKeyringState(state);
+        s.open();
+        if (auto* field = s.view->findChild<QLineEdit*>(QStringLiteral("tokenField"));
+            field && state == KeyringState::notRunning)
+            field->setText(QStringLiteral("ghp_typed_but_not_saved"));
+        spin([] { return false; }, 100);
+        save(s.view->grab().toImage(), out, name);
     }
     return 0;
 }

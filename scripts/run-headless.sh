@@ -36,6 +36,9 @@ for _ in $(seq 1 100); do
     sleep 0.1
 done
 
+# Tests that write a keyring run only where this marker names the session bus they are on.
+export JW_HEADLESS_SESSION_BUS="$DBUS_SESSION_BUS_ADDRESS"
+
 status=0
 "$@" || status=$?
 if [ -n "$keyring_pid" ]; then

@@ -6,12 +6,12 @@ set -euo pipefail
 PACKAGES=(
     # build
     cmake ninja-build g++ make pkg-config git
-    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qcoro-qt6-dev libsecret-1-dev libgl-dev libxcb1-dev
     # run
     xdg-utils gnome-keyring fonts-dejavu-core ca-certificates
     # test
     googletest libgtest-dev libgmock-dev libbenchmark-dev libsecret-tools
-    xvfb xauth dbus-x11 trayer
+    xvfb xauth dbus-x11 trayer xdotool
     # house format; fuzzing (clang with libFuzzer and its sanitizer runtimes)
     clang-format clang libclang-rt-14-dev
 )

@@ -257,7 +257,7 @@ inline Span spanOf(const std::string& s)
     return {s.data(), s.data() + s.size()};
 }
 
-// The issue reference the pipeline appends: "\s*\(#\d+ https?://\S+\)" with \s = tab or Zs
+// The issue reference the pipeline appends: "\s*\(#\d+ https?://\S+?\)" with \s = tab or Zs
 // (the only white space left inside a line) and \d any Unicode decimal digit. Returns the end of
 // the match that starts with the '(' at p, or nullptr.
 const char* matchReference(const char* p, const char* e)
@@ -290,14 +290,16 @@ const char* matchReference(const char* p, const char* e)
     if (!startsWith(Span{p, e}, "://"))
         return nullptr;
     p += 3;
+    // The address ends at its first ')': a greedy match would run on into what follows a
+    // reference placed before a block comment's closer ("x (#4 https://…)*/);" once the closer
+    // is dropped), and annotating would change the line's hash.
     const char* runStart = p;
-    const char* lastParen = nullptr;
     while (p < e && !wsLenAt(p, e)) {
         if (*p == ')' && p > runStart)
-            lastParen = p;
+            return p + 1;
         p += cpLen(at(p));
     }
-    return lastParen ? lastParen + 1 : nullptr;
+    return nullptr;
 }
 
 bool holdsReference(Span s)

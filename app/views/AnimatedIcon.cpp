@@ -22,7 +22,26 @@ const QEasingCurve& easeInOut()
     return curve;
 }
 
+int pulseRoom(int symbolSide)
+{
+    return int(std::ceil(symbolSide * (AnimatedIconInner::kPulseScale - 1) / 2));
+}
+
 } // namespace
+
+int AnimatedIcon::sideFor(int symbolSide)
+{
+    return symbolSide + 2 * pulseRoom(symbolSide);
+}
+
+QRect AnimatedIcon::symbolFrameIn(const QRect& widget)
+{
+    const int available = std::min(widget.width(), widget.height());
+    int side = std::max(0, available);
+    while (side > 0 && sideFor(side) > available)
+        --side;
+    return QRect(widget.left() + (widget.width() - side) / 2, widget.top() + (widget.height() - side) / 2, side, side);
+}
 
 AnimatedIcon::AnimatedIcon(const QString& systemName, const QColor& color, IconAnimation animation, QWidget* parent)
     : QWidget(parent)
@@ -149,7 +168,8 @@ void AnimatedIconInner::hideEvent(QHideEvent*)
 
 void AnimatedIconInner::paintEvent(QPaintEvent*)
 {
-    const double side = std::min(width(), height());
+    const QRect frame = AnimatedIcon::symbolFrameIn(rect());
+    const double side = frame.width();
     if (side <= 0)
         return;
     const double s = presentedScale();
@@ -159,7 +179,7 @@ void AnimatedIconInner::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setRenderHint(QPainter::Antialiasing);
-    p.translate(width() / 2.0, height() / 2.0);
+    p.translate(QRectF(frame).center());
     p.rotate(presentedRotation());
     p.scale(s, s);
     const double drawn = side;

@@ -15,11 +15,22 @@ class AnimatedIconInner;
 // The status symbol. Its inner view has the animation kind as its identity: a new kind makes a
 // new inner view whose motion starts afresh; a new symbol or colour keeps the inner view and
 // its running motion.
+//
+// The widget is larger than the symbol's frame by the room a pulse needs, since a widget cannot
+// paint outside itself: a symbol filling the widget would be cut flat at its peak.
 class AnimatedIcon : public QWidget
 {
     Q_OBJECT
 public:
+    // The widget side that holds a symbol frame of `symbolSide` and its pulse.
+    static int sideFor(int symbolSide);
+    // The symbol frame inside a widget rectangle: the largest centred square that leaves the room.
+    static QRect symbolFrameIn(const QRect& widget);
+
     AnimatedIcon(const QString& systemName, const QColor& color, IconAnimation animation, QWidget* parent = nullptr);
+
+    // In this widget's coordinates.
+    QRect symbolFrame() const { return symbolFrameIn(rect()); }
 
     const QString& systemName() const { return m_systemName; }
     const QColor& color() const { return m_color; }

@@ -85,6 +85,13 @@ QLabel* textLabel(const QFont& font, const QColor& colour, QWidget* parent)
 
 } // namespace
 
+int NotchExpandedView::iconInset()
+{
+    // The pulse's room on the leading side, which the row itself would otherwise cut off; the
+    // spacing after the icon holds it on the trailing side.
+    return (AnimatedIcon::sideFor(kIconSize) - kIconSize) / 2;
+}
+
 QFont NotchExpandedView::headlineFont()
 {
     QFont f;
@@ -192,7 +199,7 @@ NotchExpandedView::Layout NotchExpandedView::measure() const
     }
     l.column = QSize(columnWidth, columnHeight);
     // Icon, column and the flexible space (at least 0), with the row's spacing between them.
-    int width = kIconSize + kSpacing + columnWidth + kSpacing;
+    int width = iconInset() + kIconSize + kSpacing + columnWidth + kSpacing;
     int height = std::max({kMinimumHeight, kIconSize, columnHeight});
     if (!m_open->isHidden()) {
         l.open = m_open->sizeHint();
@@ -222,8 +229,11 @@ void NotchExpandedView::place()
         return rowTop + (rowHeight - h) / 2;
     };
 
-    m_icon->setGeometry(0, centred(kIconSize), kIconSize, kIconSize);
-    const int columnX = kIconSize + kSpacing;
+    // The icon's widget reaches past its frame by the room its pulse needs.
+    const int iconSide = AnimatedIcon::sideFor(kIconSize);
+    const int inset = iconInset();
+    m_icon->setGeometry(inset + (kIconSize - iconSide) / 2, centred(iconSide), iconSide, iconSide);
+    const int columnX = inset + kIconSize + kSpacing;
     int y = centred(l.column.height());
     m_title->setGeometry(columnX, y, l.title.width(), l.title.height());
     y += l.title.height();

@@ -31,6 +31,9 @@ public:
     // Texts have no line limit; past this width they wrap rather than widen the island further.
     static constexpr int kMaximumTextWidth = 280;
 
+    // Leading room before the icon's frame, for its pulse.
+    static int iconInset();
+
     // Text styles.
     static QFont headlineFont();
     static QFont captionFont();

@@ -6,11 +6,16 @@
 #include "platform/TaskStart.h"
 #include "platform/symbols/Symbols.h"
 
+#include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSet>
 #include <QShowEvent>
+#include <QStyle>
+#include <QWidgetAction>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -25,6 +30,9 @@ constexpr int kFacePaddingH = 7;
 constexpr int kFacePaddingV = 3;
 constexpr qreal kFaceSymbolPoints = 10;
 constexpr qreal kBorderWidth = 0.5;
+// Past this a board's name is elided, so a long title cannot push the row's other controls
+// out of the panel.
+constexpr int kMaximumFaceTextWidth = 140;
 
 // Ordering by Unicode scalar values, not UTF-16 code units (which put U+E000..U+FFFF after
 // characters outside the basic plane) and not the locale.
@@ -39,6 +47,38 @@ bool scalarLess(const QString& a, const QString& b)
 QString menuText(QString text)
 {
     return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+// A line of the menu that is read, not chosen: drawn as a label in its own colour rather than as
+// a disabled item, which styles draw too pale to notice.
+class MenuNote : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    // Taken here, so a click on the note neither closes the menu nor chooses anything.
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
+};
+
+QWidgetAction* addNote(QMenu* menu, const QString& text, const QFont& font, const QColor& colour)
+{
+    auto* action = new QWidgetAction(menu);
+    // The text stays on the action too, for whatever reads the menu's actions.
+    action->setText(menuText(text));
+    auto* note = new MenuNote(text);
+    note->setTextFormat(Qt::PlainText);
+    note->setFont(font);
+    QPalette pal = note->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    note->setPalette(pal);
+    // Lined up with the items' texts, past the icon column.
+    const int iconColumn = menu->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, menu) + 12;
+    note->setContentsMargins(iconColumn, 3, 12, 3);
+    action->setDefaultWidget(note);
+    menu->addAction(action);
+    return action;
 }
 
 } // namespace
@@ -260,9 +300,11 @@ void ProjectDropdownButton::rebuildMenu()
     connect(refresh, &QAction::triggered, this, &ProjectDropdownButton::refreshButtonAction);
 
     if (m_fetchError) {
-        // Shown disabled: the platform's way of drawing a menu line in the secondary colour.
-        QAction* error = m_menu->addAction(menuText(QStringLiteral("\u26A0 ") + *m_fetchError));
-        error->setEnabled(false);
+        const QPalette pal = m_menu->palette();
+        // Legible on both fills a style may give a menu.
+        const QColor colour =
+            style::legible(style::legible(style::red(), pal.color(QPalette::Window)), pal.color(QPalette::Base));
+        QAction* error = addNote(m_menu, QStringLiteral("\u26A0 ") + *m_fetchError, m_menu->font(), colour);
         error->setObjectName(QStringLiteral("fetchError"));
     }
 
@@ -277,12 +319,10 @@ void ProjectDropdownButton::rebuildMenu()
 
     for (const auto& [owner, boards] : groupedProjects()) {
         // A section header the user can read in every style (some styles draw sections as bare lines).
-        QAction* header = m_menu->addAction(menuText(owner));
-        header->setEnabled(false);
-        header->setObjectName(QStringLiteral("ownerSection"));
         QFont bold = m_menu->font();
         bold.setBold(true);
-        header->setFont(style::caption(bold));
+        QAction* header = addNote(m_menu, owner, style::caption(bold), style::primary(m_menu->palette()));
+        header->setObjectName(QStringLiteral("ownerSection"));
         for (const auto& board : boards) {
             const QIcon icon = Symbols::icon(board->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.fill"),
                                              style::primary(palette()));
@@ -313,7 +353,10 @@ QSize ProjectDropdownButton::sizeHint() const
 {
     const QFontMetrics fm(faceFont());
     const int symbol = qRound(kFaceSymbolPoints * logicalDpiY() / 72.0);
-    const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + fm.horizontalAdvance(faceText());
+    // Rounded up, never to the nearest pixel: eliding compares the fractional width, and a name
+    // a fraction wider than its room would lose its last letters.
+    const int text = std::min(qCeil(QFontMetricsF(faceFont()).horizontalAdvance(faceText())), kMaximumFaceTextWidth);
+    const int width = kFacePaddingH * 2 + symbol + kFaceSpacing + text;
     const int height = kFacePaddingV * 2 + std::max(symbol, fm.height());
     return {width, height};
 }

@@ -5,6 +5,9 @@
 #include <QFontDatabase>
 #include <QPalette>
 
+#include <algorithm>
+#include <cmath>
+
 // The text styles and colours of the settings panel and the project picker, in one place.
 namespace jw::settings_style {
 
@@ -69,6 +72,44 @@ inline QColor secondary(const QPalette& p)
 inline QColor quaternary(const QPalette& p)
 {
     return withAlpha(p.color(QPalette::WindowText), 0.3);
+}
+
+inline QColor red()
+{
+    return QColor(255, 59, 48);
+}
+
+// Relative luminance and contrast ratio of opaque colours, as accessibility guidelines define them.
+inline double luminance(const QColor& c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+inline double contrast(const QColor& a, const QColor& b)
+{
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// Small text needs 4.5:1 against what lies beneath.
+constexpr double kReadableContrast = 4.5;
+
+// `colour` mixed toward black on a light background (toward white on a dark one) just enough
+// to read as text there; its hue stays, so green still says "on" and red still says "error".
+inline QColor legible(const QColor& colour, const QColor& background, double ratio = kReadableContrast)
+{
+    const QColor target = luminance(background) > 0.18 ? QColor(Qt::black) : QColor(Qt::white);
+    QColor c = colour;
+    for (int step = 1; step <= 20 && contrast(c, background) < ratio; ++step) {
+        const double t = step / 20.0;
+        c = QColor::fromRgbF(float(colour.redF() + (target.redF() - colour.redF()) * t),
+                             float(colour.greenF() + (target.greenF() - colour.greenF()) * t),
+                             float(colour.blueF() + (target.blueF() - colour.blueF()) * t));
+    }
+    return c;
 }
 
 } // namespace jw::settings_style

@@ -5,11 +5,14 @@
 #include "app/views/ProjectDropdownButton.h"
 #include "app/views/RelativeDate.h"
 #include "app/views/SettingsStyle.h"
+#include "platform/Log.h"
+#include "platform/keychain/Keychain.h"
 #include "platform/symbols/Symbols.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -23,6 +26,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace jw {
 
@@ -35,6 +39,12 @@ constexpr int kBoxSpacing = 16;
 constexpr int kBoxContentSpacing = 8;
 constexpr int kDirectoryRowSpacing = 6;
 constexpr int kDateRefreshMs = 30'000;
+
+// A failure reads as one; about 6:1 against the panel's light background.
+QColor errorRed()
+{
+    return QColor(0xc4, 0x1e, 0x3a);
+}
 
 std::optional<SettingsView::Desktop> gDesktopOverride;
 
@@ -79,17 +89,27 @@ protected:
     }
 };
 
-// One line of text cut in the middle when the row is too narrow; the full text stays in text().
-class MiddleElidedLabel : public QLabel
+// One line of text, elided when the row is too narrow; the full text stays in text(). Its
+// minimum is a few letters, so a long name gives way instead of widening the panel.
+class ElidedLabel : public QLabel
 {
 public:
-    using QLabel::QLabel;
+    ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+        : QLabel(text, parent)
+        , m_mode(mode)
+    {
+    }
     QSize minimumSizeHint() const override
     {
         return {fontMetrics().horizontalAdvance(QStringLiteral("a...b")), QLabel::minimumSizeHint().height()};
     }
-    QSize sizeHint() const override { return minimumSizeHint(); }
-    QString shownText() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
+    QSize sizeHint() const override
+    {
+        if (m_mode == Qt::ElideMiddle)
+            return minimumSizeHint();
+        return {qCeil(QFontMetricsF(font()).horizontalAdvance(text())), QLabel::sizeHint().height()};
+    }
+    QString shownText() const { return fontMetrics().elidedText(text(), m_mode, contentsRect().width()); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -104,6 +124,9 @@ protected:
         QLabel::resizeEvent(event);
         setProperty("shownText", shownText());
     }
+
+private:
+    const Qt::TextElideMode m_mode;
 };
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
@@ -176,7 +199,7 @@ SettingsView::Desktop SettingsView::defaultDesktop()
 {
     return Desktop{
         [](QWidget* parent, const QString& message) {
-            return QFileDialog::getExistingDirectory(parent, message, QString(), QFileDialog::ShowDirsOnly);
+            return QFileDialog::getExistingDirectory(parent, message, QDir::homePath(), QFileDialog::ShowDirsOnly);
         },
         [](const QUrl& url) { QDesktopServices::openUrl(url); },
         [] { QCoreApplication::quit(); },
@@ -208,17 +231,13 @@ SettingsView::SettingsView(AppState* appState,
             for (const DirectoryRow& row : std::as_const(m_rows))
                 row.picker->setToken(m_appState->githubToken());
         });
+        connect(m_appState, &AppState::keyringStateChanged, this, &SettingsView::refreshToken);
         connect(m_appState, &AppState::recentIssuesChanged, this, &SettingsView::scheduleRefresh);
     }
+    // Ticks only while the panel is on screen, so an idle program does not wake up for it.
     m_dateTimer = new QTimer(this);
     m_dateTimer->setInterval(kDateRefreshMs);
-    connect(m_dateTimer, &QTimer::timeout, this, [this] {
-        // Only the words move with the clock; the rows and their buttons stay.
-        const QDateTime now = QDateTime::currentDateTime();
-        for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
-            date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
-    });
-    m_dateTimer->start();
+    connect(m_dateTimer, &QTimer::timeout, this, &SettingsView::refreshDates);
     refresh();
 }
 
@@ -236,6 +255,27 @@ QString SettingsView::trimBlanksAndTabs(const QString& text)
     while (end > begin && blank(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refreshDates();
+    m_dateTimer->start();
+}
+
+void SettingsView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_dateTimer->stop();
+}
+
+void SettingsView::refreshDates()
+{
+    // Only the words move with the clock; the rows and their buttons stay.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (QLabel* date : m_recentBox->findChildren<QLabel*>(QStringLiteral("relativeDate")))
+        date->setText(relativeDateText(date->property("createdAt").toDateTime(), now));
 }
 
 // ---- live queries ----
@@ -350,7 +390,7 @@ QWidget* SettingsView::buildHeader()
     m_switch->setAccessibleName(QStringLiteral("Watching"));
     connect(m_switch, &QAbstractButton::clicked, this, [this](bool value) { setWatching(value); });
     row->addWidget(m_switch);
-    m_status = label(QString(), style::caption(font()), style::green(), header);
+    m_status = label(QString(), style::caption(font()), style::primary(palette()), header);
     m_status->setObjectName(QStringLiteral("status"));
     row->addWidget(m_status);
     return header;
@@ -389,7 +429,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_tokenInput = text;
-        m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+        m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
     });
     entry->addWidget(m_tokenField, 1);
     m_saveButton = new QPushButton(QStringLiteral("Save"), m_entryRow);
@@ -400,6 +440,12 @@ QGroupBox* SettingsView::buildTokenBox()
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveToken);
     entry->addWidget(m_saveButton);
     content->addWidget(m_entryRow);
+
+    m_tokenMessage = label(QString(), style::caption(font()), errorRed(), box);
+    m_tokenMessage->setObjectName(QStringLiteral("tokenMessage"));
+    m_tokenMessage->setWordWrap(true);
+    m_tokenMessage->hide();
+    content->addWidget(m_tokenMessage);
     return box;
 }
 
@@ -478,7 +524,7 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     layout->setContentsMargins(0, 2, 0, 2);
     const QFont caption = style::caption(font());
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
-    auto* path = new MiddleElidedLabel(directory->displayPath(), row);
+    auto* path = new ElidedLabel(directory->displayPath(), Qt::ElideMiddle, row);
     path->setObjectName(QStringLiteral("displayPath"));
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -513,7 +559,9 @@ void SettingsView::refreshHeader()
     m_switch->setChecked(watching);
     m_status->setText(watching ? QStringLiteral("Active") : QStringLiteral("Paused"));
     QPalette pal = m_status->palette();
-    pal.setColor(QPalette::WindowText, watching ? style::green() : style::secondary(palette()));
+    // Green as it is would be too pale to read on a light panel.
+    const QColor active = style::legible(style::green(), palette().color(QPalette::Window));
+    pal.setColor(QPalette::WindowText, watching ? active : style::secondary(palette()));
     m_status->setPalette(pal);
 }
 
@@ -525,7 +573,35 @@ void SettingsView::refreshToken()
     m_entryRow->setVisible(!masked);
     if (m_tokenField->text() != m_tokenInput)
         m_tokenField->setText(m_tokenInput);
-    m_saveButton->setEnabled(!trimBlanksAndTabs(m_tokenInput).isEmpty());
+    m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
+
+    const QString message = tokenMessage();
+    // Waiting for the user's answer to an unlock prompt is no failure.
+    const bool waiting =
+        m_saving
+        || (m_saveMessage.isEmpty() && m_appState && m_appState->keyringState() == KeyringState::waitingForUnlock);
+    QPalette pal = m_tokenMessage->palette();
+    pal.setColor(QPalette::WindowText, waiting ? style::secondary(palette()) : errorRed());
+    m_tokenMessage->setPalette(pal);
+    m_tokenMessage->setText(message);
+    m_tokenMessage->setVisible(!message.isEmpty());
+}
+
+QString SettingsView::tokenMessage() const
+{
+    if (!m_saveMessage.isEmpty())
+        return m_saveMessage;
+    switch (m_appState ? m_appState->keyringState() : KeyringState::available) {
+    case KeyringState::available:
+        return {};
+    case KeyringState::notRunning:
+        return kNoKeyringMessage;
+    case KeyringState::waitingForUnlock:
+        return kLockedAtStartMessage;
+    case KeyringState::stayedLocked:
+        return kStayedLockedAtStartMessage;
+    }
+    return {};
 }
 
 void SettingsView::refreshDirectories()
@@ -585,8 +661,13 @@ void SettingsView::refreshRecent()
             label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
         number->setObjectName(QStringLiteral("issueNumber"));
         layout->addWidget(number);
-        QLabel* repo = label(issue.repoFullName, caption, style::secondary(palette()), row);
+        auto* repo = new ElidedLabel(issue.repoFullName, Qt::ElideRight, row);
         repo->setObjectName(QStringLiteral("repoName"));
+        repo->setFont(caption);
+        QPalette repoPalette = repo->palette();
+        repoPalette.setColor(QPalette::WindowText, style::secondary(palette()));
+        repo->setPalette(repoPalette);
+        repo->setToolTip(issue.repoFullName);
         layout->addWidget(repo);
         layout->addStretch(1);
         QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);
@@ -626,14 +707,44 @@ void SettingsView::beginTokenChange()
 void SettingsView::saveToken()
 {
     const QString token = trimBlanksAndTabs(m_tokenInput);
-    if (token.isEmpty())
+    if (token.isEmpty() || m_saving)
         return;
-    // A failed save is dropped without a word; the earlier token stays.
-    if (KeychainHelper::saveToken(token).ok() && m_appState)
-        m_appState->setGithubToken(token);
-    m_tokenInput.clear();
-    m_showTokenField = false;
+    // The field stays open with its text until the keyring has the token: a locked keyring
+    // answers only once the user has dealt with its prompt, and a failure leaves the text to retry.
+    m_saving = true;
+    m_showTokenField = true;
+    m_saveMessage.clear();
     refreshToken();
+    KeychainHelper::saveTokenInBackground(
+        this,
+        token,
+        [this] {
+            m_saveMessage = kUnlockToSaveMessage;
+            refreshToken();
+        },
+        [this, token](int status) {
+            m_saving = false;
+            if (status == KeychainStatus::success) {
+                if (m_appState) {
+                    m_appState->setGithubToken(token);
+                    m_appState->setKeyringState(KeyringState::available);
+                }
+                m_saveMessage.clear();
+                m_tokenInput.clear();
+                m_showTokenField = false;
+            } else if (status == KeychainStatus::notAvailable) {
+                m_saveMessage = kNoKeyringMessage;
+                log(QStringLiteral("Token not saved: no keyring (Secret Service) is running"));
+            } else if (status == KeychainStatus::interactionNotAllowed) {
+                m_saveMessage = kSaveStayedLockedMessage;
+                log(QStringLiteral("Token not saved: the keyring stayed locked"));
+            } else {
+                const QString reason = KeychainError::saveFailed(status).description;
+                m_saveMessage = QStringLiteral("The token was not saved: ") + reason;
+                log(QStringLiteral("Token not saved: ") + reason);
+            }
+            refreshToken();
+        });
 }
 
 void SettingsView::addDirectory()

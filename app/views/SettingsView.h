@@ -40,6 +40,16 @@ public:
         QStringLiteral("Choose a project directory to watch for TODO comments");
     static inline const QString kMaskedToken = QStringLiteral("ghp_") + QString(16, QChar(0x2022));
     static constexpr int kRecentRows = 5;
+    // The line under the token field when the keyring stands in the way.
+    static inline const QString kNoKeyringMessage =
+        QStringLiteral("The token cannot be saved: no keyring (Secret Service) is running.");
+    static inline const QString kLockedAtStartMessage =
+        QStringLiteral("The keyring is locked. Unlock it to use the saved token.");
+    static inline const QString kStayedLockedAtStartMessage =
+        QStringLiteral("The keyring stayed locked, so the saved token was not loaded.");
+    static inline const QString kUnlockToSaveMessage = QStringLiteral("Unlock the keyring to save the token.");
+    static inline const QString kSaveStayedLockedMessage =
+        QStringLiteral("The token was not saved: the keyring stayed locked.");
 
     // What the panel asks of the desktop. Tests replace it (a "next answer" seam for the modal
     // chooser); the default uses the real dialogs, browser and application.
@@ -70,6 +80,8 @@ public:
 
     const QString& tokenInput() const { return m_tokenInput; }
     bool showTokenField() const { return m_showTokenField; }
+    // The line under the token field; empty when there is nothing to say.
+    QString tokenMessage() const;
     // The live queries as they stand now.
     const std::vector<std::shared_ptr<AppSettings>>& settings();
     const std::vector<std::shared_ptr<WatchedDirectory>>& directories();
@@ -80,6 +92,10 @@ public:
 
     // Whole blanks and tabs off both ends; line breaks stay.
     static QString trimBlanksAndTabs(const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     struct DirectoryRow
@@ -105,6 +121,7 @@ private:
     void refreshToken();
     void refreshDirectories();
     void refreshRecent();
+    void refreshDates();
 
     QPointer<AppState> m_appState;
     QPointer<store::ModelContext> m_modelContext;
@@ -118,6 +135,9 @@ private:
 
     QString m_tokenInput;
     bool m_showTokenField = false;
+    // A save handed to the keyring and not answered yet, and what the last save ran into.
+    bool m_saving = false;
+    QString m_saveMessage;
 
     QAbstractButton* m_switch = nullptr;
     QLabel* m_status = nullptr;
@@ -125,6 +145,7 @@ private:
     QWidget* m_entryRow = nullptr;
     QLineEdit* m_tokenField = nullptr;
     QPushButton* m_saveButton = nullptr;
+    QLabel* m_tokenMessage = nullptr;
     QLabel* m_noDirectories = nullptr;
     QVBoxLayout* m_directoryRows = nullptr;
     QHash<WatchedDirectory*, DirectoryRow> m_rows;

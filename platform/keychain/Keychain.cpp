@@ -9,8 +9,10 @@
 #include <QFileInfo>
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 
 namespace jw {
@@ -43,43 +45,52 @@ struct GErrorFree
 };
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
-// Cancels a libsecret call that has not returned by the deadline; libsecret's own waits have none.
-class Deadline
+// One thread for every keyring call the GUI hands over, so calls keep their order (a save
+// handed over after a load finishes after it) and a call waiting on a prompt holds up only the
+// calls behind it. Never destroyed, nor joined: a call may still wait on a prompt at exit.
+class KeyringThread
 {
 public:
-    Deadline()
-        : m_cancellable(g_cancellable_new())
-        , m_watcher([this] {
-            std::unique_lock lock(m_mutex);
-            if (!m_done.wait_for(lock, Keychain::kCallDeadline, [this] { return m_finished; }))
-                g_cancellable_cancel(m_cancellable);
-        })
+    static KeyringThread& instance()
     {
+        static KeyringThread* const thread = new KeyringThread;
+        return *thread;
     }
-    ~Deadline()
+
+    void post(std::function<void()> work)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_finished = true;
+            m_queue.push_back(std::move(work));
         }
-        m_done.notify_one();
-        m_watcher.join();
-        g_object_unref(m_cancellable);
+        m_wake.notify_one();
     }
-    GCancellable* cancellable() const { return m_cancellable; }
 
 private:
-    GCancellable* m_cancellable;
+    KeyringThread()
+    {
+        std::thread([this] {
+            pthread_setname_np(pthread_self(), "jw-keyring");
+            for (;;) {
+                std::function<void()> work;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_wake.wait(lock, [this] { return !m_queue.empty(); });
+                    work = std::move(m_queue.front());
+                    m_queue.pop_front();
+                }
+                work();
+            }
+        }).detach();
+    }
+
     std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_watcher;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_queue;
 };
 
 int statusFor(const GError* error)
 {
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-        return KeychainStatus::interactionNotAllowed;
     if (error->domain == SECRET_ERROR) {
         switch (error->code) {
         case SECRET_ERROR_IS_LOCKED:
@@ -152,9 +163,8 @@ Keychain::Lookup Keychain::copyMatching(const QString& account)
         return {status, {}};
     const QByteArray accountBytes = account.toUtf8();
     GHashTable* attributes = attributesFor(accountBytes);
-    Deadline deadline;
     GError* raw = nullptr;
-    SecretValue* value = secret_password_lookupv_binary_sync(schema(), attributes, deadline.cancellable(), &raw);
+    SecretValue* value = secret_password_lookupv_binary_sync(schema(), attributes, nullptr, &raw);
     g_hash_table_unref(attributes);
     ErrorPtr error(raw);
     if (error)
@@ -176,14 +186,13 @@ int Keychain::store(const QString& account, const QByteArray& data, const QStrin
     const QByteArray labelBytes = label.toUtf8();
     GHashTable* attributes = attributesFor(accountBytes);
     SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
-    Deadline deadline;
     GError* raw = nullptr;
     const gboolean stored = secret_password_storev_binary_sync(schema(),
                                                                attributes,
                                                                SECRET_COLLECTION_DEFAULT,
                                                                labelBytes.constData(),
                                                                value,
-                                                               deadline.cancellable(),
+                                                               nullptr,
                                                                &raw);
     secret_value_unref(value);
     g_hash_table_unref(attributes);
@@ -199,14 +208,69 @@ int Keychain::deleteItem(const QString& account)
         return status;
     const QByteArray accountBytes = account.toUtf8();
     GHashTable* attributes = attributesFor(accountBytes);
-    Deadline deadline;
     GError* raw = nullptr;
-    const gboolean cleared = secret_password_clearv_sync(schema(), attributes, deadline.cancellable(), &raw);
+    const gboolean cleared = secret_password_clearv_sync(schema(), attributes, nullptr, &raw);
     g_hash_table_unref(attributes);
     ErrorPtr error(raw);
     if (error)
         return statusFor(error.get());
     return cleared ? KeychainStatus::success : KeychainStatus::itemNotFound;
+}
+
+int Keychain::probe(const QString& account)
+{
+    if (const int status = serviceStatus(); status != KeychainStatus::success)
+        return status;
+    GError* raw = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw);
+    ErrorPtr error(raw);
+    if (!service)
+        return error ? statusFor(error.get()) : KeychainStatus::notAvailable;
+    const QByteArray accountBytes = account.toUtf8();
+    GHashTable* attributes = attributesFor(accountBytes);
+    raw = nullptr;
+    // Without the unlock flag a search lists locked items too and never prompts.
+    GList* items = secret_service_search_sync(service, schema(), attributes, SECRET_SEARCH_ALL, nullptr, &raw);
+    g_hash_table_unref(attributes);
+    g_object_unref(service);
+    error.reset(raw);
+    if (error)
+        return statusFor(error.get());
+    if (!items)
+        return KeychainStatus::itemNotFound;
+    bool unlocked = false;
+    for (GList* item = items; item; item = item->next)
+        unlocked = unlocked || !secret_item_get_locked(SECRET_ITEM(item->data));
+    g_list_free_full(items, g_object_unref);
+    return unlocked ? KeychainStatus::success : KeychainStatus::interactionRequired;
+}
+
+int Keychain::probeStore()
+{
+    if (const int status = serviceStatus(); status != KeychainStatus::success)
+        return status;
+    GError* raw = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw);
+    ErrorPtr error(raw);
+    if (!service)
+        return error ? statusFor(error.get()) : KeychainStatus::notAvailable;
+    raw = nullptr;
+    SecretCollection* collection =
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw);
+    g_object_unref(service);
+    error.reset(raw);
+    if (error)
+        return statusFor(error.get());
+    if (!collection)
+        return KeychainStatus::interactionRequired;
+    const bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    return locked ? KeychainStatus::interactionRequired : KeychainStatus::success;
+}
+
+void Keychain::runInBackground(std::function<void()> work)
+{
+    KeyringThread::instance().post(std::move(work));
 }
 
 } // namespace jw

@@ -61,9 +61,22 @@ const QHash<QString, const char*>& drawings()
 <circle cx="17.5" cy="17" r="6.5" fill="white"/>
 <circle cx="17.5" cy="17" r="5.2" fill="black"/>
 <path d="M15,17.2 L16.9,19.1 L20.1,15.3" fill="none" stroke="white" stroke-width="1.7" stroke-linecap="round" stroke-linejoin="round"/>)"},
+        {QStringLiteral("arrow.up.circle"),
+         R"(<circle cx="12" cy="12" r="9.8" fill="none" stroke="black" stroke-width="2.1"/>
+<path d="M12,17 L12,7.6 M7.9,11.5 L12,7.4 L16.1,11.5" fill="none" stroke="black" stroke-width="2.2" stroke-linecap="round" stroke-linejoin="round"/>)"},
+        {QStringLiteral("arrow.up"),
+         R"(<path d="M12,20.5 L12,4.5 M5.5,11 L12,4.3 L18.5,11" fill="none" stroke="black" stroke-width="2.4" stroke-linecap="round" stroke-linejoin="round"/>)"},
+        {QStringLiteral("star"),
+         R"(<path d="M12.00,2.60 L14.53,9.32 L21.70,9.65 L16.09,14.13 L18.00,21.05 L12.00,17.10 L6.00,21.05 L7.91,14.13 L2.30,9.65 L9.47,9.32 Z" fill="none" stroke="black" stroke-width="1.8" stroke-linejoin="round"/>)"},
+        {QStringLiteral("star.fill"),
+         R"(<path d="M12.00,2.60 L14.53,9.32 L21.70,9.65 L16.09,14.13 L18.00,21.05 L12.00,17.10 L6.00,21.05 L7.91,14.13 L2.30,9.65 L9.47,9.32 Z" fill="black" stroke="black" stroke-width="1.4" stroke-linejoin="round"/>)"},
     };
     return table;
 }
+
+// A dashed rounded square with nothing inside: plainly a stand-in, and no symbol's look-alike.
+constexpr const char* kPlaceholder =
+    R"(<rect x="3.5" y="3.5" width="17" height="17" rx="3" fill="none" stroke="black" stroke-width="1.8" stroke-dasharray="3.4 2.4"/>)";
 
 } // namespace
 
@@ -73,6 +86,11 @@ QByteArray symbolDrawing(const QString& name)
     if (it == drawings().constEnd())
         return {};
     return QByteArray(kHead) + QByteArray(it.value()) + QByteArray(kTail);
+}
+
+QByteArray placeholderDrawing()
+{
+    return QByteArray(kHead) + QByteArray(kPlaceholder) + QByteArray(kTail);
 }
 
 } // namespace jw

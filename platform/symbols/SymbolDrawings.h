@@ -9,4 +9,7 @@ namespace jw {
 // of the ink below it. Empty for an unknown name.
 QByteArray symbolDrawing(const QString& name);
 
+// What a name without a drawing or theme icon shows, on the same view box.
+QByteArray placeholderDrawing();
+
 } // namespace jw

@@ -40,6 +40,11 @@ const Entry kTable[] = {
     {"checkmark", {"object-select-symbolic"}},
     {"folder.badge.plus", {"folder-new-symbolic"}},
     {"folder.badge.checkmark", {}},
+    // The notch kit's samples and screenshots.
+    {"arrow.up.circle", {}},
+    {"arrow.up", {"go-up-symbolic"}},
+    {"star", {"non-starred-symbolic"}},
+    {"star.fill", {"starred-symbolic"}},
 };
 
 const Entry* find(const QString& name)
@@ -91,14 +96,20 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
 {
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const Entry* entry = find(name);
-    if (!entry || pixels.isEmpty())
+    if (pixels.isEmpty())
         return image;
+    const Entry* entry = find(name);
+    QStringList themeNames;
+    if (entry) {
+        for (const char* themeName : entry->theme)
+            if (themeName)
+                themeNames << QString::fromLatin1(themeName);
+    } else {
+        // A caller may name a theme icon directly.
+        themeNames << name;
+    }
     if (themeLookup()) {
-        for (const char* themeName : entry->theme) {
-            if (!themeName)
-                continue;
-            const QString n = QString::fromLatin1(themeName);
+        for (const QString& n : std::as_const(themeNames)) {
             if (!QIcon::hasThemeIcon(n))
                 continue;
             const QPixmap pm = QIcon::fromTheme(n).pixmap(pixels);
@@ -114,7 +125,7 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
             return tintCoverage(image, color);
         }
     }
-    QSvgRenderer svg(symbolDrawing(name));
+    QSvgRenderer svg(entry ? symbolDrawing(name) : placeholderDrawing());
     if (!svg.isValid())
         return image;
     {

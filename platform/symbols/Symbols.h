@@ -12,8 +12,9 @@ namespace jw {
 
 // System symbols by name. Each name maps to freedesktop icon-theme names (symbolic icons first,
 // since they are drawn to be recoloured) and to a drawing of our own that is used when the
-// theme has none; either way the result is tinted to the requested colour. An unknown name
-// yields a transparent pixmap.
+// theme has none; either way the result is tinted to the requested colour. An unknown name is
+// looked up in the icon theme as it stands, and without such an icon draws a dashed placeholder
+// outline: never nothing, and never a shape that could be taken for a real symbol.
 class Symbols
 {
 public:

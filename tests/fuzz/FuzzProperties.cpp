@@ -38,6 +38,34 @@ std::optional<std::string> checkTodos(const QList<ParsedTodo>& todos, const QByt
     return std::nullopt;
 }
 
+// Annotating any one TODO changes that line's bytes only, and no TODO's hash.
+std::optional<std::string> checkAnnotation(const QList<ParsedTodo>& todos, const QByteArray& bytes)
+{
+    constexpr qint64 kIssue = 4;
+    const QString url = QStringLiteral("https://github.com/octo/demo/issues/4");
+    const QList<SourceLines::Span> lines = SourceLines::split(bytes);
+    // A few TODOs per input keep the check cheap; the fuzzer varies which come first.
+    for (const ParsedTodo& todo : todos.mid(0, 4)) {
+        const auto annotated = SourceLines::annotate(bytes, todo.lineNumber, kIssue, url);
+        if (!annotated)
+            continue;
+        const SourceLines::Span span = lines[todo.lineNumber - 1];
+        const qsizetype tail = bytes.size() - span.end;
+        if (annotated->first(span.start) != bytes.first(span.start) || annotated->last(tail) != bytes.last(tail))
+            return "annotating changed bytes outside its line: " + describe(todo);
+        const QList<ParsedTodo> after = TodoParser::parseUtf8(*annotated, todo.filePath);
+        if (after.size() != todos.size())
+            return "annotating changed the number of TODOs: " + describe(todo);
+        for (qsizetype i = 0; i < after.size(); ++i) {
+            if (after[i].contentHash != todos[i].contentHash || after[i].lineNumber != todos[i].lineNumber)
+                return "annotating changed a TODO's hash: " + describe(todo) + " changed " + describe(todos[i]);
+        }
+        if (SourceLines::annotate(*annotated, todo.lineNumber, kIssue, url))
+            return "an annotated line is annotated again: " + describe(todo);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> checkTodoParser(QByteArrayView input)
@@ -59,7 +87,7 @@ std::optional<std::string> checkTodoParser(QByteArrayView input)
         return std::string("the byte and text entry points disagree");
     if (!TodoParser::newTodos(text, std::optional<QString>(text), path, {}).isEmpty())
         return std::string("an unchanged file yields new TODOs");
-    return std::nullopt;
+    return checkAnnotation(todos, bytes);
 }
 
 std::optional<std::string> checkGitHubJson(QByteArrayView input)

@@ -1,6 +1,7 @@
 #include "platform/keychain/Keychain.h"
 
 #include "tests/support/KeyringTools.h"
+#include "tests/support/PrivateSession.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ const QString kLabel = QStringLiteral("Jot Warden test item");
 class KeychainTest : public ::testing::Test
 {
 protected:
+    void SetUp() override { JW_REQUIRE_PRIVATE_SESSION(); }
     void TearDown() override { Keychain::deleteItem(account); }
     const QString account = test::uniqueAccount(QStringLiteral("layer"));
 };
@@ -48,6 +50,15 @@ TEST_F(KeychainTest, StoreReplacesTheItemAndKeepsBytesExactly)
     EXPECT_EQ(Keychain::copyMatching(account).status, KeychainStatus::itemNotFound);
 }
 
+TEST_F(KeychainTest, AProbeTellsWhatALookupAndAStoreWouldMeet)
+{
+    EXPECT_EQ(Keychain::probe(account), KeychainStatus::itemNotFound);
+    EXPECT_EQ(Keychain::probeStore(), KeychainStatus::success);
+    ASSERT_EQ(Keychain::store(account, "probed", kLabel), KeychainStatus::success);
+    EXPECT_EQ(Keychain::probe(account), KeychainStatus::success);
+    EXPECT_EQ(Keychain::probe(test::uniqueAccount(QStringLiteral("other"))), KeychainStatus::itemNotFound);
+}
+
 TEST_F(KeychainTest, OtherAccountsAreSeparateItems)
 {
     const QString other = test::uniqueAccount(QStringLiteral("other"));
@@ -70,9 +81,18 @@ void expectNotAvailableAtOnce(const QByteArray& address)
             const int lookup = Keychain::copyMatching(account).status;
             const int stored = Keychain::store(account, "x", kLabel);
             const int deleted = Keychain::deleteItem(account);
-            fprintf(stderr, "lookup %d store %d delete %d\n", lookup, stored, deleted);
+            const int probed = Keychain::probe(account);
+            const int probedStore = Keychain::probeStore();
+            fprintf(stderr,
+                    "lookup %d store %d delete %d probes %d %d\n",
+                    lookup,
+                    stored,
+                    deleted,
+                    probed,
+                    probedStore);
             std::_Exit(lookup == KeychainStatus::notAvailable && stored == KeychainStatus::notAvailable
-                               && deleted == KeychainStatus::notAvailable
+                               && deleted == KeychainStatus::notAvailable && probed == KeychainStatus::notAvailable
+                               && probedStore == KeychainStatus::notAvailable
                            ? 0
                            : 1);
         },

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -28,10 +30,73 @@ public:
     QByteArray address() const { return m_address; }
     // Whether anything owns `name` on this bus now.
     bool nameHasOwner(const QString& name) const;
+    // This process's environment with the session bus set to this one, marked as a bus the test
+    // started (so a child may write a keyring on it).
+    QProcessEnvironment environment() const;
+    // The temporary folder that holds the home, data and runtime folders of what runs on the bus.
+    QString folder() const { return m_dir->path(); }
 
 private:
+    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_daemon;
     QByteArray m_address;
+};
+
+// The unlock prompts of the keyring on the bus at `busAddress` (gcr-prompter, which that bus
+// starts), as a person at the test's X display sees them: waited for, then answered by typing
+// the password or cancelled with Escape.
+class KeyringPrompts
+{
+public:
+    explicit KeyringPrompts(QByteArray busAddress);
+    // The bus of this process, for a child that answers its own prompts.
+    static KeyringPrompts ofThisProcess();
+
+    bool shown() const;
+    // Wait for a prompt, then unlock with `password` or cancel it; false when no prompt came or
+    // it did not go.
+    bool answer(const QString& password);
+    bool dismiss();
+
+private:
+    QString window() const;
+    QByteArray m_bus;
+};
+
+// A keyring of the test's own: a gnome-keyring-daemon on a private bus holding a login keyring
+// with kPassword, its files in a temporary folder. Its unlock prompts (gcr-prompter, started by
+// the bus) show on the test's X display, where answerUnlockPrompt types into them as a person
+// would. Nothing of the runner's keyring or the user's is touched.
+class PrivateKeyring
+{
+public:
+    static inline const QString kPassword = QStringLiteral("jotwarden-private");
+
+    PrivateKeyring();
+    ~PrivateKeyring();
+
+    bool isRunning() const;
+    const PrivateSessionBus& bus() const { return m_bus; }
+    QProcessEnvironment environment() const { return m_bus.environment(); }
+
+    // Locks the login collection the way a screen locker does; no prompt.
+    bool lock();
+    bool isLocked() const;
+    // Whether the keyring daemon still owns its name on the bus.
+    bool daemonAlive() const;
+
+    KeyringPrompts prompts() const { return KeyringPrompts(m_bus.address()); }
+
+    // The item's secret through secret-tool on this keyring (which may itself prompt when locked);
+    // store writes it as the program does, under the program's schema.
+    std::optional<QByteArray> lookup(const QString& account) const;
+    // How many items carry the account, locked or not; never prompts.
+    int itemCount(const QString& account) const;
+    bool store(const QString& account, const QByteArray& secret) const;
+
+private:
+    PrivateSessionBus m_bus;
+    std::unique_ptr<QProcess> m_daemon;
 };
 
 } // namespace jw::test

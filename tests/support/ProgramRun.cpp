@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 
 namespace jw::test {
@@ -15,10 +16,13 @@ ProgramRun::ProgramRun()
     : m_env(QProcessEnvironment::systemEnvironment())
 {
     QDir().mkpath(dataHome());
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_env.insert(QStringLiteral("HOME"), home());
     m_env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
     m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/config"));
     m_env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/cache"));
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                  QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
@@ -60,11 +64,60 @@ int ProgramRun::run(const QString& untilLine, std::chrono::seconds timeout)
 
 QStringList ProgramRun::logLines() const
 {
+    return logLinesOf(m_stdout);
+}
+
+QStringList logLinesOf(const QByteArray& output)
+{
     QStringList lines;
-    for (const QByteArray& line : m_stdout.split('\n'))
+    for (const QByteArray& line : output.split('\n'))
         if (line.startsWith("[Jotwarden] "))
             lines << QString::fromUtf8(line.mid(12));
     return lines;
+}
+
+RunningCopy::RunningCopy(const QProcessEnvironment& environment)
+{
+    m_process.setProcessEnvironment(environment);
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    m_process.start(programPath(), {});
+    m_process.waitForStarted();
+}
+
+RunningCopy::~RunningCopy()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000))
+        m_process.kill();
+    m_process.waitForFinished();
+}
+
+bool RunningCopy::waitForLine(const QString& line, std::chrono::seconds timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < std::chrono::milliseconds(timeout).count()) {
+        if (logLines().contains(line))
+            return true;
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        m_process.waitForReadyRead(100);
+    }
+    return logLines().contains(line);
+}
+
+QStringList RunningCopy::logLines()
+{
+    m_stdout += m_process.readAllStandardOutput();
+    return logLinesOf(m_stdout);
+}
+
+void RunningCopy::killHard()
+{
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
 } // namespace jw::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -8,14 +9,16 @@
 
 namespace jw::test {
 
-// Runs the real jotwarden binary with a private home and data folder, offscreen, and collects
-// its output. By default the child cannot reach a keyring, so it starts without a token.
+// Runs the real jotwarden binary with a private home, data and runtime folder, offscreen, and
+// collects its output. By default the child cannot reach a keyring, so it starts without a token.
+// Runs share nothing, so each may hold the program's one-copy lock.
 class ProgramRun
 {
 public:
     ProgramRun();
 
     QString home() const { return m_home.path(); }
+    QString runtimeDir() const { return m_home.path() + QStringLiteral("/run"); }
     QString dataHome() const { return m_home.path() + QStringLiteral("/data"); }
     QString storePath() const { return dataHome() + QStringLiteral("/jotwarden/Jotwarden.store"); }
     QProcessEnvironment& environment() { return m_env; }
@@ -35,6 +38,28 @@ private:
     QByteArray m_stdout;
     QByteArray m_stderr;
 };
+
+// A copy of the program left running beside the runs of a ProgramRun, with its environment.
+class RunningCopy
+{
+public:
+    explicit RunningCopy(const QProcessEnvironment& environment);
+    ~RunningCopy();
+
+    // Waits until the copy has logged `line` (without the prefix); false when it did not, or ended.
+    bool waitForLine(const QString& line, std::chrono::seconds timeout = std::chrono::seconds(60));
+    QStringList logLines();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    // Ends the copy at once, as a crash or kill -9 would: nothing of it runs to clean up.
+    void killHard();
+
+private:
+    QProcess m_process;
+    QByteArray m_stdout;
+};
+
+// Logged lines (without the "[Jotwarden] " prefix) of the program's standard output.
+QStringList logLinesOf(const QByteArray& output);
 
 QString programPath();
 

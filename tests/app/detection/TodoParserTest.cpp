@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"annotationNeedsExactShape",
                   "// TODO: a (#12  https://x) (# https://y) (#1 ftp://z)",
                   {{"a (#12  https://x) (# https://y) (#1 ftp://z)", "", 1}}},
-        ParseCase{"annotationGreedyUrl", "// TODO: a (#1 https://x)y) z", {{"a z", "", 1}}},
+        // The address ends at its first ')', so code after a reference placed before "*/" stays.
+        ParseCase{"annotationUrlEndsAtItsParen", "// TODO: a (#1 https://x)y) z", {{"ay) z", "", 1}}},
         ParseCase{"annotationUnicodeDigits", QStringLiteral(u"// TODO: a (#\u0661\u0662 https://x)"), {{"a", "", 1}}},
         // U+FEFF is text like any other, except as the byte-order mark that starts a file.
         ParseCase{"zeroWidthNoBreakTitle", QStringLiteral(u"// TODO:\uFEFF"), {{QStringLiteral(u"\uFEFF"), "", 1}}},

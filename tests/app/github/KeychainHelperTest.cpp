@@ -2,6 +2,9 @@
 
 #include "platform/keychain/Keychain.h"
 #include "tests/support/KeyringTools.h"
+#include "tests/support/PrivateSession.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +19,7 @@ using namespace std::chrono_literals;
 // The only test on the real account: tests run in parallel processes against one keyring.
 TEST(KeychainHelperRealAccount, RoundTripsReplacesAndIsReadableBySecretTool)
 {
+    JW_REQUIRE_PRIVATE_SESSION();
     const QString account = QStringLiteral("com.tallowmere.jot-warden.github-token");
     ASSERT_EQ(KeychainHelper::account(), account);
     Keychain::deleteItem(account);
@@ -43,7 +47,11 @@ TEST(KeychainHelperRealAccount, RoundTripsReplacesAndIsReadableBySecretTool)
 class KeychainHelperTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { KeychainHelper::setAccountForTesting(account); }
+    void SetUp() override
+    {
+        JW_REQUIRE_PRIVATE_SESSION();
+        KeychainHelper::setAccountForTesting(account);
+    }
     void TearDown() override
     {
         Keychain::deleteItem(account);
@@ -73,6 +81,35 @@ TEST_F(KeychainHelperTest, ATokenWithoutAUtf8FormIsRefusedAndThePreviousOneStays
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().caseName, QStringLiteral("saveFailed"));
     EXPECT_EQ(KeychainHelper::loadToken(), QStringLiteral("ghp_kept"));
+}
+
+TEST_F(KeychainHelperTest, BackgroundCallsKeepTheirOrderAndSkipAReceiverThatIsGone)
+{
+    QObject receiver;
+    QStringList events;
+    {
+        QObject gone;
+        KeychainHelper::saveTokenInBackground(
+            &gone,
+            QStringLiteral("ghp_first"),
+            [] {},
+            [&](int) { events << QStringLiteral("gone"); });
+    }
+    KeychainHelper::saveTokenInBackground(
+        &receiver,
+        QStringLiteral("ghp_second"),
+        [] {},
+        [&](int status) { events << QStringLiteral("saved %1").arg(status); });
+    std::optional<TokenLoad> loaded;
+    KeychainHelper::loadTokenInBackground(
+        &receiver,
+        [] {},
+        [&](const TokenLoad& load) { loaded = load; });
+    // Each call's answer comes back to this thread, in the order the calls were handed over.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.has_value(); }, 30000));
+    EXPECT_EQ(events, QStringList{QStringLiteral("saved 0")});
+    EXPECT_EQ(loaded->status, KeychainStatus::success);
+    EXPECT_EQ(loaded->token, QStringLiteral("ghp_second"));
 }
 
 TEST(KeychainError, SaveFailedPrintsTheStatusWithItsSign)

@@ -3,6 +3,7 @@
 #include "app/github/KeychainHelper.h"
 #include "app/models/WatchedDirectory.h"
 #include "tests/support/KeyringTools.h"
+#include "tests/support/PrivateSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,6 +52,7 @@ void git(const QStringList& args)
 
 void PipelineFixture::SetUp()
 {
+    JW_REQUIRE_PRIVATE_SESSION();
     ASSERT_TRUE(m_home.isValid());
     qputenv("HOME", m_home.path().toUtf8());
     qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toUtf8());
@@ -95,6 +97,8 @@ void PipelineFixture::launch()
         ASSERT_TRUE(context->save().ok());
     }
     m_delegate->applicationDidFinishLaunching();
+    // The token comes from the keyring off the GUI thread, shortly after start-up.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_delegate->appState()->githubToken().has_value(); }, 30000));
 }
 
 void PipelineFixture::writeFile(const QString& name, const QByteArray& bytes)

@@ -404,6 +404,13 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     writeFile(QStringLiteral("done.c"), done);
     annotate(QStringLiteral("done.c"), 1, QStringLiteral("done"));
     EXPECT_EQ(readFile(QStringLiteral("done.c")), done);
+    // A line where the reference could not stand without changing what the TODO reads as.
+    const QByteArray odd = " * TODO: odd */*/ /\n";
+    writeFile(QStringLiteral("odd.c"), odd);
+    ASSERT_EQ(TodoParser::parse(QString::fromUtf8(odd), file(QStringLiteral("odd.c"))).value(0).title,
+              QStringLiteral("odd  /"));
+    annotate(QStringLiteral("odd.c"), 1, QStringLiteral("odd  /"));
+    EXPECT_EQ(readFile(QStringLiteral("odd.c")), odd);
     writeFile(QStringLiteral("other.c"), "// TODO: other (#420 https://x/420)\n");
     annotate(QStringLiteral("other.c"), 1, QStringLiteral("other"));
     EXPECT_EQ(readFile(QStringLiteral("other.c")), "// TODO: other (#420 https://x/420) (#42 " + url + ")\n");
@@ -462,7 +469,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"MiddleLineCloser", " * TODO: a\t*/", " * TODO: a #\t*/"},
                       PlaceCase{"LineCommentClosingABlock", "// TODO: a */", "// TODO: a # */"},
                       PlaceCase{"BeforeBackslash", "// TODO: a \\", "// TODO: a # \\"},
-                      PlaceCase{"BeforeTightBackslash", "// TODO: a\\  ", "// TODO: a #\\  "}),
+                      PlaceCase{"BeforeTightBackslash", "// TODO: a\\  ", "// TODO: a #\\  "},
+                      // Once the closer is dropped, the code after it follows the reference.
+                      PlaceCase{"CloserFollowedByCode", "/* TODO: tidy*/);", "/* TODO: tidy #*/);"},
+                      PlaceCase{"NoBreakSpaceBeforeCloser", "/* TODO: a\u00A0*/x", "/* TODO: a #\u00A0*/x"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Pipeline, AnnotatedCommentsStillCompile)

@@ -365,8 +365,9 @@ TEST(IslandRender, ConfirmedRowShowsAGreenIconWhiteTitleAndTheOpenCapsule)
     view->resize(view->sizeHint());
     const QImage image = renderOnBlack(*view);
 
-    const QRect icon = view->icon()->geometry();
+    const QRect icon = view->icon()->symbolFrame().translated(view->icon()->pos());
     EXPECT_EQ(icon.size(), QSize(30, 30));
+    EXPECT_GE(icon.left(), 0);
     EXPECT_GT(countNear(image, icon, SystemColor::green()), 150);
     EXPECT_EQ(countNear(image, view->titleLabel()->geometry(), SystemColor::green()), 0);
     EXPECT_GT(countNear(image, view->titleLabel()->geometry(), Qt::white), 5);
@@ -376,6 +377,37 @@ TEST(IslandRender, ConfirmedRowShowsAGreenIconWhiteTitleAndTheOpenCapsule)
     // The badge's violet tint.
     const QRect badge = view->badge()->geometry();
     EXPECT_GT(countNear(image, badge, ProjectBadge::v2Color()), 3);
+    Symbols::setThemeLookupEnabled(true);
+}
+
+bool dark(QRgb p)
+{
+    return qRed(p) < 24 && qGreen(p) < 24 && qBlue(p) < 24;
+}
+
+TEST(IslandRender, ThePulsingIconNeverReachesTheEdgeOfItsRoom)
+{
+    Symbols::setThemeLookupEnabled(false);
+    DynamicIslandController controller;
+    controller.show(confirmed());
+    auto* view = qobject_cast<NotchExpandedView*>(controller.notch()->expandedContent());
+    ASSERT_NE(view, nullptr);
+    view->resize(view->sizeHint());
+    view->show();
+    AnimatedIconInner* inner = view->icon()->inner();
+    ASSERT_EQ(inner->animation(), IconAnimation::pulsing);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inner->presentedScale() > 1.14; }, 5000));
+    const QImage image = renderOnBlack(*view);
+
+    // What the icon may paint: its own rectangle within the row. Ink on that edge is ink cut off.
+    const QRect room = QRect(view->icon()->mapTo(view, QPoint()), view->icon()->size()).intersected(view->rect());
+    EXPECT_GT(countNear(image, room, SystemColor::green()), 400);
+    int inkOnEdge = 0;
+    for (int x = room.left(); x <= room.right(); ++x)
+        inkOnEdge += !dark(image.pixel(x, room.top())) + !dark(image.pixel(x, room.bottom()));
+    for (int y = room.top(); y <= room.bottom(); ++y)
+        inkOnEdge += !dark(image.pixel(room.left(), y)) + !dark(image.pixel(room.right(), y));
+    EXPECT_EQ(inkOnEdge, 0);
     Symbols::setThemeLookupEnabled(true);
 }
 

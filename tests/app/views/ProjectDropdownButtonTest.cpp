@@ -334,6 +334,40 @@ int blueness(const QImage& image, QPoint at)
     return c.blue() - c.red();
 }
 
+// The menu as it is drawn on screen.
+QImage drawnMenu(QMenu* menu)
+{
+    menu->popup(QPoint(0, 0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, kWaitMs));
+    const QImage image = menu->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    menu->hide();
+    return image;
+}
+
+TEST_F(PickerTest, TheErrorLineReadsAsAnErrorAndOwnerHeadersAreLegible)
+{
+    auto p = picker(githubTree(QStringLiteral("repo")), {board("PVT_1", "Roadmap", "octo")}, kToken);
+    server.enqueue(FakeResponse::json(502, R"({"message":"bad gateway"})"));
+    p->refreshButtonAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->fetchError().has_value() && !p->isFetching(); }, kWaitMs));
+    QMenu* menu = p->menu();
+    const QImage image = drawnMenu(menu);
+
+    QAction* error = menu->findChild<QAction*>(QStringLiteral("fetchError"));
+    ASSERT_NE(error, nullptr);
+    const test::DrawnText errorText = test::drawnText(image, menu->actionGeometry(error));
+    EXPECT_GE(errorText.contrast(), 4.5);
+    EXPECT_GT(errorText.ink.red(), errorText.ink.green() + 60) << "red, as errors are";
+    EXPECT_GT(errorText.ink.red(), errorText.ink.blue() + 60);
+
+    QAction* owner = menu->findChild<QAction*>(QStringLiteral("ownerSection"));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_GE(test::drawnText(image, menu->actionGeometry(owner)).contrast(), 4.5);
+    // The texts are there for whoever reads the actions.
+    EXPECT_EQ(owner->text(), QStringLiteral("octo"));
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("\u26A0 ")));
+}
+
 TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)
 {
     auto dir = directory(tree.path());
@@ -351,6 +385,44 @@ TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)
     // The face keeps its ideal size: padding around the symbol and the name.
     EXPECT_GT(p->sizeHint().width(), QFontMetrics(p->font()).horizontalAdvance(QStringLiteral("Road")));
     EXPECT_EQ(p->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+}
+
+} // namespace
+} // namespace jw
+
+namespace jw {
+namespace {
+
+// Board names people give their boards; each must show whole on the face at its ideal size.
+const char* const kCommonBoardNames[] = {
+    "Bugs",  "Triage",  "Roadmap", "Backlog", "Sprint", "Kanban", "Features", "Support",  "Release", "Planning",
+    "Ideas", "Website", "Docs",    "Design",  "Tasks",  "Todo",   "Issues",   "Q3 Goals", "v2.0",    "Ops",
+};
+
+TEST_F(PickerTest, TheFaceShowsCommonBoardNamesWhole)
+{
+    auto dir = directory(tree.path());
+    dir->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+    QStringList cut;
+    for (const char* name : kCommonBoardNames) {
+        auto p = picker(dir, {board("PVT_1", QString::fromUtf8(name), "octo")}, std::nullopt);
+        const QSize ideal = p->sizeHint();
+        p->resize(ideal);
+        const QImage atIdeal = p->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        // With room to spare nothing can be cut: the face's text must look the same.
+        p->resize(ideal + QSize(60, 0));
+        const QImage roomy = p->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        // Between the border lines and left of the trailing padding, where the rounded end
+        // does not reach: only the text can differ there.
+        const int end = ideal.width() - 7;
+        bool same = true;
+        for (int y = 2; y < ideal.height() - 2 && same; ++y)
+            for (int x = 0; x < end && same; ++x)
+                same = atIdeal.pixel(x, y) == roomy.pixel(x, y);
+        if (!same)
+            cut << QString::fromUtf8(name);
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(QStringLiteral(", ")).toStdString();
 }
 
 } // namespace

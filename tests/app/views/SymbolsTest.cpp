@@ -99,10 +99,13 @@ TEST_F(SymbolsTest, HighDensityPixmapsCarryTheirRatio)
     EXPECT_EQ(pm.devicePixelRatio(), 2.0);
 }
 
-TEST_F(SymbolsTest, UnknownNamesAndEmptySizesDrawNothing)
+TEST_F(SymbolsTest, UnknownNamesDrawATintedPlaceholderAndEmptySizesNothing)
 {
-    const QPixmap pm = Symbols::pixmap(QStringLiteral("no.such.symbol"), QSize(16, 16), Qt::red);
-    EXPECT_EQ(coverage(pm, Qt::red).inked, 0);
+    const QPixmap pm = Symbols::pixmap(QStringLiteral("no.such.symbol"), QSize(24, 24), Qt::red);
+    const Coverage c = coverage(pm, Qt::red);
+    EXPECT_GT(c.inked, 20);
+    EXPECT_EQ(c.otherColour, 0);
+    EXPECT_LT(qAlpha(pm.toImage().convertToFormat(QImage::Format_ARGB32).pixel(12, 12)), 20) << "an outline only";
     EXPECT_TRUE(Symbols::pixmap(QStringLiteral("gear"), QSize(0, 0), Qt::red).isNull()
                 || Symbols::pixmap(QStringLiteral("gear"), QSize(0, 0), Qt::red).size().isEmpty());
     EXPECT_FALSE(Symbols::isKnown(QStringLiteral("no.such.symbol")));

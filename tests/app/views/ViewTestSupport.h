@@ -2,8 +2,11 @@
 
 #include "app/AppState.h"
 #include "app/models/Schema.h"
+#include "app/views/SettingsStyle.h"
 
 #include <QDir>
+#include <QHash>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -60,6 +63,36 @@ inline bool makeGitTree(const QString& path, const QString& remote)
     if (!QDir().mkpath(path) || !git({QStringLiteral("init"), QStringLiteral("-q")}))
         return false;
     return remote.isEmpty() || git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), remote});
+}
+
+// Text drawn in `area` of `image`: the background is the commonest colour there, the text
+// colour the pixel that stands out from it most (the core of a stem, where nothing is blended).
+struct DrawnText
+{
+    QColor background;
+    QColor ink;
+    double contrast() const { return settings_style::contrast(background, ink); }
+};
+
+inline DrawnText drawnText(const QImage& image, const QRect& area)
+{
+    QHash<QRgb, int> counts;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xff000000];
+    DrawnText out;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            out.background = QColor(it.key());
+        }
+    out.ink = out.background;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (settings_style::contrast(out.background, QColor(it.key())) > out.contrast())
+            out.ink = QColor(it.key());
+    return out;
 }
 
 } // namespace jw::test

@@ -22,10 +22,16 @@ protected:
         ASSERT_TRUE(home.isValid());
         // The scene's delegate opens the store under the data home: keep it in the test's folder.
         qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        SettingsView::setDesktopForTesting(SettingsView::Desktop{
+            [](QWidget*, const QString&) { return QString(); },
+            [](const QUrl&) {},
+            [this] { ++quitCalls; },
+        });
     }
     void TearDown() override
     {
         scene.reset();
+        SettingsView::setDesktopForTesting(std::nullopt);
         if (trayHost.state() != QProcess::NotRunning) {
             trayHost.terminate();
             if (!trayHost.waitForFinished(5000))
@@ -59,6 +65,7 @@ protected:
     QTemporaryDir home;
     QProcess trayHost;
     std::unique_ptr<JotwardenApp> scene;
+    int quitCalls = 0;
 };
 
 // The widget that stands for the icon inside the tray host.
@@ -106,6 +113,17 @@ TEST_F(TrayTest, WithATrayHostTheIconShowsAndAClickTogglesThePanel)
     EXPECT_TRUE(panel->isVisible());
     scene->togglePanel();
     EXPECT_FALSE(panel->isVisible());
+
+    // Another launch's request brings the panel up, and a repeated one leaves it up.
+    scene->showPanel();
+    EXPECT_TRUE(panel->isVisible());
+    scene->showPanel();
+    ASSERT_TRUE(panel->isVisible());
+
+    // Closing the panel only puts it away: the icon still reaches it.
+    EXPECT_TRUE(panel->close());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(quitCalls, 0);
 }
 
 TEST_F(TrayTest, WithoutATrayHostThePanelOpensAsAWindow)
@@ -120,10 +138,16 @@ TEST_F(TrayTest, WithoutATrayHostThePanelOpensAsAWindow)
     EXPECT_EQ(panel->size(), QSize(480, 440));
     EXPECT_TRUE(panel->isWindow());
 
-    // Closing the window leaves the process and the scene running.
-    panel->close();
-    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
-    EXPECT_NE(scene->panel(), nullptr);
+    // Another launch's request raises the window it already is.
+    panel->hide();
+    scene->showPanel();
+    EXPECT_TRUE(panel->isVisible());
+
+    // Without an icon nothing could bring the window back, so closing it ends the program, the
+    // way the quit button does.
+    EXPECT_EQ(quitCalls, 0);
+    EXPECT_TRUE(panel->close());
+    EXPECT_EQ(quitCalls, 1);
 }
 
 } // namespace

@@ -1,0 +1,3 @@
+#define X 1 // TODO: continue \
+  next line
+/* TODO: x */ int y; /* z */

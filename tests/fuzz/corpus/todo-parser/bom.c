@@ -1,0 +1,2 @@
+﻿// TODO: after a byte-order mark
+// TODO:﻿
