@@ -95,7 +95,6 @@ public:
 
     // `clip` in the widget's own coordinates; an empty path clips nothing.
     void setFrame(const TransitionFrame& frame, const QPainterPath& clip = {});
-    const TransitionFrame& frame() const { return m_frame; }
     // Filled inside the clip before the widget is drawn: the surface it sits on. Qt paints no
     // parent beneath a child it takes for opaque, though the transition lets it show through.
     void setBackdrop(const QColor& color) { m_backdrop = color; }
