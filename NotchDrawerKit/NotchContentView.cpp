@@ -7,6 +7,7 @@
 #include "NotchDrawerKit/NotchlessView.h"
 #include "NotchDrawerKit/ViewModifiers.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPathStroker>
 
@@ -100,7 +101,10 @@ void NotchContentView::paintEvent(QPaintEvent*)
     const QPainterPath shape = m_surface->paintedShape();
     if (shape.isEmpty())
         return;
-    const qreal dpr = devicePixelRatioF();
+    QPainter painter(this);
+    // The resolution of what is painted into (a window, or an image a caller renders into),
+    // which may differ from the widget's screen.
+    const qreal dpr = painter.paintEngine()->paintDevice()->devicePixelRatioF();
     // Repaints at rest (a content redrawing itself) reuse the blurred image.
     if (m_shadow.image.isNull() || m_shadow.shape != shape || m_shadow.radius != s.radius || m_shadow.dpr != dpr) {
         const BlurModifier blur{s.radius};
@@ -114,10 +118,9 @@ void NotchContentView::paintEvent(QPaintEvent*)
             p.translate(-bounds.topLeft());
             p.fillPath(shape, Qt::black);
         }
-        const double pad = blur.spread() / dpr;
+        const double pad = blur.margin(dpr);
         m_shadow = ShadowCache{shape, s.radius, dpr, blur.apply(image), bounds.topLeft() - QPointF(pad, pad)};
     }
-    QPainter painter(this);
     painter.setOpacity(s.opacity);
     painter.drawImage(m_shadow.origin, m_shadow.image);
 }

@@ -137,15 +137,20 @@ QCoro::Task<> NotchDrawer::compact(QScreen* screen)
 
 QCoro::Task<> NotchDrawer::expand(QScreen* screen, bool skipHide)
 {
-    if (m_state == NotchDrawerState::expanded)
+    if (m_state == NotchDrawerState::expanded) {
+        // Nothing to animate, but what earlier calls left pending must not move it away.
+        beginCall();
         co_return;
+    }
     co_await showState(screen, NotchDrawerState::expanded, skipHide);
 }
 
 QCoro::Task<> NotchDrawer::compact(QScreen* screen, bool skipHide)
 {
-    if (m_state == NotchDrawerState::compact)
+    if (m_state == NotchDrawerState::compact) {
+        beginCall();
         co_return;
+    }
     // A card has no compact form, and a notch without sides has nothing to show.
     if (resolvedStyle(screen).isFloating() || (m_disableCompactLeading && m_disableCompactTrailing)) {
         co_await hide();
@@ -159,15 +164,17 @@ QCoro::Task<> NotchDrawer::showState(QScreen* screen, NotchDrawerState target, b
     cancelPendingClose();
     if (needsNewPanel(screen))
         createPanel(screen);
+    const quint64 call = beginCall();
     const Guard g = guard();
-    startTask([g, target, skipHide] { return animateTo(g, target, skipHide); });
+    startTask([g, target, skipHide, call] { return animateTo(g, target, skipHide, call); });
     co_await sleepFor(seconds(kShowPause));
 }
 
-QCoro::Task<> NotchDrawer::animateTo(Guard guard, NotchDrawerState target, bool skipHide)
+QCoro::Task<> NotchDrawer::animateTo(Guard guard, NotchDrawerState target, bool skipHide, quint64 call)
 {
     NotchDrawer* self = guard.get();
-    if (!self)
+    // A later call in the same turn of the event loop wins before this one has begun.
+    if (!self || self->m_lastCall != call)
         co_return;
     if (self->m_state == NotchDrawerState::hidden) {
         self->setState(target, self->m_style.isNotch() ? kOpenNotchSpring : kOpenSpring);
@@ -180,8 +187,8 @@ QCoro::Task<> NotchDrawer::animateTo(Guard guard, NotchDrawerState target, bool 
     self->setState(NotchDrawerState::hidden, kHideSpring);
     co_await sleepFor(seconds(kHideThenShowPause));
     self = guard.get();
-    // Another expand or compact may have moved the state meanwhile; it wins.
-    if (self && self->m_state == NotchDrawerState::hidden)
+    // A call during the pause (a hide as much as an expand or compact) wins.
+    if (self && self->m_lastCall == call && self->m_state == NotchDrawerState::hidden)
         self->setState(target, kSwitchSpring);
 }
 
@@ -198,18 +205,40 @@ QCoro::Task<> NotchDrawer::hide()
 
 void NotchDrawer::performHide(std::function<void()> completion)
 {
-    if (m_state == NotchDrawerState::hidden) {
+    continueHide(beginCall(), std::move(completion));
+}
+
+void NotchDrawer::continueHide(quint64 call, std::function<void()> completion)
+{
+    if (call != m_lastCall) {
+        // Overtaken while held: the later call decides, and this caller goes on.
         if (completion)
             completion();
         return;
     }
+    if (m_state == NotchDrawerState::hidden) {
+        // Hidden with a panel and no close on its way: an expand or compact this hide overtook
+        // (not begun yet, or in the hidden half of a switch). Its panel closes as after any hide.
+        if (m_panel && !isClosePending()) {
+            setIsHovering(false);
+            closeAfterHide(std::move(completion));
+        } else if (completion) {
+            completion();
+        }
+        return;
+    }
     if (m_hoverBehavior.contains(NotchDrawerHoverBehavior::holdWhileHovered) && m_isHovering) {
         const Guard g = guard();
-        startTask([g, completion] { return retryHide(g, completion); });
+        startTask([g, call, completion] { return retryHide(g, call, completion); });
         return;
     }
     setState(NotchDrawerState::hidden, kHideSpring);
     setIsHovering(false);
+    closeAfterHide(std::move(completion));
+}
+
+void NotchDrawer::closeAfterHide(std::function<void()> completion)
+{
     cancelPendingClose();
     const CancellationToken token;
     m_closePanelToken = token;
@@ -217,11 +246,11 @@ void NotchDrawer::performHide(std::function<void()> completion)
     startTask([g, token, completion] { return closeAfterPause(g, token, completion); });
 }
 
-QCoro::Task<> NotchDrawer::retryHide(Guard guard, std::function<void()> completion)
+QCoro::Task<> NotchDrawer::retryHide(Guard guard, quint64 call, std::function<void()> completion)
 {
     co_await sleepFor(seconds(kHeldHideRetry));
     if (NotchDrawer* self = guard.get())
-        self->performHide(std::move(completion));
+        self->continueHide(call, std::move(completion));
     else if (completion)
         completion();
 }
@@ -232,8 +261,10 @@ QCoro::Task<> NotchDrawer::closeAfterPause(Guard guard, CancellationToken token,
     // A close cancelled by a later expand or compact leaves the panel up, but its hide has
     // still ended: its caller is resumed rather than left waiting for ever.
     if (!token.isCancelled()) {
-        if (NotchDrawer* self = guard.get())
+        if (NotchDrawer* self = guard.get()) {
+            self->m_closePanelToken.reset();
             self->closePanel();
+        }
     }
     if (completion)
         completion();
@@ -247,8 +278,15 @@ void NotchDrawer::cancelPendingClose()
 
 void NotchDrawer::setHovering(bool hovering)
 {
-    if (m_state == NotchDrawerState::hidden || hovering == m_isHovering)
+    if (hovering == m_isHovering)
         return;
+    // Nothing is on screen to enter while hidden, but a pointer that leaves is always noted: the
+    // hidden half of a switch keeps the flag, and a held hide would wait for a leave long past.
+    if (m_state == NotchDrawerState::hidden) {
+        if (!hovering)
+            setIsHovering(false);
+        return;
+    }
     setIsHovering(hovering);
     if (m_hoverBehavior.contains(NotchDrawerHoverBehavior::hapticOnHover))
         HapticFeedbackManager::defaultPerformer().perform(HapticFeedbackPerformer::Pattern::alignment,
@@ -319,8 +357,12 @@ void NotchDrawer::startScreenObserver()
     // keeping it alive.
     m_screenObserver = new ScreenChangeObserver(this);
     connect(m_screenObserver, &ScreenChangeObserver::screenParametersChanged, this, [this] {
+        // Only a panel the notch has is renewed (shown, about to show, or closing after a hide,
+        // whose pending close then takes the new one). A hidden notch without one stays without:
+        // its hidden shape is an opaque bar on a screen without a housing. The next expand or
+        // compact measures the new screens.
         const auto screens = QGuiApplication::screens();
-        if (!screens.isEmpty())
+        if (!screens.isEmpty() && m_panel)
             createPanel(screens.first());
     });
 }

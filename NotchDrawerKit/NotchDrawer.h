@@ -27,6 +27,9 @@ class ScreenChangeObserver;
 // Every state change carries the spring it animates with (stateAnimation()); the state itself
 // changes at once and the views animate their presentation toward it.
 //
+// The last call wins: whatever an earlier expand, compact or hide still has queued or pausing
+// gives way to a later call, and every caller is resumed.
+//
 //   auto* notch = new NotchDrawer(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(),
 //                                 [model] { return new IslandView(model); });
 //   co_await notch->expand(QGuiApplication::primaryScreen());
@@ -103,8 +106,9 @@ public:
     QCoro::Task<> compact(QScreen* screen, bool skipHide);
 
     // Hides now (or, held while hovered, once the pointer leaves) and calls `completion` when
-    // the panel has closed, or when a later expand or compact cancels that close.
+    // the panel has closed, or when a later call overtakes the hide.
     void performHide(std::function<void()> completion);
+    // The pointer's hovering as the notch view reports it. While hidden only a leave counts.
     void setHovering(bool hovering);
 
     NotchDrawerStyle resolvedStyle(QScreen* screen) const;
@@ -134,12 +138,17 @@ private:
     Guard guard() { return Guard{this, m_alive}; }
 
     QCoro::Task<> showState(QScreen* screen, NotchDrawerState target, bool skipHide);
-    static QCoro::Task<> animateTo(Guard guard, NotchDrawerState target, bool skipHide);
-    static QCoro::Task<> retryHide(Guard guard, std::function<void()> completion);
+    static QCoro::Task<> animateTo(Guard guard, NotchDrawerState target, bool skipHide, quint64 call);
+    static QCoro::Task<> retryHide(Guard guard, quint64 call, std::function<void()> completion);
     static QCoro::Task<> closeAfterPause(Guard guard, CancellationToken token, std::function<void()> completion);
 
+    // Numbers a new call; work of earlier calls checks it and gives way.
+    quint64 beginCall() { return ++m_lastCall; }
+    void continueHide(quint64 call, std::function<void()> completion);
+    void closeAfterHide(std::function<void()> completion);
     void setState(NotchDrawerState state, Spring spring);
     void setIsHovering(bool hovering);
+    bool isClosePending() const { return m_closePanelToken && !m_closePanelToken->isCancelled(); }
     void cancelPendingClose();
     bool needsNewPanel(QScreen* screen) const;
     void startScreenObserver();
@@ -159,6 +168,7 @@ private:
     QSizeF m_notchSize{0, 0};
     double m_menubarHeight = 0;
     bool m_isHovering = false;
+    quint64 m_lastCall = 0;
 
     QPointer<NotchDrawerPanel> m_panel;
     std::optional<CancellationToken> m_closePanelToken;

@@ -418,20 +418,22 @@ void NotchDrawerInfoCompactSide::rebuild()
     if (label) {
         m_current = label->makeView(this);
         m_current->setGeometry(rect());
-        m_incomingPending = animate;
         if (animate) {
-            m_current->hide();
+            // The new label is on screen from the first frame, drawn through the transition.
+            m_current->setGraphicsEffect(new TransitionEffect(BlurModifier{kBlur}));
             m_in.setImmediately(0);
             m_in.animateTo(1, kReplaceSpring, now);
         } else {
             m_in.setImmediately(1);
-            m_current->show();
         }
+        m_current->show();
     }
     labelViewChanged(m_current);
     updateGeometry();
-    if (animate)
+    if (animate) {
         m_frames->start();
+        step();
+    }
     update();
 }
 
@@ -442,10 +444,16 @@ bool NotchDrawerInfoCompactSide::step()
     const bool outMoving = !m_out.isAtRest(now);
     if (!outMoving)
         m_outgoing = QPixmap();
-    if (!inMoving && m_incomingPending) {
-        m_incomingPending = false;
-        if (m_current)
-            m_current->show();
+    if (m_current) {
+        if (auto* effect = qobject_cast<TransitionEffect*>(m_current->graphicsEffect())) {
+            if (inMoving) {
+                const ScaleModifier scale{kScale, kScale, UnitPoint::center()};
+                effect->setFrame(
+                    TransitionFrame::at(std::clamp(m_in.value(now), 0.0, 1.0), scale, BlurModifier{kBlur}));
+            } else {
+                m_current->setGraphicsEffect(nullptr);
+            }
+        }
     }
     update();
     return inMoving || outMoving;
@@ -468,20 +476,11 @@ void NotchDrawerInfoCompactSide::paintEvent(QPaintEvent*)
     const auto now = Clock::now();
     QPainter painter(this);
     const ScaleModifier scale{kScale, kScale, UnitPoint::center()};
+    // The old label is gone; a snapshot of it plays its removal.
     if (!m_outgoing.isNull()) {
         const TransitionFrame frame =
             TransitionFrame::at(std::clamp(m_out.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
         TransitionPainter::paint(painter, m_outgoing, m_outgoingRect, frame.opacity, frame.scale, frame.blur);
-    }
-    if (m_current && m_incomingPending) {
-        const TransitionFrame frame =
-            TransitionFrame::at(std::clamp(m_in.value(now), 0.0, 1.0), scale, BlurModifier{kBlur});
-        TransitionPainter::paint(painter,
-                                 TransitionPainter::snapshot(m_current),
-                                 m_current->geometry(),
-                                 frame.opacity,
-                                 frame.scale,
-                                 frame.blur);
     }
 }
 

@@ -122,7 +122,6 @@ private:
     QRectF m_outgoingRect;
     AnimatedValue m_in{1};
     AnimatedValue m_out{0};
-    bool m_incomingPending = false;
     QTimer* m_frames;
 };
 

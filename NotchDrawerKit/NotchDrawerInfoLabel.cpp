@@ -330,7 +330,12 @@ double NotchDrawerInfoLabel::ProgressRing::presentedLoad() const
 {
     if (!m_isLoaded)
         return 0;
-    const double elapsed = std::chrono::duration<double>(Clock::now() - m_loadStart).count() - kLoadDelay;
+    return loadAt(std::chrono::duration<double>(Clock::now() - m_loadStart).count());
+}
+
+double NotchDrawerInfoLabel::ProgressRing::loadAt(double seconds)
+{
+    const double elapsed = seconds - kLoadDelay;
     if (elapsed <= 0)
         return 0;
     if (elapsed >= kLoadDuration)
@@ -347,13 +352,18 @@ double NotchDrawerInfoLabel::ProgressRing::presentedFraction() const
 void NotchDrawerInfoLabel::ProgressRing::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (m_loadStarted)
-        return;
     // The model flips at once; the presentation runs the delayed sweep toward it.
-    m_loadStarted = true;
     m_isLoaded = true;
     m_loadStart = Clock::now();
     m_frames->start();
+}
+
+void NotchDrawerInfoLabel::ProgressRing::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // Off screen it is a new ring again: the next appearance sweeps from nothing.
+    m_isLoaded = false;
+    m_frames->stop();
 }
 
 void NotchDrawerInfoLabel::ProgressRing::paintEvent(QPaintEvent*)

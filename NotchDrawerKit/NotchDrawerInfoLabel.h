@@ -164,7 +164,7 @@ private:
 };
 
 // A track and a trimmed arc of the bound value starting at the top; the arc fades in and sweeps
-// to its value once, shortly after the ring first comes on screen.
+// to its value shortly after the ring comes on screen, each time it does.
 class NotchDrawerInfoLabel::ProgressRing : public QWidget
 {
 public:
@@ -183,18 +183,20 @@ public:
     bool isLoaded() const { return m_isLoaded; }
     // How far the load animation has run now: 0 before it starts, 1 when done.
     double presentedLoad() const;
+    // The same, `seconds` after the ring came on screen.
+    static double loadAt(double seconds);
     // The fraction of the circle the arc covers now.
     double presentedFraction() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     Binding m_target;
     std::optional<QColor> m_color;
     bool m_isLoaded = false;
-    bool m_loadStarted = false;
     std::chrono::steady_clock::time_point m_loadStart;
     QTimer* m_frames = nullptr;
 };

@@ -194,16 +194,10 @@ void NotchView::placeElement(Element& e,
     if (shown == e.shown)
         return;
     e.shown = shown;
-    if (!animate) {
+    if (animate)
+        e.presence.animateTo(shown ? 1 : 0, spring, now);
+    else
         e.presence.setImmediately(shown ? 1 : 0);
-        e.snapshot = QPixmap();
-        e.box->setVisible(shown);
-        return;
-    }
-    // The transition paints a snapshot; the real widgets come back once it has settled.
-    e.snapshot = TransitionPainter::snapshot(e.box);
-    e.box->hide();
-    e.presence.animateTo(shown ? 1 : 0, spring, now);
 }
 
 bool NotchView::step(Clock::time_point now)
@@ -216,20 +210,46 @@ bool NotchView::step(Clock::time_point now)
     m_presentedRect = QRectF((width() - w) / 2 + m_xOffset.value(now), 0, w, h);
     m_shape = NotchShape{std::max(0.0, m_maskTop.value(now)), std::max(0.0, m_maskBottom.value(now))}.path(
         m_presentedRect.adjusted(0.5, 0, -0.5, 0));
-    for (Element* e : {&m_leading, &m_trailing, &m_expanded}) {
-        if (e->presence.isAtRest(now)) {
-            if (e->shown && !e->box->isVisible()) {
-                e->box->show();
-                e->snapshot = QPixmap();
-            } else if (!e->shown) {
-                e->snapshot = QPixmap();
-            }
-        } else {
-            moving = true;
-        }
-    }
+    for (Element* e : {&m_leading, &m_trailing, &m_expanded})
+        moving = present(*e, now) || moving;
     update();
     return moving;
+}
+
+bool NotchView::present(Element& e, Clock::time_point now)
+{
+    const QPainterPath clip = m_shape.translated(-QPointF(e.box->pos()));
+    if (!e.presence.isAtRest(now)) {
+        // On screen from the first frame of an insertion to the last of a removal.
+        e.box->clearMask();
+        auto* effect = qobject_cast<TransitionEffect*>(e.box->graphicsEffect());
+        if (!effect) {
+            effect = new TransitionEffect(BlurModifier{kTransitionBlur});
+            effect->setBackdrop(Qt::black);
+            e.box->setGraphicsEffect(effect);
+        }
+        const double progress = std::clamp(e.presence.value(now), 0.0, 1.0);
+        effect->setFrame(TransitionFrame::at(progress, e.activeScale, BlurModifier{kTransitionBlur}), clip);
+        e.box->show();
+        return true;
+    }
+    if (e.box->graphicsEffect())
+        e.box->setGraphicsEffect(nullptr);
+    e.box->setVisible(e.shown);
+    if (!e.shown)
+        return false;
+    // At rest a mask clips the live widgets, and only where the shape does not cover them.
+    if (clip.contains(QRectF(e.box->rect()))) {
+        e.box->clearMask();
+        return false;
+    }
+    QRegion region(clip.toFillPolygon().toPolygon());
+    // An empty mask would mean none at all; a pixel outside the box hides everything instead.
+    if (region.isEmpty())
+        region = QRegion(-1, -1, 1, 1);
+    if (e.box->mask() != region)
+        e.box->setMask(region);
+    return false;
 }
 
 void NotchView::paintEvent(QPaintEvent*)
@@ -237,15 +257,6 @@ void NotchView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(m_shape, Qt::black);
-    painter.setClipPath(m_shape);
-    const auto now = Clock::now();
-    for (const Element* e : {&m_leading, &m_trailing, &m_expanded}) {
-        if (e->snapshot.isNull() || e->box->isVisible())
-            continue;
-        const TransitionFrame frame =
-            TransitionFrame::at(e->presence.value(now), e->activeScale, BlurModifier{kTransitionBlur});
-        TransitionPainter::paint(painter, e->snapshot, e->box->geometry(), frame.opacity, frame.scale, frame.blur);
-    }
 }
 
 void NotchView::resizeEvent(QResizeEvent* event)

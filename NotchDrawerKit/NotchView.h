@@ -5,7 +5,6 @@
 #include "NotchDrawerKit/Spring.h"
 #include "NotchDrawerKit/ViewModifiers.h"
 
-#include <QPixmap>
 #include <QPointer>
 
 namespace jw {
@@ -15,7 +14,8 @@ class NotchDrawer;
 
 // The black notch-shaped view: the compact row (leading side, a notch-wide gap, trailing side)
 // and the expanded block below the notch, masked by a NotchShape that follows the state.
-// It fills its parent; the notch hangs from the top centre.
+// It fills its parent; the notch hangs from the top centre. Contents are clipped to the shape
+// as presented, so nothing of them shows outside it while it springs or when they are too big.
 class NotchView : public NotchSurface
 {
     Q_OBJECT
@@ -51,7 +51,6 @@ private:
         QWidget* box = nullptr;
         QPointer<QWidget> content;
         AnimatedValue presence;
-        QPixmap snapshot;
         ScaleModifier activeScale;
         bool shown = false;
     };
@@ -68,6 +67,8 @@ private:
                       std::chrono::steady_clock::time_point now);
     void updateHover(QPointF position);
     void adopt(Element& element, QWidget* content, ScaleModifier activeScale);
+    // Shows the element as its transition stands at `now`, clipped to the presented shape.
+    bool present(Element& element, std::chrono::steady_clock::time_point now);
 
     QPointer<NotchDrawer> m_drawer;
     FrameAnimator* m_animator;

@@ -49,25 +49,27 @@ void boxPass(QImage& image, int radius, bool horizontal)
 
 } // namespace
 
-int BlurModifier::spread() const
+int BlurModifier::spreadPixels(qreal dpr) const
 {
-    return isNeutral() ? 0 : int(std::ceil(intensity * 1.5));
+    return isNeutral() ? 0 : int(std::ceil(spread() * dpr));
 }
 
 QImage BlurModifier::apply(const QImage& source) const
 {
     if (isNeutral())
         return source;
-    const int pad = spread();
+    // The kernel below is sized in device pixels, so the room for its halo must be too.
+    const qreal dpr = source.devicePixelRatio();
+    const int pad = spreadPixels(dpr);
     QImage out(source.width() + 2 * pad, source.height() + 2 * pad, QImage::Format_ARGB32_Premultiplied);
-    out.setDevicePixelRatio(source.devicePixelRatio());
+    out.setDevicePixelRatio(dpr);
     out.fill(Qt::transparent);
     {
         QPainter p(&out);
-        p.drawImage(QPointF(pad / source.devicePixelRatio(), pad / source.devicePixelRatio()), source);
+        p.drawImage(QPointF(pad / dpr, pad / dpr), source);
     }
     // Three box passes approximate a gaussian whose spread matches the radius.
-    const int box = std::max(1, int(std::lround(intensity * source.devicePixelRatio() / 2)));
+    const int box = std::max(1, int(std::lround(intensity * dpr / 2)));
     for (int pass = 0; pass < 3; ++pass) {
         boxPass(out, box, true);
         boxPass(out, box, false);
@@ -112,7 +114,7 @@ void TransitionPainter::paint(QPainter& painter,
         painter.drawPixmap(target.topLeft(), snapshot);
     } else {
         const QImage blurred = blur.apply(snapshot.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied));
-        const double pad = blur.spread() / snapshot.devicePixelRatio();
+        const double pad = blur.margin(snapshot.devicePixelRatio());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(target.topLeft() - QPointF(pad, pad), blurred);
     }
@@ -132,6 +134,50 @@ TransitionFrame TransitionFrame::at(double progress, ScaleModifier activeScale, 
                             activeScale.anchor};
     f.blur = BlurModifier{std::max(0.0, activeBlur.intensity * (1 - progress))};
     return f;
+}
+
+TransitionEffect::TransitionEffect(BlurModifier activeBlur, QObject* parent)
+    : QGraphicsEffect(parent)
+    , m_reach(activeBlur.spread() + 1)
+{
+}
+
+void TransitionEffect::setFrame(const TransitionFrame& frame, const QPainterPath& clip)
+{
+    m_frame = frame;
+    m_clip = clip;
+    update();
+}
+
+QRectF TransitionEffect::boundingRectFor(const QRectF& rect) const
+{
+    return rect.adjusted(-m_reach, -m_reach, m_reach, m_reach);
+}
+
+void TransitionEffect::draw(QPainter* painter)
+{
+    QPoint offset;
+    const QPixmap source = sourcePixmap(Qt::LogicalCoordinates, &offset, QGraphicsEffect::NoPad);
+    if (source.isNull())
+        return;
+    painter->save();
+    if (!m_clip.isEmpty()) {
+        painter->setClipPath(m_clip, Qt::IntersectClip);
+        if (m_backdrop.alpha() > 0) {
+            // Only under the widget itself: that is where Qt may have left a hole.
+            painter->setRenderHint(QPainter::Antialiasing);
+            QPainterPath under;
+            under.addRect(QRectF(offset, source.deviceIndependentSize()));
+            painter->fillPath(m_clip.intersected(under), m_backdrop);
+        }
+    }
+    TransitionPainter::paint(*painter,
+                             source,
+                             QRectF(offset, source.deviceIndependentSize()),
+                             m_frame.opacity,
+                             m_frame.scale,
+                             m_frame.blur);
+    painter->restore();
 }
 
 } // namespace jw

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QColor>
+#include <QGraphicsEffect>
 #include <QImage>
+#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 #include <QTransform>
@@ -33,9 +36,12 @@ struct BlurModifier
     double intensity = 0;
 
     bool isNeutral() const { return intensity <= 0; }
-    // Margin the blurred image spreads beyond the source on each side.
-    int spread() const;
-    // The blurred image, larger than the source by spread() on every side.
+    // How far the blur reaches beyond its source on each side, in points.
+    double spread() const { return isNeutral() ? 0 : 1.5 * intensity; }
+    // That reach in whole device pixels at `dpr`, and the points those pixels cover.
+    int spreadPixels(qreal dpr) const;
+    double margin(qreal dpr) const { return spreadPixels(dpr) / dpr; }
+    // The blurred image at the source's pixel ratio, larger by spreadPixels() on every side.
     QImage apply(const QImage& source) const;
 };
 
@@ -75,6 +81,34 @@ struct TransitionFrame
 
     static TransitionFrame at(double progress, ScaleModifier activeScale, BlurModifier activeBlur);
     bool isIdentity() const { return opacity >= 1 && scale.isNeutral() && blur.isNeutral(); }
+};
+
+// Draws a widget and its children through one frame of a transition, clipped to a path. The
+// widgets themselves stay on screen while it runs, so they come on screen (and keep animating)
+// from its first frame, where a snapshot would show them frozen until it ends.
+class TransitionEffect : public QGraphicsEffect
+{
+    Q_OBJECT
+public:
+    // `activeBlur` is the strongest blur of the transition: room is kept for its halo throughout.
+    explicit TransitionEffect(BlurModifier activeBlur, QObject* parent = nullptr);
+
+    // `clip` in the widget's own coordinates; an empty path clips nothing.
+    void setFrame(const TransitionFrame& frame, const QPainterPath& clip = {});
+    // Filled inside the clip before the widget is drawn: the surface it sits on. Qt paints no
+    // parent beneath a child it takes for opaque, though the transition lets it show through.
+    void setBackdrop(const QColor& color) { m_backdrop = color; }
+
+    QRectF boundingRectFor(const QRectF& rect) const override;
+
+protected:
+    void draw(QPainter* painter) override;
+
+private:
+    const double m_reach;
+    TransitionFrame m_frame;
+    QPainterPath m_clip;
+    QColor m_backdrop = Qt::transparent;
 };
 
 } // namespace jw

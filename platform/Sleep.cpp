@@ -106,12 +106,26 @@ struct SleepAwaiter
     bool await_resume() const noexcept { return !cancelled; }
 };
 
+Sleeper& sleepOverride()
+{
+    static Sleeper sleeper;
+    return sleeper;
+}
+
 } // namespace
+
+void setSleepOverride(Sleeper sleeper)
+{
+    sleepOverride() = std::move(sleeper);
+}
 
 QCoro::Task<bool> sleepFor(std::chrono::nanoseconds duration, std::optional<CancellationToken> token)
 {
     if (token && token->isCancelled())
         co_return false;
+    // A copy: the override may be replaced while this sleep waits on it.
+    if (const Sleeper sleeper = sleepOverride())
+        co_return co_await sleeper(duration, token);
     // Round up so that a sleep never ends before its duration.
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::max(duration, std::chrono::nanoseconds(0)));
     // Keep the token alive while suspended.

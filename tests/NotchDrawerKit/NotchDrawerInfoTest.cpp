@@ -54,7 +54,7 @@ NotchDrawerInfo::CompactTrailingView* trailingView(NotchDrawerInfo& i)
 
 void run(NotchDrawerInfo& i, NotchDrawerState state)
 {
-    Call c(state == NotchDrawerState::expanded ? i.expand(screen()) : i.compact(screen()), Clock::now());
+    Call c(state == NotchDrawerState::expanded ? i.expand(screen()) : i.compact(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(i.internalNotchDrawer()->state(), state);
     NotchDrawer& d = *i.internalNotchDrawer();
@@ -125,10 +125,10 @@ TEST(NotchDrawerInfo, IconAsLeadingLabelSpringsStraightBetweenTheVisibleStates)
         EXPECT_EQ(e.spring, NotchDrawer::kSwitchSpring);
 
     // Expanding again changes nothing; hiding goes through the internal notch and closes it.
-    Call again(i->expand(screen()), Clock::now());
+    Call again(i->expand(screen()));
     ASSERT_TRUE(again.wait());
     EXPECT_EQ(timeline.entries.size(), 2u);
-    Call hide(i->hide(), Clock::now());
+    Call hide(i->hide());
     ASSERT_TRUE(hide.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_EQ(i->internalNotchDrawer()->panel(), nullptr);
@@ -141,13 +141,13 @@ TEST(NotchDrawerInfo, CompactWithNoLabelsHidesInsteadOfShowingAnEmptyNotch)
     EXPECT_TRUE(i->internalNotchDrawer()->disableCompactLeading());
     EXPECT_TRUE(i->internalNotchDrawer()->disableCompactTrailing());
 
-    Call fromHidden(i->compact(screen()), Clock::now());
+    Call fromHidden(i->compact(screen()));
     ASSERT_TRUE(fromHidden.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_EQ(i->internalNotchDrawer()->panel(), nullptr);
 
     run(*i, NotchDrawerState::expanded);
-    Call fromExpanded(i->compact(screen()), Clock::now());
+    Call fromExpanded(i->compact(screen()));
     ASSERT_TRUE(fromExpanded.wait());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
 }
@@ -301,8 +301,16 @@ TEST(NotchDrawerInfoViews, ARingOutsideAnyPanelReadsTheDefaults)
     EXPECT_EQ(view->sizeHint(), QSize(40, 40));
 }
 
-TEST(NotchDrawerInfoViews, RingSweepsToItsValueOnceAfterComingOnScreen)
+TEST(NotchDrawerInfoViews, RingSweepsToItsValueEachTimeItComesOnScreen)
 {
+    using Ring = Label::ProgressRing;
+    // The sweep: 0.1 s of nothing, then 0.8 s along its curve.
+    EXPECT_DOUBLE_EQ(Ring::loadAt(0), 0);
+    EXPECT_DOUBLE_EQ(Ring::loadAt(0.1), 0);
+    EXPECT_GT(Ring::loadAt(0.11), 0);
+    EXPECT_LT(Ring::loadAt(0.89), 1);
+    EXPECT_DOUBLE_EQ(Ring::loadAt(0.9), 1);
+
     auto progress = NotchDrawerProgressBinding::make(0.6);
     QWidget window;
     window.resize(60, 60);
@@ -311,17 +319,45 @@ TEST(NotchDrawerInfoViews, RingSweepsToItsValueOnceAfterComingOnScreen)
     auto* ring = view->progressRing();
     EXPECT_FALSE(ring->isLoaded());
     EXPECT_DOUBLE_EQ(ring->presentedFraction(), 0);
-    window.show();
-    EXPECT_TRUE(ring->isLoaded());
-    // The sweep starts after a short delay, so right after showing nothing is drawn yet.
-    EXPECT_DOUBLE_EQ(ring->presentedLoad(), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ring->presentedLoad() > 0 && ring->presentedLoad() < 1; }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ring->presentedLoad() == 1; }, 5000));
-    EXPECT_DOUBLE_EQ(ring->presentedFraction(), 0.6);
+    for (int appearance = 0; appearance < 2; ++appearance) {
+        window.show();
+        EXPECT_TRUE(ring->isLoaded()) << appearance;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ring->presentedLoad() == 1; }, 5000));
+        EXPECT_DOUBLE_EQ(ring->presentedFraction(), 0.6);
+        window.hide();
+        EXPECT_FALSE(ring->isLoaded()) << "off screen: the next appearance sweeps anew";
+        EXPECT_DOUBLE_EQ(ring->presentedFraction(), 0);
+    }
     // Later changes redraw at once.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ring->presentedLoad() == 1; }, 5000));
     progress->setValue(0.25);
     EXPECT_DOUBLE_EQ(ring->presentedFraction(), 0.25);
     EXPECT_EQ(ring->color(), QColor(Qt::green));
+}
+
+TEST(NotchDrawerInfoViews, ARingInTheNotchComesOnScreenWithItsInsertionEveryTime)
+{
+    ScreenScope scope(notchedScreen());
+    auto progress = NotchDrawerProgressBinding::make(0.6);
+    auto i = info(Label(progress, std::nullopt), std::nullopt, std::nullopt);
+    NotchDrawer& d = *i->internalNotchDrawer();
+    auto* ring = infoView(*i)->iconView()->progressRing();
+    for (int appearance = 0; appearance < 2; ++appearance) {
+        Call c(i->expand(screen()));
+        // Connected after the panel's views, so it looks once they have placed the content.
+        bool onScreenAtInsertion = false;
+        const auto probe = QObject::connect(&d, &NotchDrawer::stateChanged, &d, [&](NotchDrawerState s) {
+            if (s == NotchDrawerState::expanded)
+                onScreenAtInsertion = ring->isVisible() && ring->isLoaded();
+        });
+        ASSERT_TRUE(c.wait());
+        QObject::disconnect(probe);
+        EXPECT_TRUE(onScreenAtInsertion) << "appearance " << appearance;
+        Call h(i->hide());
+        ASSERT_TRUE(h.wait());
+        EXPECT_FALSE(ring->isLoaded()) << "gone with its panel";
+    }
 }
 
 TEST(NotchDrawerInfoViews, TextsAndSymbolsAreWhiteInANotchPanel)
@@ -416,6 +452,21 @@ TEST(NotchDrawerInfoViews, ANewLabelInACompactSideRunsTheTransitionEvenWhenEqual
     EXPECT_TRUE(side->labelView()->isVisible());
 }
 
+TEST(NotchDrawerInfoViews, ARingThatReplacesACompactLabelComesOnScreenWithItsTransition)
+{
+    ScreenScope scope(notchedScreen());
+    auto i = info(symbol(), std::nullopt, symbol("xmark"));
+    run(*i, NotchDrawerState::compact);
+    auto* side = trailingView(*i);
+    i->setCompactTrailing(Label(NotchDrawerProgressBinding::make(0.5), std::nullopt));
+    ASSERT_TRUE(side->isTransitioning());
+    auto* ring = side->labelView()->progressRing();
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(ring->isVisible() && ring->isLoaded()) << "on screen from the transition's first frame";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !side->isTransitioning(); }, 5000));
+    EXPECT_EQ(side->labelView()->graphicsEffect(), nullptr) << "drawn plainly at rest";
+}
+
 TEST(NotchDrawerInfoViews, TheIconTravelsBetweenItsExpandedAndCompactPlaces)
 {
     ScreenScope scope(notchedScreen());
@@ -480,9 +531,9 @@ TEST(NotchDrawerInfoViews, AHideDuringTheFlightEndsItAtOnce)
     auto i = info(symbol(), std::nullopt, std::nullopt);
     run(*i, NotchDrawerState::expanded);
     auto* leading = leadingView(*i);
-    Call compact(i->compact(screen()), Clock::now());
+    Call compact(i->compact(screen()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return leading->matchedIcon().isFlying(); }, 5000));
-    Call hide(i->hide(), Clock::now());
+    Call hide(i->hide());
     EXPECT_EQ(i->internalNotchDrawer()->state(), NotchDrawerState::hidden);
     EXPECT_FALSE(leading->matchedIcon().isFlying());
     ASSERT_TRUE(compact.wait());

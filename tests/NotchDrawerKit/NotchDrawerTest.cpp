@@ -8,7 +8,6 @@
 
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -19,11 +18,6 @@ namespace jw {
 using namespace jw::test;
 
 namespace {
-
-// Generous bounds: timers are late under load, never early.
-constexpr double kPause = 0.4;
-constexpr double kEarly = 0.02;
-constexpr double kLate = 2.0;
 
 std::unique_ptr<NotchDrawer> notchWithSides(NotchDrawerHoverBehavior behavior = NotchDrawerHoverBehavior::hapticOnHover,
                                             NotchDrawerStyle style = NotchDrawerStyle::standardNotch())
@@ -36,23 +30,37 @@ std::unique_ptr<NotchDrawer> notchWithSides(NotchDrawerHoverBehavior behavior = 
         [] { return label(QStringLiteral("Trailing")); });
 }
 
-void settle(NotchDrawer& d, NotchDrawerState state)
-{
-    ASSERT_TRUE(QTest::qWaitFor([&] { return d.state() == state; }, 5000));
-}
-
 void expandAndWait(NotchDrawer& d)
 {
-    Call c(d.expand(screen()), Clock::now());
+    Call c(d.expand(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(d.state(), NotchDrawerState::expanded);
 }
 
-void compactAndWait(NotchDrawer& d)
+// Moves the notch to `state` on the manual clock and lets every pause on the way end.
+void bringTo(NotchDrawer& d, ManualClock& clock, NotchDrawerState state)
 {
-    Call c(d.compact(screen()), Clock::now());
-    ASSERT_TRUE(c.wait());
-    ASSERT_EQ(d.state(), NotchDrawerState::compact);
+    std::optional<Call> c;
+    switch (state) {
+    case NotchDrawerState::expanded:
+        c.emplace(d.expand(screen()));
+        break;
+    case NotchDrawerState::compact:
+        c.emplace(d.compact(screen()));
+        break;
+    case NotchDrawerState::hidden:
+        c.emplace(d.hide());
+        break;
+    }
+    clock.advance(1);
+    ASSERT_TRUE(c->done());
+    ASSERT_EQ(d.state(), state);
+}
+
+// Panels of earlier tests in this process may still be on their way out.
+void waitForNoPanels()
+{
+    ASSERT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
 }
 
 } // namespace
@@ -77,7 +85,7 @@ TEST(NotchDrawer, ShortInitialiserStartsHiddenWithBothSidesDisabledAndNoPanel)
     ASSERT_NE(d.compactLeadingContent(), nullptr);
 
     // Nothing to show compact: it hides, and being hidden that returns at once.
-    Call c(d.compact(screen()), Clock::now());
+    Call c(d.compact(screen()));
     EXPECT_TRUE(c.done());
     EXPECT_EQ(d.state(), NotchDrawerState::hidden);
     EXPECT_EQ(d.panel(), nullptr);
@@ -85,24 +93,27 @@ TEST(NotchDrawer, ShortInitialiserStartsHiddenWithBothSidesDisabledAndNoPanel)
 
 TEST(NotchDrawer, ExpandFromHiddenCreatesThePanelSpringsWithNotchDampingAndReturnsAfterThePause)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    Timeline timeline(*d);
-    Call c(d->expand(screen()), timeline.start);
+    Timeline timeline(*d, &clock);
+    Call c(d->expand(screen()));
     ASSERT_NE(d->panel(), nullptr) << "the panel exists before the animation starts";
     EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "the animation runs after the current work";
     EXPECT_EQ(d->notchSize(), QSizeF(200, 32));
     EXPECT_DOUBLE_EQ(d->menubarHeight(), 37);
 
-    ASSERT_TRUE(c.wait());
+    clock.runQueued();
     ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::expanded});
     EXPECT_EQ(timeline.entries[0].spring, (Spring{0.4, 0.7}));
-    EXPECT_LT(timeline.entries[0].at, c.at());
-    EXPECT_GE(c.at(), kPause - kEarly);
-    EXPECT_LT(c.at(), kLate);
+    clock.advance(0.399);
+    EXPECT_FALSE(c.done()) << "not before the 0.4 s pause has passed";
+    clock.advance(0.001);
+    EXPECT_TRUE(c.done()) << "and not after";
 
-    Call again(d->expand(screen()), Clock::now());
+    Call again(d->expand(screen()));
     EXPECT_TRUE(again.done()) << "already expanded: no animation, no pause";
+    clock.advance(1);
     EXPECT_EQ(timeline.entries.size(), 1u);
 }
 
@@ -127,55 +138,73 @@ TEST(NotchDrawer, AutomaticStyleDrawsTheNotchButSpringsOpenWithCardDamping)
 
 TEST(NotchDrawer, CompactOnAScreenThatResolvesToTheCardHidesInstead)
 {
+    ManualClock clock;
     ScreenScope scope(plainScreen());
     auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::automatic());
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     auto* root = qobject_cast<NotchContentView*>(d->panel()->contentView());
     EXPECT_NE(qobject_cast<NotchlessView*>(root->surface()), nullptr);
     EXPECT_EQ(EnvironmentValues::notchStyle(d->expandedContent()), NotchDrawerStyle::standardFloating());
 
-    Call c(d->compact(screen()), Clock::now());
+    Call c(d->compact(screen()));
     EXPECT_EQ(d->state(), NotchDrawerState::hidden);
-    ASSERT_TRUE(c.wait());
-    EXPECT_GE(c.at(), kPause - kEarly) << "the whole hide is awaited";
+    clock.advance(0.399);
+    EXPECT_FALSE(c.done()) << "the whole hide is awaited";
+    EXPECT_NE(d->panel(), nullptr);
+    clock.advance(0.001);
+    EXPECT_TRUE(c.done());
     EXPECT_EQ(d->panel(), nullptr);
 }
 
-TEST(NotchDrawer, SwitchingBetweenVisibleStatesPassesThroughHidden)
+TEST(NotchDrawer, SwitchingBetweenVisibleStatesPassesThroughHiddenAndKeepsThePanel)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    compactAndWait(*d);
-    Timeline timeline(*d);
-    Call c(d->expand(screen()), timeline.start);
-    ASSERT_TRUE(c.wait());
-    ASSERT_EQ(timeline.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::expanded}));
+    bringTo(*d, clock, NotchDrawerState::compact);
+    const QPointer<NotchDrawerPanel> panel = d->panel();
+    ASSERT_NE(panel, nullptr);
+    Timeline timeline(*d, &clock);
+    Call c(d->expand(screen()));
+    clock.runQueued();
+    ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::hidden});
     EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
+    clock.advance(0.249);
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "hidden for the whole 0.25 s pause";
+    clock.advance(0.001);
+    ASSERT_EQ(timeline.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::expanded}));
     EXPECT_DOUBLE_EQ(timeline.entries[1].spring.dampingFraction, 0.85);
-    const double gap = timeline.entries[1].at - timeline.entries[0].at;
-    EXPECT_GE(gap, 0.25 - kEarly);
-    EXPECT_LT(gap, kLate);
-    EXPECT_NE(d->panel(), nullptr);
+    EXPECT_DOUBLE_EQ(timeline.entries[1].at - timeline.entries[0].at, 0.25);
+    clock.advance(0.149);
+    EXPECT_FALSE(c.done()) << "the call still takes its own 0.4 s";
+    clock.advance(0.001);
+    EXPECT_TRUE(c.done());
+    EXPECT_EQ(d->panel(), panel.data()) << "the panel on screen is reused";
 
-    // With skip-hide it springs straight across.
-    Timeline direct(*d);
-    Call s(d->compact(screen(), true), direct.start);
-    ASSERT_TRUE(s.wait());
+    // With skip-hide it springs straight across, in the same panel.
+    Timeline direct(*d, &clock);
+    Call s(d->compact(screen(), true));
+    clock.advance(0.4);
+    ASSERT_TRUE(s.done());
     ASSERT_EQ(direct.states(), std::vector{NotchDrawerState::compact});
     EXPECT_DOUBLE_EQ(direct.entries[0].spring.dampingFraction, 0.85);
+    EXPECT_EQ(d->panel(), panel.data());
 }
 
 TEST(NotchDrawer, CompactDuringTheHideThenShowPauseWinsTheRace)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    compactAndWait(*d);
-    Timeline timeline(*d);
-    Call expand(d->expand(screen()), timeline.start);
-    settle(*d, NotchDrawerState::hidden);
-    Call compact(d->compact(screen()), timeline.start);
-    ASSERT_TRUE(expand.wait());
-    ASSERT_TRUE(compact.wait());
+    bringTo(*d, clock, NotchDrawerState::compact);
+    Timeline timeline(*d, &clock);
+    Call expand(d->expand(screen()));
+    clock.advance(0.1);
+    ASSERT_EQ(d->state(), NotchDrawerState::hidden);
+    Call compact(d->compact(screen()));
+    clock.advance(1);
+    ASSERT_TRUE(expand.done());
+    ASSERT_TRUE(compact.done());
     // The expand's second half found the state no longer hidden and did nothing.
     EXPECT_EQ(d->state(), NotchDrawerState::compact);
     ASSERT_EQ(timeline.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::compact}));
@@ -185,76 +214,240 @@ TEST(NotchDrawer, CompactDuringTheHideThenShowPauseWinsTheRace)
 
 TEST(NotchDrawer, HideReturnsAtOnceWhenHiddenAndAfterClosingOtherwise)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    Call idle(d->hide(), Clock::now());
+    Call idle(d->hide());
     EXPECT_TRUE(idle.done());
 
-    expandAndWait(*d);
-    Timeline timeline(*d);
-    Call h(d->hide(), timeline.start);
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    Timeline timeline(*d, &clock);
+    Call h(d->hide());
     ASSERT_EQ(timeline.states(), std::vector{NotchDrawerState::hidden}) << "the hide animation starts at once";
     EXPECT_DOUBLE_EQ(timeline.entries[0].spring.dampingFraction, 1.0);
-    EXPECT_NE(d->panel(), nullptr);
-    ASSERT_TRUE(h.wait());
-    EXPECT_GE(h.at(), kPause - kEarly);
-    EXPECT_LT(h.at(), kLate);
+    clock.advance(0.399);
+    EXPECT_FALSE(h.done());
+    EXPECT_NE(d->panel(), nullptr) << "the panel closes 0.4 s after the hide";
+    clock.advance(0.001);
+    EXPECT_TRUE(h.done());
     EXPECT_EQ(d->panel(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
 }
 
 TEST(NotchDrawer, HeldHideWaitsUntilThePointerLeaves)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     d->setHovering(true);
-    Call h(d->hide(), Clock::now());
-    // Several retry periods pass with the state untouched (a bounded look, not a wait for it).
-    QTest::qWait(350);
+    Call h(d->hide());
+    // Looked at again every 0.1 s while the pointer stays.
+    clock.runQueued();
+    EXPECT_EQ(clock.pending(), std::vector{0.1});
+    clock.advance(0.35);
     EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     EXPECT_FALSE(h.done());
+    ASSERT_EQ(clock.pending().size(), 1u);
+    EXPECT_NEAR(clock.pending()[0], 0.05, 1e-9) << "the fourth look";
 
-    const auto left = Clock::now();
     d->setHovering(false);
-    settle(*d, NotchDrawerState::hidden);
-    EXPECT_LT(secondsSince(left), 1.0);
-    ASSERT_TRUE(h.wait());
+    clock.advance(0.049);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    clock.advance(0.001);
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "the next look after the pointer left hides";
+    clock.advance(0.399);
+    EXPECT_FALSE(h.done());
+    clock.advance(0.001);
+    EXPECT_TRUE(h.done());
     EXPECT_EQ(d->panel(), nullptr);
 }
 
 TEST(NotchDrawer, HideWhileHoveredWithoutHoldHidesAtOnceAndClearsTheHover)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides(NotchDrawerHoverBehavior::hapticOnHover | NotchDrawerHoverBehavior::shadowOnHover);
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     d->setHovering(true);
     ASSERT_TRUE(d->isHovering());
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     EXPECT_EQ(d->state(), NotchDrawerState::hidden);
     EXPECT_FALSE(d->isHovering());
-    ASSERT_TRUE(h.wait());
+    clock.advance(0.4);
+    EXPECT_TRUE(h.done());
 }
 
 TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
-    expandAndWait(*d);
-    const auto start = Clock::now();
-    Call h(d->hide(), start);
-    std::optional<Call> expand;
-    QTimer::singleShot(200, d.get(), [&] { expand.emplace(d->expand(screen()), start); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return expand && expand->done(); }, 5000));
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    Call h(d->hide());
+    clock.advance(0.2);
+    Call expand(d->expand(screen()));
+    clock.runQueued();
+    EXPECT_TRUE(h.done()) << "the cancelled close ends its hide at once";
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     // Past the time the close would have happened.
-    EXPECT_GE(expand->at(), 0.6 - kEarly);
+    clock.advance(0.4);
+    EXPECT_TRUE(expand.done());
     EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     ASSERT_NE(d->panel(), nullptr);
     EXPECT_TRUE(d->panel()->isVisible());
-    // The cancelled close still ends its hide.
-    ASSERT_TRUE(h.wait());
-    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+}
+
+// ---- The last call wins ------------------------------------------------------------------------
+
+namespace {
+
+enum class Op
+{
+    expand,
+    compact,
+    hide
+};
+
+struct Step
+{
+    Op op;
+    // Time let pass before the call; 0 keeps it in the same turn of the event loop as the one before.
+    double after = 0;
+};
+
+struct Sequence
+{
+    const char* name;
+    NotchDrawerState start;
+    std::vector<Step> steps;
+};
+
+void PrintTo(const Sequence& sequence, std::ostream* os)
+{
+    *os << sequence.name;
+}
+
+QCoro::Task<> perform(NotchDrawer& d, Op op)
+{
+    switch (op) {
+    case Op::expand:
+        return d.expand(screen());
+    case Op::compact:
+        return d.compact(screen());
+    case Op::hide:
+        break;
+    }
+    return d.hide();
+}
+
+NotchDrawerState stateAfter(Op op)
+{
+    switch (op) {
+    case Op::expand:
+        return NotchDrawerState::expanded;
+    case Op::compact:
+        return NotchDrawerState::compact;
+    case Op::hide:
+        break;
+    }
+    return NotchDrawerState::hidden;
+}
+
+class LastCallWins : public ::testing::TestWithParam<Sequence>
+{};
+
+} // namespace
+
+TEST_P(LastCallWins, EndsInTheStateOfTheLastCallAndResumesEveryCaller)
+{
+    const Sequence& sequence = GetParam();
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    waitForNoPanels();
+    auto d = notchWithSides();
+    if (sequence.start != NotchDrawerState::hidden)
+        bringTo(*d, clock, sequence.start);
+    std::vector<Call> calls;
+    for (const Step& step : sequence.steps) {
+        if (step.after > 0)
+            clock.advance(step.after);
+        calls.emplace_back(perform(*d, step.op));
+    }
+    // Longer than every pause of every call together.
+    clock.advance(2);
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_TRUE(calls[i].done()) << "call " << i << " was resumed";
+    const NotchDrawerState last = stateAfter(sequence.steps.back().op);
+    EXPECT_EQ(d->state(), last);
+    EXPECT_TRUE(clock.pending().empty()) << "nothing is left to change it later";
+    if (last == NotchDrawerState::hidden) {
+        EXPECT_EQ(d->panel(), nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+    } else {
+        ASSERT_NE(d->panel(), nullptr);
+        EXPECT_TRUE(d->panel()->isVisible());
+        EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    }
+}
+
+using S = NotchDrawerState;
+INSTANTIATE_TEST_SUITE_P(
+    NotchDrawer,
+    LastCallWins,
+    ::testing::Values(
+        Sequence{"ExpandHideInOneTurn", S::hidden, {{Op::expand}, {Op::hide}}},
+        Sequence{"CompactHideInOneTurn", S::hidden, {{Op::compact}, {Op::hide}}},
+        Sequence{"ExpandCompactHideInOneTurn", S::hidden, {{Op::expand}, {Op::compact}, {Op::hide}}},
+        Sequence{"ExpandCompactHideAcrossPauses", S::hidden, {{Op::expand}, {Op::compact, 0.4}, {Op::hide, 0.7}}},
+        Sequence{"HideInTheHiddenHalfOfASwitch", S::hidden, {{Op::expand}, {Op::compact, 0.4}, {Op::hide, 0.1}}},
+        Sequence{"SwitchThenHideInOneTurn", S::expanded, {{Op::compact}, {Op::hide}}},
+        Sequence{"HideInTheHiddenHalfOfExpandFromCompact", S::compact, {{Op::expand}, {Op::hide, 0.2}}},
+        Sequence{"HideAtTheEndOfTheHiddenHalf", S::compact, {{Op::expand}, {Op::hide, 0.25}}},
+        Sequence{"SwitchBackInOneTurn", S::expanded, {{Op::compact}, {Op::expand}}},
+        Sequence{"SwitchBackInTheHiddenHalf", S::expanded, {{Op::compact}, {Op::expand, 0.1}}},
+        Sequence{"HideThenExpandInOneTurn", S::expanded, {{Op::hide}, {Op::expand}}},
+        Sequence{"HideThenCompactDuringTheClosePause", S::expanded, {{Op::hide}, {Op::compact, 0.2}}},
+        Sequence{"ExpandHideExpandInOneTurn", S::hidden, {{Op::expand}, {Op::hide}, {Op::expand}}}),
+    [](const ::testing::TestParamInfo<Sequence>& p) { return std::string(p.param.name); });
+
+TEST(NotchDrawer, RepeatedCallsInOneTurnAnimateOnce)
+{
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides();
+    Timeline timeline(*d, &clock);
+    Call first(d->expand(screen()));
+    Call second(d->expand(screen()));
+    clock.advance(1);
+    EXPECT_EQ(timeline.states(), std::vector{NotchDrawerState::expanded}) << "no hide-then-show of itself";
+
+    Timeline again(*d, &clock);
+    Call third(d->compact(screen()));
+    Call fourth(d->compact(screen()));
+    clock.advance(1);
+    EXPECT_EQ(again.states(), (std::vector{NotchDrawerState::hidden, NotchDrawerState::compact}));
+    EXPECT_TRUE(first.done() && second.done() && third.done() && fourth.done());
+}
+
+TEST(NotchDrawer, AnExpandDuringAHeldHideWinsAndTheHidesCallerResumes)
+{
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    d->setHovering(true);
+    Call h(d->hide());
+    clock.advance(0.15);
+    Call e(d->expand(screen()));
+    EXPECT_TRUE(e.done()) << "already expanded";
+    clock.advance(0.1);
+    EXPECT_TRUE(h.done()) << "its next look finds it overtaken";
+    d->setHovering(false);
+    clock.advance(1);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_NE(d->panel(), nullptr);
 }
 
 TEST(NotchDrawer, HoverChangesPlayOneHapticEachAndOnlyWhileShown)
@@ -285,30 +478,64 @@ TEST(NotchDrawer, HoverChangesPlayOneHapticEachAndOnlyWhileShown)
     EXPECT_EQ(haptics.haptics->count, 2);
 }
 
+TEST(NotchDrawer, APointerThatLeavesInTheHiddenHalfOfASwitchNoLongerHoldsTheNextHide)
+{
+    HapticsScope haptics;
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered | NotchDrawerHoverBehavior::hapticOnHover);
+    bringTo(*d, clock, NotchDrawerState::compact);
+    d->setHovering(true);
+    const int played = haptics.haptics->count;
+    Call e(d->expand(screen()));
+    clock.advance(0.1);
+    ASSERT_EQ(d->state(), NotchDrawerState::hidden);
+    // Reported by the notch view as the window system tells it.
+    auto* root = qobject_cast<NotchContentView*>(d->panel()->contentView());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(root->surface(), &leave);
+    EXPECT_FALSE(d->isHovering());
+    EXPECT_EQ(haptics.haptics->count, played) << "nothing on screen to feel while hidden";
+    // Entering is still ignored while hidden: nothing is there to enter.
+    d->setHovering(true);
+    EXPECT_FALSE(d->isHovering());
+
+    clock.advance(1);
+    ASSERT_EQ(d->state(), NotchDrawerState::expanded);
+    Call h(d->hide());
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden) << "not held for a pointer long gone";
+    clock.advance(0.4);
+    EXPECT_TRUE(h.done());
+}
+
 TEST(NotchDrawer, ReleasedObjectLeavesNoPanelTimerOrObserverBehind)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
+    waitForNoPanels();
     const int observers = ScreenChangeObserver::liveCount();
     const int animators = FrameAnimator::liveCount();
     {
         auto d = notchWithSides();
         EXPECT_EQ(ScreenChangeObserver::liveCount(), observers + 1);
-        expandAndWait(*d);
+        bringTo(*d, clock, NotchDrawerState::expanded);
         EXPECT_EQ(FrameAnimator::liveCount(), animators + 1);
-        Call h(d->hide(), Clock::now());
-        ASSERT_TRUE(h.wait());
+        bringTo(*d, clock, NotchDrawerState::hidden);
     }
     EXPECT_EQ(ScreenChangeObserver::liveCount(), observers);
     EXPECT_TRUE(QTest::qWaitFor([&] { return FrameAnimator::liveCount() == animators && panelCount() == 0; }, 5000));
+    EXPECT_TRUE(clock.pending().empty());
 
     // Released while its close is pending: the hide's caller still resumes, nothing stays.
     auto d = notchWithSides();
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     QPointer<NotchDrawerPanel> panel = d->panel();
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     d.reset();
     EXPECT_FALSE(panel && panel->isVisible());
-    ASSERT_TRUE(h.wait());
+    clock.runQueued();
+    EXPECT_TRUE(h.done());
+    EXPECT_TRUE(clock.pending().empty()) << "no pause is left waiting";
     EXPECT_EQ(ScreenChangeObserver::liveCount(), observers);
     EXPECT_TRUE(QTest::qWaitFor([&] { return FrameAnimator::liveCount() == animators && panelCount() == 0; }, 5000));
 }
@@ -330,24 +557,68 @@ TEST(NotchDrawer, CanBeReleasedFromAHandlerInsideItsOwnContent)
     EXPECT_TRUE(QTest::qWaitFor([&] { return button.isNull() && panelCount() == 0; }, 5000));
 }
 
-TEST(NotchDrawer, ScreenChangeRecreatesThePanelOnTheFirstScreenInEveryState)
+TEST(NotchDrawer, ScreenChangeRenewsThePanelOfAShownNotchOnTheFirstScreen)
 {
+    ManualClock clock;
     ScreenScope scope(notchedScreen());
     auto d = notchWithSides();
     auto* observer = d->findChild<ScreenChangeObserver*>();
     ASSERT_NE(observer, nullptr);
-    Q_EMIT observer->screenParametersChanged();
-    ASSERT_NE(d->panel(), nullptr) << "even while hidden";
-    EXPECT_EQ(d->panel()->targetScreen(), QGuiApplication::screens().first());
-    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
-
-    expandAndWait(*d);
+    bringTo(*d, clock, NotchDrawerState::expanded);
     QPointer<NotchDrawerPanel> before = d->panel();
     Q_EMIT observer->screenParametersChanged();
     EXPECT_NE(d->panel(), before.data());
+    EXPECT_EQ(d->panel()->targetScreen(), QGuiApplication::screens().first());
     EXPECT_EQ(d->state(), NotchDrawerState::expanded);
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
     EXPECT_TRUE(d->expandedContent()->isVisibleTo(d->panel())) << "the contents moved to the new panel";
+
+    // In the hidden half of a hide-then-show the panel is still needed for what follows.
+    bringTo(*d, clock, NotchDrawerState::compact);
+    Call expand(d->expand(screen()));
+    clock.advance(0.1);
+    ASSERT_EQ(d->state(), NotchDrawerState::hidden);
+    before = d->panel();
+    Q_EMIT observer->screenParametersChanged();
+    ASSERT_NE(d->panel(), nullptr);
+    EXPECT_NE(d->panel(), before.data());
+    clock.advance(1);
+    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
+    EXPECT_NE(d->panel(), nullptr);
+}
+
+// On a screen without a housing the hidden notch style is an opaque bar the height of the menu
+// bar that would catch clicks: a hidden notch must have no panel.
+TEST(NotchDrawer, ScreenChangeWhileHiddenLeavesNoPanelBehind)
+{
+    ManualClock clock;
+    ScreenScope scope(plainScreen());
+    auto d = notchWithSides();
+    auto* observer = d->findChild<ScreenChangeObserver*>();
+    Q_EMIT observer->screenParametersChanged();
+    EXPECT_EQ(d->panel(), nullptr) << "never shown";
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+
+    // During the pause before the close: the renewed panel closes when the pause ends.
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    Call h(d->hide());
+    clock.advance(0.2);
+    Q_EMIT observer->screenParametersChanged();
+    clock.advance(0.2);
+    EXPECT_TRUE(h.done());
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 0; }, 5000));
+
+    // After the close.
+    Q_EMIT observer->screenParametersChanged();
+    clock.advance(1);
+    EXPECT_EQ(d->panel(), nullptr);
+    EXPECT_EQ(panelCount(), 0);
+
+    // The next appearance measures the screen afresh.
+    ScreenScope other(notchedScreen());
+    bringTo(*d, clock, NotchDrawerState::compact);
+    EXPECT_EQ(d->notchSize(), QSizeF(200, 32));
 }
 
 TEST(NotchDrawer, CreatingThePanelTwiceLeavesOne)

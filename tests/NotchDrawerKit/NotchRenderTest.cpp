@@ -58,7 +58,7 @@ bool settled(NotchDrawer& d)
 
 void runTo(NotchDrawer& d, NotchDrawerState state)
 {
-    Call c(state == NotchDrawerState::expanded ? d.expand(screen()) : d.compact(screen()), Clock::now());
+    Call c(state == NotchDrawerState::expanded ? d.expand(screen()) : d.compact(screen()));
     ASSERT_TRUE(c.wait());
     ASSERT_EQ(d.state(), state);
     ASSERT_TRUE(settled(d));
@@ -110,6 +110,30 @@ TEST(NotchView, ExpandedDrawsABlackNotchWithWhiteContentHangingFromTheTop)
     EXPECT_EQ(countLight(image, QRect(kPanelCentre - 100, 0, 200, 30)), 0);
 }
 
+TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = drawer(NotchDrawerStyle::standardNotch());
+    runTo(*d, NotchDrawerState::expanded);
+    QImage image(d->panel()->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    d->panel()->render(&image);
+    // Straight down from the shape's bottom edge (107): the expanded shadow (radius 10) fades
+    // over 15 points, device pixel by device pixel, without a step where a margin cut it off.
+    const int x = kPanelCentre * 2;
+    int previous = qAlpha(image.pixel(x, 108 * 2));
+    EXPECT_GT(previous, 0);
+    for (int y = 108 * 2 + 1; y < (107 + 20) * 2; ++y) {
+        const int alpha = qAlpha(image.pixel(x, y));
+        ASSERT_LE(alpha, previous) << y;
+        ASSERT_LE(previous - alpha, 16) << "a hard edge at " << y / 2.0;
+        previous = alpha;
+    }
+    EXPECT_GT(qAlpha(image.pixel(x, (107 + 10) * 2)), 0) << "the halo still reaches 10 points out";
+    EXPECT_EQ(previous, 0);
+}
+
 TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
 {
     ScreenScope scope(notchedScreen());
@@ -140,6 +164,108 @@ TEST(NotchView, CompactShowsBothSidesAroundANotchWideGapCentredOnTheNotch)
     ASSERT_TRUE(settled(*d));
     EXPECT_DOUBLE_EQ(view->compactTrailingWidth(), 100);
     EXPECT_EQ(view->presentedRect(), QRectF(kPanelCentre - 176 + 30, 0, 352, 32));
+}
+
+namespace {
+
+// A plain white block, so any part of it outside the black shape is plain to see.
+QWidget* whiteBlock(QSize size)
+{
+    auto* w = new QWidget;
+    w->setAutoFillBackground(true);
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    w->setPalette(palette);
+    w->setFixedSize(size);
+    return w;
+}
+
+// No white pixel lies outside the presented shape (allowing its antialiased rim), faint or not,
+// and some lie inside.
+void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, const QRect& contentArea, int atLeast = 20)
+{
+    const QImage image = grabbed.convertToFormat(QImage::Format_ARGB32);
+    int inside = 0;
+    int outside = 0;
+    QPoint firstOutside;
+    for (int y = contentArea.top(); y <= contentArea.bottom(); ++y) {
+        for (int x = contentArea.left(); x <= contentArea.right(); ++x) {
+            if (!isLight(image.pixel(x, y)))
+                continue;
+            if (shape.adjusted(-1, -1, 1, 1).contains(QPointF(x + 0.5, y + 0.5)))
+                ++inside;
+            else if (outside++ == 0)
+                firstOutside = QPoint(x, y);
+        }
+    }
+    EXPECT_EQ(outside, 0) << "content outside the shape, first at " << firstOutside.x() << "," << firstOutside.y();
+    EXPECT_GE(inside, atLeast);
+}
+
+} // namespace
+
+TEST(NotchView, ACompactSideTallerThanTheNotchIsClippedToTheShape)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(
+        NotchDrawerHoverBehavior::hapticOnHover,
+        NotchDrawerStyle::standardNotch(),
+        [] { return expandedContent(); },
+        [] { return whiteBlock(QSize(30, 60)); },
+        [] { return whiteBlock(QSize(30, 10)); });
+    runTo(*d, NotchDrawerState::compact);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    const QRectF shape = view->presentedRect();
+    EXPECT_DOUBLE_EQ(shape.height(), 32) << "the row keeps the notch's height";
+    const QImage image = d->panel()->grab().toImage();
+    expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), 80));
+}
+
+TEST(NotchView, ExpandedContentThatGrowsStaysInsideTheShapeWhileItFollows)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                           NotchDrawerStyle::standardNotch(),
+                                           [] { return whiteBlock(QSize(200, 60)); });
+    runTo(*d, NotchDrawerState::expanded);
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    QWidget* content = d->expandedContent();
+    const auto grew = Clock::now();
+    content->setFixedSize(200, 160);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return content->parentWidget()->height() == 160; }, 5000)) << "placed again";
+    // Presented as it stood when the content grew: the shape still has its old height.
+    view->step(grew);
+    const QRectF shape = view->presentedRect();
+    ASSERT_LT(shape.height(), 32 + 60 + 15 + 1);
+    const QImage image = d->panel()->grab().toImage();
+    expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), image.height()));
+    ASSERT_TRUE(settled(*d));
+    EXPECT_DOUBLE_EQ(view->presentedRect().height(), 32 + 160 + 15) << "and then it follows";
+}
+
+TEST(NotchView, ContentComingInWithTheShapeStaysInsideItThroughoutItsTransition)
+{
+    ScreenScope scope(notchedScreen());
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                           NotchDrawerStyle::standardNotch(),
+                                           [] { return whiteBlock(QSize(200, 60)); });
+    std::optional<Clock::time_point> opened;
+    QObject::connect(d.get(), &NotchDrawer::stateChanged, d.get(), [&] { opened = Clock::now(); });
+    Call c(d->expand(screen()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 5000));
+    auto* view = qobject_cast<NotchView*>(root(*d)->surface());
+    ASSERT_TRUE(d->expandedContent()->isVisible()) << "on screen from the start of its insertion";
+    for (double at : {0.03, 0.08, 0.15}) {
+        view->step(*opened + std::chrono::microseconds(std::llround(at * 1e6)));
+        const QRectF shape = view->presentedRect();
+        ASSERT_LT(shape.height(), 32 + 60 + 15) << "still opening at " << at;
+        const QImage image = d->panel()->grab().toImage();
+        SCOPED_TRACE(at);
+        expectContentInsideTheShape(image, shape, QRect(0, 0, image.width(), image.height()), 0);
+        // Fading in over the black notch, never over a hole in it (an opaque content included).
+        EXPECT_EQ(qAlpha(image.pixel(kPanelCentre, 34)), 255);
+    }
+    ASSERT_TRUE(c.wait());
 }
 
 TEST(NotchView, HiddenShrinksToTheNotchSizedShapeAtTheTopCentre)
@@ -219,7 +345,7 @@ TEST(NotchlessView, CardSlidesBelowTheMenuBarWithABorderInsideItsEdge)
     EXPECT_EQ(qAlpha(image.pixel(5, 290)), 0);
 
     // Hidden (and compact, drawn alike) moves it up by its own height, out of the panel.
-    Call h(d->hide(), Clock::now());
+    Call h(d->hide());
     EXPECT_TRUE(QTest::qWaitFor([&] { return card->presentedCardRect().bottom() <= 0; }, 5000));
     ASSERT_TRUE(h.wait());
 }

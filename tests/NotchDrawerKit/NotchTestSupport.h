@@ -4,6 +4,7 @@
 #include "NotchDrawerKit/NotchDrawerPanel.h"
 #include "platform/haptics/HapticFeedback.h"
 #include "platform/screen/ScreenGeometry.h"
+#include "tests/support/ManualClock.h"
 
 #include <QApplication>
 #include <QCoroTask>
@@ -13,6 +14,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,21 +27,20 @@ inline double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Completion of one awaited operation, stamped on the steady clock.
+// Completion of one awaited operation.
 struct CallResult
 {
     bool done = false;
-    double at = -1;
 };
 
-inline QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<CallResult> result, Clock::time_point start)
+inline QCoro::Task<> track(QCoro::Task<> task, std::shared_ptr<CallResult> result)
 {
     co_await std::move(task);
     result->done = true;
-    result->at = secondsSince(start);
 }
 
-// Every change of state with its time and the spring it animates with.
+// Every change of state with its time and the spring it animates with. Times are read from
+// the manual clock when one is given, else from the steady clock.
 struct Timeline
 {
     struct Entry
@@ -49,12 +50,21 @@ struct Timeline
         Spring spring;
     };
     Clock::time_point start = Clock::now();
+    std::function<double()> now;
     std::vector<Entry> entries;
 
-    explicit Timeline(NotchDrawer& drawer)
+    explicit Timeline(NotchDrawer& drawer, const ManualClock* clock = nullptr)
     {
+        if (clock)
+            now = [clock] {
+                return clock->now();
+            };
+        else
+            now = [start = start] {
+                return secondsSince(start);
+            };
         QObject::connect(&drawer, &NotchDrawer::stateChanged, &drawer, [this, &drawer](NotchDrawerState s) {
-            entries.push_back({s, secondsSince(start), drawer.stateAnimation()});
+            entries.push_back({s, now(), drawer.stateAnimation()});
         });
     }
     std::vector<NotchDrawerState> states() const
@@ -72,12 +82,11 @@ struct Call
     std::shared_ptr<CallResult> result = std::make_shared<CallResult>();
     QCoro::Task<> task;
 
-    Call(QCoro::Task<> operation, Clock::time_point start)
-        : task(track(std::move(operation), result, start))
+    explicit Call(QCoro::Task<> operation)
+        : task(track(std::move(operation), result))
     {
     }
     bool done() const { return result->done; }
-    double at() const { return result->at; }
     bool wait(int ms = 5000) const
     {
         auto r = result;

@@ -80,6 +80,69 @@ TEST(ViewModifiers, ActiveEndsChangeTheDrawing)
     EXPECT_DOUBLE_EQ(half.blur.intensity, 5);
 }
 
+// A blur spreads 1.5 times its radius in points beyond its source, whatever the pixel density.
+class BlurAtPixelRatio : public ::testing::TestWithParam<double>
+{
+protected:
+    static constexpr double kSide = 40;
+    static constexpr double kRadius = 10;
+
+    static QImage square(double dpr)
+    {
+        QImage image((QSizeF(kSide, kSide) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::black);
+        return image;
+    }
+};
+
+TEST_P(BlurAtPixelRatio, TheHaloFadesOutInsideTheImageWithoutAHardEdge)
+{
+    const double dpr = GetParam();
+    const QImage blurred = BlurModifier{kRadius}.apply(square(dpr));
+    EXPECT_DOUBLE_EQ(blurred.devicePixelRatio(), dpr);
+    const double margin = (blurred.width() / dpr - kSide) / 2;
+    EXPECT_GE(margin, 1.5 * kRadius) << "room for the whole halo, in points";
+    EXPECT_LT(margin, 1.5 * kRadius + 1);
+    // Along the middle row the halo falls off smoothly to nothing at the image's edge.
+    const int y = blurred.height() / 2;
+    EXPECT_LE(qAlpha(blurred.pixel(0, y)), 2);
+    EXPECT_LE(qAlpha(blurred.pixel(blurred.width() - 1, y)), 2);
+    for (int x = 1; x < blurred.width() / 2; ++x)
+        ASSERT_LE(qAlpha(blurred.pixel(x, y)) - qAlpha(blurred.pixel(x - 1, y)), 40 / dpr) << x;
+}
+
+TEST_P(BlurAtPixelRatio, ATransitionDrawsTheWholeHaloCentredOnItsContent)
+{
+    const double dpr = GetParam();
+    QImage canvas((QSizeF(120, 120) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(dpr);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        TransitionPainter::paint(painter,
+                                 QPixmap::fromImage(square(dpr)),
+                                 QRectF(40, 40, kSide, kSide),
+                                 1,
+                                 ScaleModifier{},
+                                 BlurModifier{kRadius});
+    }
+    const auto alphaAt = [&](double x, double y) {
+        return qAlpha(canvas.pixel(QPointF(x * dpr, y * dpr).toPoint()));
+    };
+    // 12 points out from each edge the halo is still there, and alike on both sides.
+    EXPECT_GT(alphaAt(40 - 12, 60), 0);
+    EXPECT_GT(alphaAt(80 + 12, 60), 0);
+    EXPECT_NEAR(alphaAt(40 - 12, 60), alphaAt(80 + 11.5, 60), 3);
+    EXPECT_NEAR(alphaAt(60, 40 - 12), alphaAt(60, 80 + 11.5), 3);
+    EXPECT_EQ(alphaAt(40 - 17, 60), 0) << "and nothing beyond the blur's reach";
+}
+
+INSTANTIATE_TEST_SUITE_P(ViewModifiers,
+                         BlurAtPixelRatio,
+                         ::testing::Values(1.0, 2.0),
+                         [](const ::testing::TestParamInfo<double>& p) { return p.param == 1.0 ? "At1x" : "At2x"; });
+
 TEST(VisualEffectView, AlwaysActiveAndEmphasizedAndPaintsATranslucentMaterial)
 {
     VisualEffectView view(VisualEffectView::Material::popover, VisualEffectView::BlendingMode::behindWindow);

@@ -1,6 +1,7 @@
 #include "IslandTestSupport.h"
 #include "app/AppState.h"
 #include "app/views/SystemColors.h"
+#include "tests/support/ManualClock.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -202,73 +203,90 @@ TEST(IslandController, TheNotchObjectIsTheIslandsOwn)
     EXPECT_EQ(notch->expandedContent()->metaObject()->className(), QByteArray("jw::NotchExpandedView"));
 }
 
-TEST(IslandController, OneTodoUsesOnePanelObjectAndClosesAboutThreeSecondsAfterConfirmation)
+// The island stays up for exactly its delay, then its notch hides and closes 0.4 s later.
+void expectTakenDownAfter(ManualClock& clock,
+                          DynamicIslandController& controller,
+                          const NotchLog& log,
+                          NotchDrawer* notch,
+                          double delay)
 {
+    clock.advance(delay - 0.001);
+    EXPECT_TRUE(controller.isVisible()) << "still up just before " << delay << " s";
+    EXPECT_EQ(notch->state(), NotchDrawerState::expanded);
+    clock.advance(0.001);
+    EXPECT_FALSE(controller.isVisible()) << "taken down at " << delay << " s";
+    EXPECT_EQ(notch->state(), NotchDrawerState::hidden);
+    EXPECT_FALSE(log.wasReleased(notch)) << "its close is still to come";
+    clock.advance(0.4);
+    EXPECT_TRUE(log.wasReleased(notch));
+    EXPECT_EQ(controller.notch(), nullptr);
+}
+
+TEST(IslandController, OneTodoUsesOnePanelObjectAndClosesThreeSecondsAfterConfirmation)
+{
+    ManualClock clock;
     DynamicIslandController controller;
     NotchLog log(controller);
     controller.show(IslandState::detecting(QStringLiteral("t")));
     NotchDrawer* notch = controller.notch();
-    ASSERT_TRUE(waitExpanded(notch));
+    clock.advance(0.4);
+    ASSERT_EQ(notch->state(), NotchDrawerState::expanded);
     controller.show(IslandState::creating(QStringLiteral("t")));
     EXPECT_EQ(controller.notch(), notch);
     EXPECT_EQ(controller.viewModel()->title(), QStringLiteral("Creating issue..."));
     EXPECT_FALSE(controller.isCountingDown());
-    log.restartClock();
+    clock.advance(5);
+    EXPECT_TRUE(controller.isVisible()) << "no countdown before a confirmation";
     controller.show(confirmed());
     EXPECT_EQ(controller.notch(), notch);
     EXPECT_TRUE(controller.isCountingDown());
-    ASSERT_EQ(log.created.size(), 1u);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.wasReleased(notch); }, kWaitMs));
-    EXPECT_GE(log.releasedAt(notch), 2.9);
-    EXPECT_LT(log.releasedAt(notch), 8.0);
-    EXPECT_EQ(controller.notch(), nullptr);
-    EXPECT_FALSE(controller.isVisible());
+    expectTakenDownAfter(clock, controller, log, notch, 3.0);
     EXPECT_EQ(log.created.size(), 1u);
 }
 
 TEST(IslandController, AnErrorClosesAfterFourSeconds)
 {
+    ManualClock clock;
     DynamicIslandController controller;
     NotchLog log(controller);
     controller.show(IslandState::detecting(QStringLiteral("t")));
     NotchDrawer* notch = controller.notch();
-    log.restartClock();
+    clock.runQueued();
     controller.show(IslandState::error(QStringLiteral("Not a GitHub repository")));
     EXPECT_EQ(controller.viewModel()->icon(), QStringLiteral("xmark.circle.fill"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.wasReleased(notch); }, kWaitMs));
-    EXPECT_GE(log.releasedAt(notch), 3.9);
-    EXPECT_LT(log.releasedAt(notch), 9.0);
+    expectTakenDownAfter(clock, controller, log, notch, 4.0);
 }
 
 TEST(IslandController, ASecondConfirmationRestartsTheCountdown)
 {
+    ManualClock clock;
     DynamicIslandController controller;
     NotchLog log(controller);
     controller.show(confirmed(1));
     NotchDrawer* notch = controller.notch();
-    QTest::qWait(1000); // the gap between the two confirmations
-    const double second = since(log.start);
+    clock.advance(1); // the gap between the two confirmations
     controller.show(confirmed(2));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.wasReleased(notch); }, kWaitMs));
-    EXPECT_GE(log.releasedAt(notch) - second, 2.9);
+    expectTakenDownAfter(clock, controller, log, notch, 3.0);
     EXPECT_EQ(log.created.size(), 1u);
 }
 
 TEST(IslandController, DetectingCancelsTheCountdownAndResetsTheIssueFields)
 {
+    ManualClock clock;
     DynamicIslandController controller;
     NotchLog log(controller);
     controller.show(confirmed(5, QStringLiteral("Board"), QStringLiteral("https://x.test/b")));
     NotchDrawer* notch = controller.notch();
-    ASSERT_TRUE(waitExpanded(notch));
+    clock.advance(0.4);
+    ASSERT_EQ(notch->state(), NotchDrawerState::expanded);
     controller.show(IslandState::detecting(QStringLiteral("next")));
     EXPECT_FALSE(controller.isCountingDown());
     EXPECT_FALSE(controller.viewModel()->issueURL().has_value());
     EXPECT_FALSE(controller.viewModel()->projectName().has_value());
 
     // Well past the cancelled 3 s the island is still up on the same object.
-    QTest::qWait(4000);
+    clock.advance(4);
     EXPECT_TRUE(controller.isVisible());
     EXPECT_EQ(controller.notch(), notch);
     EXPECT_EQ(notch->state(), NotchDrawerState::expanded);
@@ -276,7 +294,7 @@ TEST(IslandController, DetectingCancelsTheCountdownAndResetsTheIssueFields)
 
     // Only a later confirmation (or error) takes it down, after its own delay.
     controller.show(confirmed(6));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.wasReleased(notch); }, kWaitMs));
+    expectTakenDownAfter(clock, controller, log, notch, 3.0);
     EXPECT_EQ(log.created.size(), 1u);
 }
 

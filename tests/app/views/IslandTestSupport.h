@@ -60,20 +60,12 @@ struct NotchLog
             released.push_back({n, since(start)});
         });
     }
-    void restartClock() { start = IslandClock::now(); }
     bool wasReleased(const NotchDrawer* n) const
     {
         for (const auto& e : released)
             if (e.notch == n)
                 return true;
         return false;
-    }
-    double releasedAt(const NotchDrawer* n) const
-    {
-        for (const auto& e : released)
-            if (e.notch == n)
-                return e.at;
-        return -1;
     }
 };
 
