@@ -14,6 +14,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <variant>
 
 namespace jw {
 namespace {
@@ -217,23 +218,38 @@ int Keychain::deleteItem(const QString& account)
     return cleared ? KeychainStatus::success : KeychainStatus::itemNotFound;
 }
 
-int Keychain::probe(const QString& account)
+namespace {
+
+// The Secret Service without opening a session or loading collections, so nothing prompts; or
+// the status that kept it out of reach.
+std::variant<SecretService*, int> quietService()
 {
     if (const int status = serviceStatus(); status != KeychainStatus::success)
         return status;
     GError* raw = nullptr;
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw);
-    ErrorPtr error(raw);
+    const ErrorPtr error(raw);
     if (!service)
         return error ? statusFor(error.get()) : KeychainStatus::notAvailable;
+    return service;
+}
+
+} // namespace
+
+int Keychain::probe(const QString& account)
+{
+    const auto reached = quietService();
+    if (const int* status = std::get_if<int>(&reached))
+        return *status;
+    SecretService* service = std::get<SecretService*>(reached);
     const QByteArray accountBytes = account.toUtf8();
     GHashTable* attributes = attributesFor(accountBytes);
-    raw = nullptr;
+    GError* raw = nullptr;
     // Without the unlock flag a search lists locked items too and never prompts.
     GList* items = secret_service_search_sync(service, schema(), attributes, SECRET_SEARCH_ALL, nullptr, &raw);
     g_hash_table_unref(attributes);
     g_object_unref(service);
-    error.reset(raw);
+    const ErrorPtr error(raw);
     if (error)
         return statusFor(error.get());
     if (!items)
@@ -247,18 +263,15 @@ int Keychain::probe(const QString& account)
 
 int Keychain::probeStore()
 {
-    if (const int status = serviceStatus(); status != KeychainStatus::success)
-        return status;
+    const auto reached = quietService();
+    if (const int* status = std::get_if<int>(&reached))
+        return *status;
+    SecretService* service = std::get<SecretService*>(reached);
     GError* raw = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw);
-    ErrorPtr error(raw);
-    if (!service)
-        return error ? statusFor(error.get()) : KeychainStatus::notAvailable;
-    raw = nullptr;
     SecretCollection* collection =
         secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw);
     g_object_unref(service);
-    error.reset(raw);
+    const ErrorPtr error(raw);
     if (error)
         return statusFor(error.get());
     if (!collection)
