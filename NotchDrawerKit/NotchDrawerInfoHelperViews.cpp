@@ -224,8 +224,11 @@ void NotchDrawerInfoMatchedIcon::endFlight()
         m_flight->deleteLater();
         m_flight = nullptr;
     }
-    if (m_element && isSource())
+    if (m_element && isSource()) {
         m_element->show();
+        for (auto* ring : m_element->findChildren<NotchDrawerInfoLabel::ProgressRing*>())
+            ring->showSwept();
+    }
 }
 
 // InfoView

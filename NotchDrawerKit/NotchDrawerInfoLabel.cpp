@@ -358,6 +358,16 @@ void NotchDrawerInfoLabel::ProgressRing::showEvent(QShowEvent* event)
     m_frames->start();
 }
 
+void NotchDrawerInfoLabel::ProgressRing::showSwept()
+{
+    m_isLoaded = true;
+    m_loadStart =
+        Clock::now()
+        - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kLoadDelay + kLoadDuration));
+    m_frames->stop();
+    update();
+}
+
 void NotchDrawerInfoLabel::ProgressRing::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);

@@ -187,6 +187,9 @@ public:
     static double loadAt(double seconds);
     // The fraction of the circle the arc covers now.
     double presentedFraction() const;
+    // Shown again where it stood on screen all along (its snapshot flew there meanwhile): the
+    // sweep is not a new one.
+    void showSwept();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -525,6 +525,24 @@ TEST(NotchDrawerInfoViews, ACustomIconIsBuiltOnceAndFollowsTheIconOnScreen)
     EXPECT_EQ(built, 1);
 }
 
+// Its snapshot stood for it through the flight, so the ring that lands is no new appearance.
+TEST(NotchDrawerInfoViews, ARingThatFliesAcrossLandsWithoutSweepingAgain)
+{
+    ScreenScope scope(notchedScreen());
+    auto i = info(Label(NotchDrawerProgressBinding::make(0.6), std::nullopt), std::nullopt, std::nullopt);
+    run(*i, NotchDrawerState::compact);
+    auto* compactRing = leadingView(*i)->labelView()->progressRing();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return compactRing->presentedLoad() >= 1; }, 5000));
+    auto* view = infoView(*i);
+    Call expand(i->expand(screen()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->matchedIcon().isFlying(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->matchedIcon().isFlying(); }, 5000));
+    auto* landed = view->iconView()->progressRing();
+    EXPECT_TRUE(landed->isVisible());
+    EXPECT_GE(landed->presentedLoad(), 1);
+    ASSERT_TRUE(expand.wait());
+}
+
 TEST(NotchDrawerInfoViews, AHideDuringTheFlightEndsItAtOnce)
 {
     ScreenScope scope(notchedScreen());
