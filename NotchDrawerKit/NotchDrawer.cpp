@@ -337,6 +337,8 @@ void NotchDrawer::closePanel()
     m_panel = nullptr;
     panel->close();
     panel->deleteLater();
+    // The pointer cannot be over a panel that is gone; a held hide must not wait on it.
+    setIsHovering(false);
     Q_EMIT panelChanged();
 }
 

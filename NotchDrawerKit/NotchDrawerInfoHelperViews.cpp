@@ -226,8 +226,10 @@ void NotchDrawerInfoMatchedIcon::endFlight()
     }
     if (m_element && isSource()) {
         m_element->show();
-        for (auto* ring : m_element->findChildren<NotchDrawerInfoLabel::ProgressRing*>())
-            ring->showSwept();
+        // The ring has no meta-object of its own, so findChildren cannot tell it apart.
+        for (QWidget* child : m_element->findChildren<QWidget*>())
+            if (auto* ring = dynamic_cast<NotchDrawerInfoLabel::ProgressRing*>(child))
+                ring->showSwept();
     }
 }
 

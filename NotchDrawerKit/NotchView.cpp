@@ -230,11 +230,14 @@ bool NotchView::present(Element& e, Clock::time_point now)
         }
         const double progress = std::clamp(e.presence.value(now), 0.0, 1.0);
         effect->setFrame(TransitionFrame::at(progress, e.activeScale, BlurModifier{kTransitionBlur}), clip);
+        // Contents on their way out are still drawn, but no longer take clicks.
+        e.box->setAttribute(Qt::WA_TransparentForMouseEvents, !e.shown);
         e.box->show();
         return true;
     }
     if (e.box->graphicsEffect())
         e.box->setGraphicsEffect(nullptr);
+    e.box->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     e.box->setVisible(e.shown);
     if (!e.shown)
         return false;

@@ -587,6 +587,25 @@ TEST(NotchDrawer, ScreenChangeRenewsThePanelOfAShownNotchOnTheFirstScreen)
     EXPECT_NE(d->panel(), nullptr);
 }
 
+// The pointer was over the panel that went; only the new panel can say whether it still is.
+TEST(NotchDrawer, AHeldHideEndsWhenThePanelUnderThePointerIsReplaced)
+{
+    ManualClock clock;
+    ScreenScope scope(notchedScreen());
+    auto d = notchWithSides(NotchDrawerHoverBehavior::holdWhileHovered);
+    bringTo(*d, clock, NotchDrawerState::expanded);
+    d->setHovering(true);
+    Call h(d->hide());
+    clock.advance(0.25);
+    ASSERT_EQ(d->state(), NotchDrawerState::expanded);
+    Q_EMIT d->findChild<ScreenChangeObserver*>()->screenParametersChanged();
+    EXPECT_FALSE(d->isHovering());
+    clock.advance(0.1);
+    EXPECT_EQ(d->state(), NotchDrawerState::hidden);
+    clock.advance(0.4);
+    EXPECT_TRUE(h.done());
+}
+
 // On a screen without a housing the hidden notch style is an opaque bar the height of the menu
 // bar that would catch clicks: a hidden notch must have no panel.
 TEST(NotchDrawer, ScreenChangeWhileHiddenLeavesNoPanelBehind)
