@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
 
 namespace jw {
 namespace {
@@ -76,8 +77,10 @@ void NotchDrawerPanel::setInputRegion(const QRegion& region)
 void NotchDrawerPanel::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    // Before the window is mapped: compositors read the type when it appears.
-    WindowSystem::setNotificationType(this);
+    // Before the window is mapped: compositors read the type when it appears. The window
+    // system's own show event after mapping has nothing to add.
+    if (!event->spontaneous())
+        WindowSystem::setNotificationType(this);
 }
 
 void NotchDrawerPanel::resizeEvent(QResizeEvent* event)

@@ -40,10 +40,11 @@ constexpr int kBoxContentSpacing = 8;
 constexpr int kDirectoryRowSpacing = 6;
 constexpr int kDateRefreshMs = 30'000;
 
-// A failure reads as one; about 6:1 against the panel's light background.
-QColor errorRed()
+// A failure reads as one, and as text, on the panel's background whatever the theme.
+QColor errorRed(const QPalette& palette)
 {
-    return QColor(0xc4, 0x1e, 0x3a);
+    // A margin over the bare 4.5:1: the group box fills a shade off the window colour.
+    return style::legible(style::red(), palette.color(QPalette::Window), 5.2);
 }
 
 std::optional<SettingsView::Desktop> gDesktopOverride;
@@ -441,7 +442,7 @@ QGroupBox* SettingsView::buildTokenBox()
     entry->addWidget(m_saveButton);
     content->addWidget(m_entryRow);
 
-    m_tokenMessage = label(QString(), style::caption(font()), errorRed(), box);
+    m_tokenMessage = label(QString(), style::caption(font()), errorRed(palette()), box);
     m_tokenMessage->setObjectName(QStringLiteral("tokenMessage"));
     m_tokenMessage->setWordWrap(true);
     m_tokenMessage->hide();
@@ -581,7 +582,7 @@ void SettingsView::refreshToken()
         m_saving
         || (m_saveMessage.isEmpty() && m_appState && m_appState->keyringState() == KeyringState::waitingForUnlock);
     QPalette pal = m_tokenMessage->palette();
-    pal.setColor(QPalette::WindowText, waiting ? style::secondary(palette()) : errorRed());
+    pal.setColor(QPalette::WindowText, waiting ? style::secondary(palette()) : errorRed(palette()));
     m_tokenMessage->setPalette(pal);
     m_tokenMessage->setText(message);
     m_tokenMessage->setVisible(!message.isEmpty());

@@ -99,17 +99,8 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
     if (pixels.isEmpty())
         return image;
     const Entry* entry = find(name);
-    QStringList themeNames;
-    if (entry) {
-        for (const char* themeName : entry->theme)
-            if (themeName)
-                themeNames << QString::fromLatin1(themeName);
-    } else {
-        // A caller may name a theme icon directly.
-        themeNames << name;
-    }
     if (themeLookup()) {
-        for (const QString& n : std::as_const(themeNames)) {
+        for (const QString& n : Symbols::themeNames(name)) {
             if (!QIcon::hasThemeIcon(n))
                 continue;
             const QPixmap pm = QIcon::fromTheme(n).pixmap(pixels);
@@ -200,11 +191,14 @@ bool Symbols::isKnown(const QString& name)
 
 QStringList Symbols::themeNames(const QString& name)
 {
+    const Entry* e = find(name);
+    // A caller may name a theme icon directly.
+    if (!e)
+        return {name};
     QStringList out;
-    if (const Entry* e = find(name))
-        for (const char* n : e->theme)
-            if (n)
-                out << QString::fromLatin1(n);
+    for (const char* n : e->theme)
+        if (n)
+            out << QString::fromLatin1(n);
     return out;
 }
 

@@ -21,7 +21,7 @@ public:
     // Every name this layer knows.
     static QStringList names();
     static bool isKnown(const QString& name);
-    // The icon-theme names tried for a symbol, in order.
+    // The icon-theme names tried for a symbol, in order; a name we do not know is tried as it is.
     static QStringList themeNames(const QString& name);
     // Our own drawing (SVG) used when the theme has none.
     static QByteArray fallbackDrawing(const QString& name);

@@ -662,6 +662,25 @@ TEST_F(SettingsViewTest, TheActiveLabelIsLegible)
     EXPECT_GT(text.ink.green(), text.ink.blue() + 30);
 }
 
+TEST_F(SettingsViewTest, TheKeyringMessageReadsOnLightAndDarkThemes)
+{
+    const QPalette before = QApplication::palette();
+    for (const QColor window : {QColor(0xef, 0xef, 0xef), QColor(0x2d, 0x2d, 0x2d)}) {
+        QApplication::setPalette(QPalette(window));
+        env.appState.setKeyringState(KeyringState::notRunning);
+        open();
+        auto* message = one<QLabel>(QStringLiteral("tokenMessage"));
+        ASSERT_TRUE(message && message->isVisible());
+        const QImage image = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const test::DrawnText text =
+            test::drawnText(image, QRect(message->mapTo(view.get(), QPoint()), message->sizeHint()));
+        EXPECT_GE(text.contrast(), 4.5) << window.name().toStdString();
+        EXPECT_GT(text.ink.red(), text.ink.green() + 30) << "still red";
+        view.reset();
+    }
+    QApplication::setPalette(before);
+}
+
 // ---- relative dates ----
 
 TEST(RelativeDate, NamesAndCounts)
