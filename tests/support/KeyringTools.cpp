@@ -196,13 +196,18 @@ bool PrivateKeyring::daemonAlive() const
 
 bool PrivateKeyring::lock()
 {
-    return !busCall(m_bus.address(),
-                    {QStringLiteral("--dest=") + kSecrets,
-                     QStringLiteral("/org/freedesktop/secrets"),
-                     QStringLiteral("org.freedesktop.Secret.Service.Lock"),
-                     QStringLiteral("array:objpath:") + kLogin})
-                .isEmpty()
-           && isLocked();
+    // A new daemon makes its login collection a moment after it takes the bus name; until then
+    // there is nothing to lock.
+    return QTest::qWaitFor(
+        [this] {
+            (void)busCall(m_bus.address(),
+                          {QStringLiteral("--dest=") + kSecrets,
+                           QStringLiteral("/org/freedesktop/secrets"),
+                           QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                           QStringLiteral("array:objpath:") + kLogin});
+            return isLocked();
+        },
+        kToolMs);
 }
 
 bool PrivateKeyring::isLocked() const
