@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <semaphore>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace jw::fsevents {
@@ -42,13 +45,15 @@ protected:
             stream->release();
     }
 
-    void startStream()
+    void startStream() { startStream({root}); }
+
+    void startStream(const QStringList& roots)
     {
         StreamContext context;
         context.info = this;
         stream = EventStream::create(&EventStreamTest::callback,
                                      &context,
-                                     {root},
+                                     roots,
                                      kEventIdSinceNow,
                                      0.25,
                                      kCreateFlagUseCFTypes | kCreateFlagNoDefer | kCreateFlagFileEvents);
@@ -262,6 +267,38 @@ TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem
     ASSERT_EQ(::write(held, "2\n", 2), 2);
     ::close(held);
     EXPECT_EQ(waitFor(path("d/held.c")), kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
+}
+
+// The directory a missing root is awaited in, and the one above that, keep going away and coming
+// back while the stream looks at them. Once they hold still, the root's arrival is still seen.
+TEST_F(EventStreamTest, MissingRootArrivingAfterItsParentsKeptChangingIsWatched)
+{
+    const QString project = path("far/near/project");
+    const QByteArray far = QFile::encodeName(path("far"));
+    const QByteArray near = far + "/near";
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(near)));
+    startStream({project});
+    std::atomic<int> failures = 0;
+    std::thread churn([&] {
+        const auto check = [&](int result) {
+            failures += result != 0;
+        };
+        for (int k = 0; k < 2000; ++k) {
+            check(::rename(near.constData(), (near + ".away").constData()));
+            check(::rename((near + ".away").constData(), near.constData()));
+            check(::rename(far.constData(), (far + ".away").constData()));
+            check(::rename((far + ".away").constData(), far.constData()));
+            check(::rmdir(near.constData()));
+            check(::mkdir(near.constData(), 0755));
+        }
+    });
+    churn.join();
+    ASSERT_EQ(failures, 0);
+
+    write(project + "/a.c", "1\n");
+    ASSERT_TRUE(waitFor(project, kEventFlagRootChanged | kEventFlagMustScanSubDirs));
+    write(project + "/b.c", "1\n");
+    EXPECT_TRUE(waitFor(project + "/b.c", kEventFlagItemCreated));
 }
 
 } // namespace
