@@ -405,7 +405,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
 
     // Brings root i's watches in line with what its path names now: its tree while it is there,
     // the directories above it in any case. Returns whether a change was reported.
-    bool checkRoot(size_t i, bool initial)
+    bool checkRoot(size_t i, bool initial, bool moved = false)
     {
         Root& root = roots[i];
         if (root.status == RootStatus::Excluded)
@@ -443,7 +443,18 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 } else {
                     root.status = wd == -EACCES ? RootStatus::Unreadable : RootStatus::Missing;
                 }
+            } else if (moved && root.status == RootStatus::Watched) {
+                // Moved and back in place: watches added by path while it was away failed. Setting
+                // the tree up again keeps the watches it has and adds the missing ones.
+                const int wd = addTree(root.path, true, false, false);
+                if (wd >= 0)
+                    root.wd = wd;
+                log(QStringLiteral("Watched directory moved and is back in place, watching its tree again: ")
+                    + shown(root.path));
+                add(root.path, kEventFlagMustScanSubDirs);
+                reported = true;
             }
+            moved = false;
             settled = anchorAncestors(i) && rootSettled(root);
         }
         if (settled || !running) {
@@ -580,7 +591,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         if (e->mask & (kSelfMask | IN_IGNORED)) {
             for (size_t i = 0; i < roots.size(); ++i) {
                 if (roots[i].status == RootStatus::Watched && roots[i].wd == e->wd)
-                    return checkRoot(i, false) || triggered;
+                    return checkRoot(i, false, e->mask & IN_MOVE_SELF) || triggered;
             }
             if (e->mask & IN_IGNORED)
                 dirs.remove(e->wd);

@@ -301,5 +301,46 @@ TEST_F(EventStreamTest, MissingRootArrivingAfterItsParentsKeptChangingIsWatched)
     EXPECT_TRUE(waitFor(project + "/b.c", kEventFlagItemCreated));
 }
 
+// A root moved away and back while its tree is being set up: a watch added by path meanwhile
+// fails, yet once it holds still every directory of its tree is watched.
+TEST_F(EventStreamTest, RootMovedAwayAndBackDuringSetUpEndsWithItsWholeTreeWatched)
+{
+    const QString project = path("project");
+    constexpr int kBranches = 100;
+    for (int d = 0; d < kBranches; ++d)
+        ASSERT_TRUE(QDir().mkpath(project + QStringLiteral("/d%1/e").arg(d)));
+    const QByteArray at = QFile::encodeName(project);
+    const QByteArray away = at + ".away";
+    for (int round = 0; round < 12; ++round) {
+        std::atomic<int> moves = 0;
+        std::atomic<bool> enough = false;
+        std::atomic<int> failures = 0;
+        std::thread churn([&] {
+            while (!enough) {
+                failures += ::rename(at.constData(), away.constData()) != 0;
+                failures += ::rename(away.constData(), at.constData()) != 0;
+                ++moves;
+            }
+        });
+        while (moves == 0)
+            std::this_thread::yield();
+        startStream({project});
+        // Some more moves while the stream handles the first ones.
+        const int started = moves;
+        while (moves < started + 100)
+            std::this_thread::yield();
+        enough = true;
+        churn.join();
+        ASSERT_EQ(failures, 0);
+
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stream->watchedDirectoryCount() == 1 + 2 * kBranches; }, kWaitMs))
+            << "round " << round << ": " << stream->watchedDirectoryCount() << " directories watched";
+        write(project + QStringLiteral("/d%1/e/f.c").arg(round), "1\n");
+        ASSERT_TRUE(waitFor(project + QStringLiteral("/d%1/e/f.c").arg(round), kEventFlagItemCreated));
+        stream->release();
+        stream = nullptr;
+    }
+}
+
 } // namespace
 } // namespace jw::fsevents
