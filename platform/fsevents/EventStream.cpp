@@ -37,8 +37,10 @@ constexpr uint32_t kSelfMask = IN_MOVE_SELF | IN_DELETE_SELF;
 // For a child that is missing or cannot be read: its arrival, or a change of its permissions.
 constexpr uint32_t kChildMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB;
 
-// Bounds the looks at a root whose path keeps changing while it is looked at.
+// Bounds the looks at a root whose path keeps changing while it is looked at; when they run out,
+// it is looked at again after a pause.
 constexpr int kMaxRootChecks = 8;
+constexpr std::chrono::milliseconds kRootRecheckDelay{250};
 
 QString errorText(int error)
 {
@@ -175,6 +177,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     bool running = false;
     QSocketNotifier* notifier = nullptr;
     QTimer* timer = nullptr;
+    QTimer* recheckTimer = nullptr;
+    QSet<size_t> unsettledRoots; // roots whose looks ran out, waiting for recheckTimer
     Clock::time_point deadline{};
     Clock::time_point lastDelivery{};
     bool delivered = false;
@@ -212,13 +216,6 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return false;
         }
         running = true;
-        for (Root& root : roots) {
-            root = Root(root.path);
-            if (hasExcludedComponent(root.path))
-                root.status = RootStatus::Excluded;
-        }
-        for (size_t i = 0; i < roots.size(); ++i)
-            checkRoot(i, true);
         notifier = new QSocketNotifier(fd, QSocketNotifier::Read, queue->context());
         std::weak_ptr<State> weak = shared_from_this();
         QObject::connect(notifier, &QSocketNotifier::activated, notifier, [weak] {
@@ -232,6 +229,19 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             if (auto self = weak.lock())
                 self->flush();
         });
+        recheckTimer = new QTimer(queue->context());
+        recheckTimer->setSingleShot(true);
+        QObject::connect(recheckTimer, &QTimer::timeout, recheckTimer, [weak] {
+            if (auto self = weak.lock())
+                self->recheckUnsettledRoots();
+        });
+        for (Root& root : roots) {
+            root = Root(root.path);
+            if (hasExcludedComponent(root.path))
+                root.status = RootStatus::Excluded;
+        }
+        for (size_t i = 0; i < roots.size(); ++i)
+            checkRoot(i, true);
         return true;
     }
 
@@ -247,6 +257,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         timer->stop();
         timer->deleteLater();
         timer = nullptr;
+        recheckTimer->stop();
+        recheckTimer->deleteLater();
+        recheckTimer = nullptr;
+        unsettledRoots.clear();
         closeFd();
         dirs.clear();
         anchors.clear();
@@ -391,13 +405,14 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
 
     // Brings root i's watches in line with what its path names now: its tree while it is there,
     // the directories above it in any case. Returns whether a change was reported.
-    bool checkRoot(size_t i, bool initial)
+    bool checkRoot(size_t i, bool initial, bool moved = false)
     {
         Root& root = roots[i];
         if (root.status == RootStatus::Excluded)
             return false;
         bool reported = false;
-        for (int look = 0; look < kMaxRootChecks && running; ++look) {
+        bool settled = false;
+        for (int look = 0; look < kMaxRootChecks && running && !settled; ++look) {
             struct stat st;
             const bool isDir = isDirectory(root.path, &st);
             if (root.status == RootStatus::Watched && !(isDir && st.st_dev == root.device && st.st_ino == root.inode)) {
@@ -428,17 +443,46 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 } else {
                     root.status = wd == -EACCES ? RootStatus::Unreadable : RootStatus::Missing;
                 }
+            } else if (moved && root.status == RootStatus::Watched) {
+                // Moved and back in place: watches added by path while it was away failed. Setting
+                // the tree up again keeps the watches it has and adds the missing ones.
+                const int wd = addTree(root.path, true, false, false);
+                if (wd >= 0)
+                    root.wd = wd;
+                log(QStringLiteral("Watched directory moved and is back in place, watching its tree again: ")
+                    + shown(root.path));
+                add(root.path, kEventFlagMustScanSubDirs);
+                reported = true;
             }
-            anchorAncestors(i);
-            if (rootSettled(root))
-                break;
+            moved = false;
+            settled = anchorAncestors(i) && rootSettled(root);
+        }
+        if (settled || !running) {
+            unsettledRoots.remove(i);
+        } else if (!unsettledRoots.contains(i)) {
+            // No watch may be in place to tell of its next change: look again after a pause.
+            log(QStringLiteral("Watched directory keeps changing, looking at it again shortly: ") + shown(root.path));
+            unsettledRoots.insert(i);
+            recheckTimer->start(kRootRecheckDelay);
+        } else if (!recheckTimer->isActive()) {
+            recheckTimer->start(kRootRecheckDelay);
         }
         return reported;
     }
 
+    void recheckUnsettledRoots()
+    {
+        bool triggered = false;
+        for (const size_t i : QSet<size_t>(unsettledRoots))
+            triggered |= checkRoot(i, false);
+        deliverOrWait(triggered);
+    }
+
     // Watches every directory above root i for moving or going away, and the first one whose
     // child on the way down is missing (or is the root, not watched) for that child as well.
-    void anchorAncestors(size_t i)
+    // Returns false when one of them went away before its watch was in place: what that watch was
+    // to tell is lost, so the way down has to be walked again.
+    bool anchorAncestors(size_t i)
     {
         dropAnchors(i);
         Root& root = roots[i];
@@ -460,14 +504,17 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 const int wd = inotify_add_watch(fd, dir.constData(), mask);
                 if (wd >= 0)
                     anchors[wd].roles.push_back({i, child, waiting});
+                else if (errno == ENOENT || errno == ENOTDIR)
+                    return false;
             }
             if (waiting) {
                 root.waitingIn = dir;
                 root.waitingFor = child;
-                return;
+                return true;
             }
             dir = childPath;
         }
+        return true;
     }
 
     void dropAnchors(size_t i)
@@ -495,6 +542,9 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return isDirectory(root.path, &st) && st.st_dev == root.device && st.st_ino == root.inode;
         if (root.waitingIn.isEmpty())
             return true; // nothing above it could be watched
+        // Only the directory waited in tells of the child's arrival.
+        if (!isDirectory(root.waitingIn, &st))
+            return false;
         const QByteArray awaited = join(root.waitingIn, root.waitingFor);
         if (!isDirectory(awaited, &st))
             return true;
@@ -541,7 +591,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         if (e->mask & (kSelfMask | IN_IGNORED)) {
             for (size_t i = 0; i < roots.size(); ++i) {
                 if (roots[i].status == RootStatus::Watched && roots[i].wd == e->wd)
-                    return checkRoot(i, false) || triggered;
+                    return checkRoot(i, false, e->mask & IN_MOVE_SELF) || triggered;
             }
             if (e->mask & IN_IGNORED)
                 dirs.remove(e->wd);
@@ -664,6 +714,13 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         for (const MovedAway& m : movedAway)
             log(QStringLiteral("Directory moved out of the watched tree, no longer watching it: ") + shown(m.path));
         movedAway.clear();
+        deliverOrWait(triggered);
+    }
+
+    // Delivers the batch at once when an event opened it and the latency period allows, otherwise
+    // arms the timer for when it is due.
+    void deliverOrWait(bool triggered)
+    {
         if (!running || batch.empty())
             return;
         const Clock::time_point now = Clock::now();

@@ -66,9 +66,11 @@ using StreamCallback = void (*)(EventStream* stream,
 // Events name each file by its current path. A root that is moved or deleted, itself or through
 // a directory above it, is reported as root-changed and its tree is no longer watched; the stream
 // watches the nearest existing directory above it and, when the root is back, watches its tree
-// again and reports it as root-changed and must-scan: what is inside was not reported. A
-// directory that cannot be read is watched once its permissions let it be read, reported as
-// must-scan. Each of these is logged.
+// again and reports it as root-changed and must-scan: what is inside was not reported. A root
+// moved away and back has its tree set up again and is reported as must-scan. A directory that
+// cannot be read is watched once its permissions let it be read, reported as must-scan. A root
+// whose path keeps changing while it is looked at is looked at again after a short pause. Each
+// of these is logged.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the
@@ -76,7 +78,8 @@ using StreamCallback = void (*)(EventStream* stream,
 // A created file still being written (the temporary half of an atomic save, typically) does not
 // open a batch by itself: it waits for the latency period or for the next event that does.
 //
-// While no event is pending the stream holds no timer: an idle stream costs no CPU.
+// While no event is pending and no root waits to be looked at again, the stream holds no timer:
+// an idle stream costs no CPU.
 class EventStream
 {
 public:

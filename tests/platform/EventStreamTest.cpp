@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <semaphore>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace jw::fsevents {
@@ -42,13 +45,15 @@ protected:
             stream->release();
     }
 
-    void startStream()
+    void startStream() { startStream({root}); }
+
+    void startStream(const QStringList& roots)
     {
         StreamContext context;
         context.info = this;
         stream = EventStream::create(&EventStreamTest::callback,
                                      &context,
-                                     {root},
+                                     roots,
                                      kEventIdSinceNow,
                                      0.25,
                                      kCreateFlagUseCFTypes | kCreateFlagNoDefer | kCreateFlagFileEvents);
@@ -262,6 +267,79 @@ TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem
     ASSERT_EQ(::write(held, "2\n", 2), 2);
     ::close(held);
     EXPECT_EQ(waitFor(path("d/held.c")), kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
+}
+
+// The directory a missing root is awaited in, and the one above that, keep going away and coming
+// back while the stream looks at them. Once they hold still, the root's arrival is still seen.
+TEST_F(EventStreamTest, MissingRootArrivingAfterItsParentsKeptChangingIsWatched)
+{
+    const QString project = path("far/near/project");
+    const QByteArray far = QFile::encodeName(path("far"));
+    const QByteArray near = far + "/near";
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(near)));
+    startStream({project});
+    std::atomic<int> failures = 0;
+    std::thread churn([&] {
+        const auto check = [&](int result) {
+            failures += result != 0;
+        };
+        for (int k = 0; k < 2000; ++k) {
+            check(::rename(near.constData(), (near + ".away").constData()));
+            check(::rename((near + ".away").constData(), near.constData()));
+            check(::rename(far.constData(), (far + ".away").constData()));
+            check(::rename((far + ".away").constData(), far.constData()));
+            check(::rmdir(near.constData()));
+            check(::mkdir(near.constData(), 0755));
+        }
+    });
+    churn.join();
+    ASSERT_EQ(failures, 0);
+
+    write(project + "/a.c", "1\n");
+    ASSERT_TRUE(waitFor(project, kEventFlagRootChanged | kEventFlagMustScanSubDirs));
+    write(project + "/b.c", "1\n");
+    EXPECT_TRUE(waitFor(project + "/b.c", kEventFlagItemCreated));
+}
+
+// A root moved away and back while its tree is being set up: a watch added by path meanwhile
+// fails, yet once it holds still every directory of its tree is watched.
+TEST_F(EventStreamTest, RootMovedAwayAndBackDuringSetUpEndsWithItsWholeTreeWatched)
+{
+    const QString project = path("project");
+    constexpr int kBranches = 100;
+    for (int d = 0; d < kBranches; ++d)
+        ASSERT_TRUE(QDir().mkpath(project + QStringLiteral("/d%1/e").arg(d)));
+    const QByteArray at = QFile::encodeName(project);
+    const QByteArray away = at + ".away";
+    for (int round = 0; round < 12; ++round) {
+        std::atomic<int> moves = 0;
+        std::atomic<bool> enough = false;
+        std::atomic<int> failures = 0;
+        std::thread churn([&] {
+            while (!enough) {
+                failures += ::rename(at.constData(), away.constData()) != 0;
+                failures += ::rename(away.constData(), at.constData()) != 0;
+                ++moves;
+            }
+        });
+        while (moves == 0)
+            std::this_thread::yield();
+        startStream({project});
+        // Some more moves while the stream handles the first ones.
+        const int started = moves;
+        while (moves < started + 100)
+            std::this_thread::yield();
+        enough = true;
+        churn.join();
+        ASSERT_EQ(failures, 0);
+
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stream->watchedDirectoryCount() == 1 + 2 * kBranches; }, kWaitMs))
+            << "round " << round << ": " << stream->watchedDirectoryCount() << " directories watched";
+        write(project + QStringLiteral("/d%1/e/f.c").arg(round), "1\n");
+        ASSERT_TRUE(waitFor(project + QStringLiteral("/d%1/e/f.c").arg(round), kEventFlagItemCreated));
+        stream->release();
+        stream = nullptr;
+    }
 }
 
 } // namespace
