@@ -467,7 +467,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"BeforeTightCloser", "  /* TODO: tidy up*/", "  /* TODO: tidy up #*/"},
                       PlaceCase{"BeforeLastCloser", "/* TODO: a */ int a; /* b */", "/* TODO: a */ int a; /* b # */"},
                       PlaceCase{"MiddleLineCloser", " * TODO: a\t*/", " * TODO: a #\t*/"},
-                      PlaceCase{"LineCommentClosingABlock", "// TODO: a */", "// TODO: a # */"},
+                      // A closer in a line comment is text: the reference goes at the end.
+                      PlaceCase{"LineCommentEndingInACloser", "// TODO: a */", "// TODO: a */ #"},
+                      PlaceCase{"CloserInLineText", "// TODO: strip */ from input", "// TODO: strip */ from input #"},
+                      PlaceCase{"CloserInDashComment", "  -- TODO: a */ b", "  -- TODO: a */ b #"},
                       PlaceCase{"BeforeBackslash", "// TODO: a \\", "// TODO: a # \\"},
                       PlaceCase{"BeforeTightBackslash", "// TODO: a\\  ", "// TODO: a #\\  "},
                       // Once the closer is dropped, the code after it follows the reference.
