@@ -56,6 +56,12 @@ public:
                             qint64 issueNumber,
                             const QString& issueURL,
                             const QString& contentHash);
+    // The same for a path in the bytes the file system names it by, which need not be UTF-8.
+    void annotateSourceFile(const QByteArray& localPath,
+                            qint64 lineNumber,
+                            qint64 issueNumber,
+                            const QString& issueURL,
+                            const QString& contentHash);
 
     // Where the GitHub API lives; tests point it at a local server.
     void setGitHubApiBaseUrl(const QUrl& baseUrl);

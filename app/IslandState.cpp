@@ -76,10 +76,12 @@ QString IslandState::debugDescription() const
     case Kind::creating:
         return QStringLiteral("creating(\"%1\")").arg(title);
     case Kind::confirmed:
+        // One substitution: a "%1" in the title must stay text.
         return QStringLiteral("confirmed(\"%1\", %2#%3, project: %4%5%6)")
-            .arg(title, repoFullName)
-            .arg(issueNumber)
-            .arg(projectName.value_or(QStringLiteral("none")),
+            .arg(title,
+                 repoFullName,
+                 QString::number(issueNumber),
+                 projectName.value_or(QStringLiteral("none")),
                  projectFailed ? QStringLiteral(", failed") : QString(),
                  isV2Project ? QStringLiteral(", v2") : QString());
     case Kind::error:

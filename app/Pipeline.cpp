@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QPointer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace jw {
 
 void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* context)
@@ -43,7 +46,7 @@ void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext
     }
     m_appState->showIsland(IslandState::detecting(todo.title));
 
-    const std::optional<RepoInfo> repo = RepoInfo::resolve(todo.filePath);
+    const std::optional<RepoInfo> repo = RepoInfo::resolve(todo.localPath);
     if (!repo) {
         m_appState->showIsland(IslandState::error(QStringLiteral("Not a GitHub repository")));
         return;
@@ -102,7 +105,7 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
             co_return;
     }
 
-    annotateSourceFile(todo.filePath, todo.lineNumber, issue.number, issue.htmlUrl, todo.contentHash);
+    annotateSourceFile(todo.localPath, todo.lineNumber, issue.number, issue.htmlUrl, todo.contentHash);
 
     const QString repoFullName = repo.owner + QLatin1Char('/') + repo.repo;
     context->insert(std::make_shared<SeenTodo>(todo.contentHash,
@@ -166,13 +169,29 @@ void AppDelegate::annotateSourceFile(const QString& path,
                                      const QString& issueURL,
                                      const QString& contentHash)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    annotateSourceFile(QFile::encodeName(path), lineNumber, issueNumber, issueURL, contentHash);
+}
+
+void AppDelegate::annotateSourceFile(const QByteArray& localPath,
+                                     qint64 lineNumber,
+                                     qint64 issueNumber,
+                                     const QString& issueURL,
+                                     const QString& contentHash)
+{
+    // Opened by its bytes: a name that is not UTF-8 has no text that opens it.
+    const int fd = ::open(localPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return;
+    }
     const QByteArray bytes = file.readAll();
     file.close();
     if (!isValidUtf8(bytes))
         return;
+    const QString path = QFile::decodeName(localPath);
 
     // The file may have changed since detection: annotate the line that holds this TODO now,
     // and nothing when the TODO is gone.
@@ -196,14 +215,13 @@ void AppDelegate::annotateSourceFile(const QString& path,
         const SourceLines::Span span = SourceLines::split(bytes)[target - 1];
         if (!SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
             log(QStringLiteral("Left %1:%2 without the issue reference: it would change the TODO's text")
-                    .arg(path)
-                    .arg(target));
+                    .arg(path, QString::number(target)));
         return;
     }
-    (void)writeFileAtomically(path, *annotated);
+    (void)writeFileAtomically(localPath, *annotated);
 
     if (FileWatcher* watcher = m_appState->fileWatcher())
-        watcher->updateCache(path, QString::fromUtf8(*annotated));
+        watcher->updateCache(localPath, QString::fromUtf8(*annotated));
 }
 
 } // namespace jw

@@ -75,12 +75,24 @@ QList<std::pair<qint64, QString>> fingerprint(const QList<ParsedTodo>& todos)
     return out;
 }
 
+// Whether the parser reads the line as part of a block comment: after the indentation it starts
+// with "/*" or "*", and no line-comment prefix comes first. In any other line a "*/" is only text.
+bool isBlockCommentLine(QByteArrayView line)
+{
+    const QString text = QString::fromUtf8(line);
+    if (TodoParser::commentPrefix(text))
+        return false;
+    // A line holds no line breaks, so trimming takes the parser's white space only.
+    const QString trimmed = text.trimmed();
+    return trimmed.startsWith(u'*') || trimmed.startsWith(u"/*");
+}
+
 } // namespace
 
 qsizetype annotationPoint(QByteArrayView line)
 {
     qsizetype point = line.size();
-    if (const qsizetype closer = line.lastIndexOf("*/"); closer >= 0) {
+    if (const qsizetype closer = line.lastIndexOf("*/"); closer >= 0 && isBlockCommentLine(line)) {
         point = closer;
     } else {
         qsizetype last = line.size();

@@ -27,8 +27,9 @@ bool isAnnotated(const QString& line, qint64 issueNumber);
 QString annotation(qint64 issueNumber, const QString& issueURL);
 
 // Where in a line (a byte offset) the annotation goes so that the comment still holds it: just
-// before the last "*/" when the line holds one, else before a final backslash (which carries a
-// comment on into the next line), else at the end. White space before that place stays after it.
+// before the last "*/" when the line is a block comment's ("/*" or "*" after its indentation) and
+// holds one, else before a final backslash (which carries a comment on into the next line), else at
+// the end. White space before that place stays after it.
 qsizetype annotationPoint(QByteArrayView line);
 
 // The file's bytes with the annotation placed in line `lineNumber` (1-based); only that line's

@@ -1,8 +1,9 @@
 #include "platform/AtomicFile.h"
 
-#include <QFileInfo>
+#include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,21 +42,37 @@ bool writeAll(int fd, const char* data, qsizetype size, int* error)
 
 Status writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
+    return writeFileAtomically(QFile::encodeName(path), bytes);
+}
+
+Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
+{
     // Write through a symbolic link instead of replacing the link by a plain file.
-    const QFileInfo info(path);
-    const QString target = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    if (target.isEmpty())
-        return Status::failure(QStringLiteral("The link %1 points nowhere").arg(path));
-    const QByteArray targetPath = QFile::encodeName(target);
+    QByteArray targetPath = localPath;
+    struct stat link;
+    if (::lstat(localPath.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* resolved = ::realpath(localPath.constData(), nullptr);
+        if (!resolved)
+            return Status::failure(QStringLiteral("The link %1 points nowhere").arg(QFile::decodeName(localPath)));
+        targetPath = resolved;
+        std::free(resolved);
+    } else if (!targetPath.startsWith('/')) {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (!cwd)
+            return Status::failure(systemError("getcwd", errno));
+        targetPath = QByteArray(cwd) + '/' + targetPath;
+        std::free(cwd);
+    }
 
     struct stat original;
     if (::stat(targetPath.constData(), &original) != 0)
         return Status::failure(systemError("stat", errno));
     if (!S_ISREG(original.st_mode))
-        return Status::failure(QStringLiteral("%1 is not a regular file").arg(target));
+        return Status::failure(QStringLiteral("%1 is not a regular file").arg(QFile::decodeName(targetPath)));
 
-    const QByteArray dir = QFile::encodeName(QFileInfo(target).absolutePath());
-    QByteArray tempPath = dir + "/." + QFile::encodeName(QFileInfo(target).fileName()) + ".jotwarden-XXXXXX";
+    const qsizetype slash = targetPath.lastIndexOf('/');
+    const QByteArray dir = slash == 0 ? QByteArrayLiteral("/") : targetPath.left(slash);
+    QByteArray tempPath = dir + "/." + targetPath.mid(slash + 1) + ".jotwarden-XXXXXX";
     const int fd = ::mkstemp(tempPath.data());
     if (fd < 0)
         return Status::failure(systemError("create temporary file", errno));

@@ -11,5 +11,7 @@ namespace jw {
 // through to its target; the target keeps its permission bits (and, where we may, its owner).
 // On any failure the original stays byte for byte as it was and no temporary file is left.
 Status writeFileAtomically(const QString& path, const QByteArray& bytes);
+// The same for a path in the bytes the file system names it by, which need not be UTF-8.
+Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes);
 
 } // namespace jw

@@ -154,14 +154,19 @@ void FileWatcher::stop()
     m_isRunning = false;
 }
 
-void FileWatcher::updateCache(const QString& path, const QString& content)
+void FileWatcher::updateCache(const QByteArray& localPath, const QString& content)
 {
     std::weak_ptr<int> alive = m_alive;
-    m_queue->async([this, alive, path, content] {
+    m_queue->async([this, alive, localPath, content] {
         if (alive.expired())
             return;
-        m_fileCache.insert(QFile::encodeName(path), TodoParser::digests(TodoParser::parse(content, path)));
+        m_fileCache.insert(localPath, TodoParser::digests(TodoParser::parse(content, QString())));
     });
+}
+
+void FileWatcher::updateCache(const QString& path, const QString& content)
+{
+    updateCache(QFile::encodeName(path), content);
 }
 
 void FileWatcher::setSeenHashes(QSet<QString> hashes)
@@ -311,7 +316,9 @@ void FileWatcher::handleFileChange(const QByteArray& localPath)
     log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")
         + (cached ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(", seenHashes: ")
         + QString::number(m_seenHashes.size()));
-    const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
+    QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
+    for (ParsedTodo& todo : fresh)
+        todo.localPath = localPath;
     m_fileCache.insert(localPath, TodoParser::digests(todos));
     // A TODO that arrives with its issue reference was filed already: its text is not filed again.
     for (const ParsedTodo& todo : todos) {

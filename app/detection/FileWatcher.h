@@ -42,6 +42,7 @@ public:
     void start(const QStringList& directories, bool initialScan);
     void stop();
     // Takes the text the owner wrote into a file, so that its next event compares against it.
+    void updateCache(const QByteArray& localPath, const QString& content);
     void updateCache(const QString& path, const QString& content);
     // The owner's seed, on its thread, before the first start.
     void setSeenHashes(QSet<QString> hashes);

@@ -19,6 +19,9 @@ struct ParsedTodo
     QString body;
     QString fullContent;
     QString filePath;
+    // The bytes the file system names the file by, which need not be UTF-8: the watcher sets them
+    // on each TODO it reports. filePath is their text, for display, the log and the issue body.
+    QByteArray localPath;
     qint64 lineNumber = 0;
     QString contentHash;
     // The TODO's own line holds an issue reference of the annotation's form: it was filed

@@ -1,6 +1,6 @@
 #include "app/github/RepoInfo.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QStringDecoder>
@@ -9,32 +9,36 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace jw {
 namespace {
 
 std::mutex gCacheMutex;
-std::map<QString, RepoInfo> gCache;
+// Keyed by the root's bytes: roots whose names differ only in bytes that are not UTF-8 read alike
+// as text.
+std::map<QByteArray, RepoInfo> gCache;
 std::atomic<int> gGitRuns{0};
 
 // The parent directory by the usual path-string rule: trailing slashes are ignored, "/a" gives
 // "/", and a relative single component gives "".
-QString deletingLastPathComponent(QString path)
+QByteArray deletingLastPathComponent(QByteArray path)
 {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+    while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype slash = path.lastIndexOf('/');
     if (slash < 0)
-        return QString();
+        return QByteArray();
     if (slash == 0)
-        return QStringLiteral("/");
+        return QByteArrayLiteral("/");
     return path.left(slash);
 }
 
-QString collapseSlashes(QString path)
+QByteArray collapseSlashes(QByteArray path)
 {
-    while (path.contains(QLatin1String("//")))
-        path.replace(QLatin1String("//"), QLatin1String("/"));
+    while (path.contains("//"))
+        path.replace("//", "/");
     return path;
 }
 
@@ -57,7 +61,12 @@ std::optional<RepoInfo> makeInfo(const QString& owner, QString repo, const QStri
 
 std::optional<RepoInfo> RepoInfo::resolve(const QString& forPath)
 {
-    const auto root = findGitRoot(forPath);
+    return resolve(QFile::encodeName(forPath));
+}
+
+std::optional<RepoInfo> RepoInfo::resolve(const QByteArray& forLocalPath)
+{
+    const auto root = findGitRoot(forLocalPath);
     if (!root)
         return std::nullopt;
     {
@@ -68,7 +77,7 @@ std::optional<RepoInfo> RepoInfo::resolve(const QString& forPath)
     const auto remote = runGitRemote(*root);
     if (!remote)
         return std::nullopt;
-    auto info = parse(*remote, *root);
+    auto info = parse(*remote, QFile::decodeName(*root));
     if (!info)
         return std::nullopt;
     std::lock_guard lock(gCacheMutex);
@@ -78,10 +87,17 @@ std::optional<RepoInfo> RepoInfo::resolve(const QString& forPath)
 
 std::optional<QString> RepoInfo::findGitRoot(const QString& forPath)
 {
-    QString candidate = deletingLastPathComponent(collapseSlashes(forPath));
+    const auto root = findGitRoot(QFile::encodeName(forPath));
+    return root ? std::optional<QString>(QFile::decodeName(*root)) : std::nullopt;
+}
+
+std::optional<QByteArray> RepoInfo::findGitRoot(const QByteArray& forLocalPath)
+{
+    QByteArray candidate = deletingLastPathComponent(collapseSlashes(forLocalPath));
     // An empty candidate (a relative path ran out of components) would never reach "/".
-    while (!candidate.isEmpty() && candidate != QLatin1String("/")) {
-        if (QFileInfo::exists(candidate + QStringLiteral("/.git")))
+    while (!candidate.isEmpty() && candidate != "/") {
+        struct stat st;
+        if (::stat(QByteArray(candidate + "/.git").constData(), &st) == 0)
             return candidate;
         candidate = deletingLastPathComponent(candidate);
     }
@@ -90,14 +106,30 @@ std::optional<QString> RepoInfo::findGitRoot(const QString& forPath)
 
 std::optional<QString> RepoInfo::runGitRemote(const QString& rootPath)
 {
+    return runGitRemote(QFile::encodeName(rootPath));
+}
+
+std::optional<QString> RepoInfo::runGitRemote(const QByteArray& localRootPath)
+{
     ++gGitRuns;
     QProcess git;
     git.setProgram(kGitExecutable);
-    git.setArguments({QStringLiteral("-C"),
-                      rootPath,
-                      QStringLiteral("remote"),
-                      QStringLiteral("get-url"),
-                      QStringLiteral("origin")});
+    const QString rootText = QFile::decodeName(localRootPath);
+    if (QFile::encodeName(rootText) == localRootPath) {
+        git.setArguments({QStringLiteral("-C"),
+                          rootText,
+                          QStringLiteral("remote"),
+                          QStringLiteral("get-url"),
+                          QStringLiteral("origin")});
+    } else {
+        git.setArguments({QStringLiteral("remote"), QStringLiteral("get-url"), QStringLiteral("origin")});
+        // Runs in the child between fork and exec. A git left in our own directory could answer
+        // for another work tree, so a failed change of directory ends the child instead.
+        git.setChildProcessModifier([localRootPath] {
+            if (::chdir(localRootPath.constData()) != 0)
+                ::_exit(127);
+        });
+    }
     git.setStandardInputFile(QProcess::nullDevice());
     git.setStandardErrorFile(QProcess::nullDevice());
     git.start();

@@ -26,8 +26,7 @@ JsonDecoder::JsonDecoder(const QByteArray& body)
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         fail(QStringLiteral("the data is not valid JSON (%1 at offset %2).")
-                 .arg(parseError.errorString())
-                 .arg(parseError.offset));
+                 .arg(parseError.errorString(), QString::number(parseError.offset)));
         return;
     }
     if (!document.isObject()) {

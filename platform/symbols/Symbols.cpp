@@ -133,12 +133,13 @@ QImage render(const QString& name, QSize pixels, const QColor& color)
 
 QString cacheKey(const QString& name, QSize pixels, const QColor& color)
 {
+    // One substitution: a "%2" in a name must stay text.
     return QStringLiteral("%1|%2x%3|%4|%5")
-        .arg(name)
-        .arg(pixels.width())
-        .arg(pixels.height())
-        .arg(color.rgba(), 8, 16)
-        .arg(themeLookup() ? 1 : 0);
+        .arg(name,
+             QString::number(pixels.width()),
+             QString::number(pixels.height()),
+             QString::number(color.rgba(), 16).rightJustified(8, u' '),
+             QString::number(themeLookup() ? 1 : 0));
 }
 
 // Renders the symbol at whatever size and colour the icon is asked for.

@@ -124,5 +124,20 @@ TEST(IslandState, EqualityLooksAtEveryPayloadField)
     EXPECT_NE(base, number);
 }
 
+TEST(IslandState, DescriptionKeepsPercentSignsOfItsTexts)
+{
+    EXPECT_EQ(IslandState::confirmed(QStringLiteral("use %1"),
+                                     QStringLiteral("o/r%2"),
+                                     7,
+                                     QStringLiteral("u"),
+                                     QStringLiteral("p%3"),
+                                     std::nullopt,
+                                     true,
+                                     false)
+                  .debugDescription()
+                  .toStdString(),
+              "confirmed(\"use %1\", o/r%2#7, project: p%3, failed)");
+}
+
 } // namespace
 } // namespace jw

@@ -569,6 +569,15 @@ TEST_F(FileWatcherTest, NamesThatAreNotUtf8AreReadByTheirBytes)
     ASSERT_TRUE(waitForTitles({"three", "four", "five"}));
     for (const QString& line : logs.lines())
         EXPECT_FALSE(line.startsWith("Could not read file")) << line.toStdString();
+
+    // Each TODO carries the bytes that name its file, and text handed back under them replaces
+    // that file's entry.
+    QSet<QByteArray> named;
+    for (const ParsedTodo& todo : detectedTodos())
+        named.insert(todo.localPath);
+    EXPECT_EQ(named, (QSet<QByteArray>{dir + '/' + first, dir + '/' + second, dir + '/' + inDir}));
+    watcher->updateCache(dir + '/' + first, QStringLiteral("// TODO: one\n// TODO: three (#7 https://x/7)\n"));
+    EXPECT_EQ(watcher->cachedFileCount(), 3);
 }
 
 TEST_F(FileWatcherTest, IgnoredDirectoriesTakeNoWatchAndRenamesAreFollowed)

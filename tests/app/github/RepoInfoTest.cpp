@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <unistd.h>
 
 namespace jw {
@@ -211,6 +213,41 @@ TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitAndKeepsTheFirstAnswer)
         root);
     EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))), first);
     EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
+}
+
+TEST_F(RepoInfoWorkTreeTest, WorkTreesNamedByBytesThatAreNotUtf8ResolveEachToItsOwn)
+{
+    setOrigin(QStringLiteral("https://github.com/octo/outer"));
+    const QByteArray base = QFile::encodeName(root);
+    // The temporary directory removes its tree by text, which cannot name these.
+    const auto removeTrees = qScopeGuard([&] {
+        std::filesystem::remove_all((base + "/caf\xe9").toStdString());
+        std::filesystem::remove_all((base + "/caf\xe8").toStdString());
+    });
+    // Two Latin-1 names inside the outer work tree (given as octal escapes); as text both read
+    // "caf\uFFFD".
+    for (const auto& [octal, name] : {std::pair{"351", "one"}, std::pair{"350", "two"}}) {
+        QProcess sh;
+        sh.setWorkingDirectory(root);
+        sh.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("d=$(printf 'caf\\%1') && mkdir \"$d\" && cd \"$d\" && git init -q"
+                                 " && git remote add origin https://github.com/octo/%2")
+                      .arg(QLatin1String(octal), QLatin1String(name))});
+        ASSERT_TRUE(sh.waitForFinished(30000));
+        ASSERT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+    }
+
+    const int before = RepoInfo::gitRunCount();
+    const auto one = RepoInfo::resolve(QByteArray(base + "/caf\xe9/a.c"));
+    const auto two = RepoInfo::resolve(QByteArray(base + "/caf\xe8/a.c"));
+    ASSERT_TRUE(one.has_value());
+    ASSERT_TRUE(two.has_value());
+    EXPECT_EQ(one->repo, QStringLiteral("one"));
+    EXPECT_EQ(two->repo, QStringLiteral("two"));
+    EXPECT_EQ(one->rootPath, QFile::decodeName(base + "/caf\xe9"));
+    EXPECT_EQ(RepoInfo::resolve(QByteArray(base + "/caf\xe9/b.c")), one);
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 2);
 }
 
 TEST_F(RepoInfoWorkTreeTest, AFailedResolutionRunsGitAgainNextTime)

@@ -9,10 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <filesystem>
+#include <fstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace jw::test {
@@ -354,6 +358,40 @@ TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
     EXPECT_EQ(issueRequests(), 2);
 }
 
+TEST_F(Pipeline, ATodoInAWorkTreeWithALatin1NameInsideAnotherIsFiledThereAndAnnotated)
+{
+    // The inner work tree's directory is named by the Latin-1 bytes of "café", which no text names.
+    const QByteArray inner = QFile::encodeName(m_repo) + "/caf\xe9";
+    ASSERT_EQ(::mkdir(inner.constData(), 0755), 0);
+    // The temporary home removes its tree by text, which cannot name this directory.
+    const auto removeInner = qScopeGuard([&] { std::filesystem::remove_all(inner.toStdString()); });
+    QProcess sh;
+    sh.setWorkingDirectory(m_repo);
+    sh.start(QStringLiteral("/bin/sh"),
+             {QStringLiteral("-c"),
+              QStringLiteral("cd \"$(printf 'caf\\351')\" && git init -q"
+                             " && git remote add origin https://github.com/octo/cafe.git")});
+    ASSERT_TRUE(sh.waitForFinished(30000));
+    ASSERT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+    const QByteArray code = inner + "/brew.c";
+    const auto append = [&](const char* bytes) {
+        std::ofstream(code.constData(), std::ios::app | std::ios::binary) << bytes;
+    };
+    append("int brew(void);\n");
+    launch();
+
+    m_server.enqueue("/repos/octo/cafe/issues", issueAnswer(7));
+    append("// TODO: grind finer\n");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return kinds().contains(Kind::confirmed) || kinds().contains(Kind::error); }, 20000));
+    EXPECT_EQ(m_shown.last().repoFullName.toStdString(), "octo/cafe") << m_shown.last().message.toStdString();
+    ASSERT_EQ(m_server.requests().size(), 1);
+    EXPECT_EQ(m_server.requests().first().path.toStdString(), "/repos/octo/cafe/issues");
+    std::ifstream in(code.constData(), std::ios::binary);
+    const std::string annotated((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(annotated, "int brew(void);\n// TODO: grind finer (#7 " + issueUrl(7).toStdString() + ")\n");
+}
+
 TEST_F(Pipeline, TheDetectionLineKeepsPercentSignsOfTheTitle)
 {
     launch();
@@ -404,13 +442,17 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     writeFile(QStringLiteral("done.c"), done);
     annotate(QStringLiteral("done.c"), 1, QStringLiteral("done"));
     EXPECT_EQ(readFile(QStringLiteral("done.c")), done);
-    // A line where the reference could not stand without changing what the TODO reads as.
+    // A line where the reference could not stand without changing what the TODO reads as; the
+    // "%2" of the name stays in the log line.
     const QByteArray odd = " * TODO: odd */*/ /\n";
-    writeFile(QStringLiteral("odd.c"), odd);
-    ASSERT_EQ(TodoParser::parse(QString::fromUtf8(odd), file(QStringLiteral("odd.c"))).value(0).title,
+    writeFile(QStringLiteral("odd%2.c"), odd);
+    ASSERT_EQ(TodoParser::parse(QString::fromUtf8(odd), file(QStringLiteral("odd%2.c"))).value(0).title,
               QStringLiteral("odd  /"));
-    annotate(QStringLiteral("odd.c"), 1, QStringLiteral("odd  /"));
-    EXPECT_EQ(readFile(QStringLiteral("odd.c")), odd);
+    annotate(QStringLiteral("odd%2.c"), 1, QStringLiteral("odd  /"));
+    EXPECT_EQ(readFile(QStringLiteral("odd%2.c")), odd);
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Left ") + file(QStringLiteral("odd%2.c"))
+                               + QStringLiteral(":1 without the issue reference: it would change the TODO's text")))
+        << m_log.lines().filter(QStringLiteral("Left ")).join(QLatin1Char('\n')).toStdString();
     writeFile(QStringLiteral("other.c"), "// TODO: other (#420 https://x/420)\n");
     annotate(QStringLiteral("other.c"), 1, QStringLiteral("other"));
     EXPECT_EQ(readFile(QStringLiteral("other.c")), "// TODO: other (#420 https://x/420) (#42 " + url + ")\n");
@@ -467,7 +509,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"BeforeTightCloser", "  /* TODO: tidy up*/", "  /* TODO: tidy up #*/"},
                       PlaceCase{"BeforeLastCloser", "/* TODO: a */ int a; /* b */", "/* TODO: a */ int a; /* b # */"},
                       PlaceCase{"MiddleLineCloser", " * TODO: a\t*/", " * TODO: a #\t*/"},
-                      PlaceCase{"LineCommentClosingABlock", "// TODO: a */", "// TODO: a # */"},
+                      // A closer in a line comment is text: the reference goes at the end.
+                      PlaceCase{"LineCommentEndingInACloser", "// TODO: a */", "// TODO: a */ #"},
+                      PlaceCase{"CloserInLineText", "// TODO: strip */ from input", "// TODO: strip */ from input #"},
+                      PlaceCase{"CloserInDashComment", "  -- TODO: a */ b", "  -- TODO: a */ b #"},
                       PlaceCase{"BeforeBackslash", "// TODO: a \\", "// TODO: a # \\"},
                       PlaceCase{"BeforeTightBackslash", "// TODO: a\\  ", "// TODO: a #\\  "},
                       // Once the closer is dropped, the code after it follows the reference.
