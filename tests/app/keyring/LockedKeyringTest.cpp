@@ -21,32 +21,32 @@ namespace {
 constexpr int kWaitMs = 60000;
 const QByteArray kStoredToken = "ghp_stored_before_the_lock";
 
+// Runs the case in a child on `keyring`, locked, holding `stored` under the program's account
+// (nothing: no item). The keyring daemon must outlive every prompt.
+void runLockedInChild(test::PrivateKeyring& keyring, const std::optional<QByteArray>& stored)
+{
+    JW_REQUIRE_PRIVATE_SESSION();
+    ASSERT_TRUE(keyring.isRunning());
+    if (stored) {
+        ASSERT_TRUE(keyring.store(KeychainHelper::kAccount, *stored));
+    }
+    ASSERT_TRUE(keyring.lock());
+    EXPECT_TRUE(test::passesInChild(keyring.environment()));
+    EXPECT_TRUE(keyring.daemonAlive());
+}
+
+bool answerOrDismiss(bool answer)
+{
+    test::KeyringPrompts prompts = test::KeyringPrompts::ofThisProcess();
+    return answer ? prompts.answer(test::PrivateKeyring::kPassword) : prompts.dismiss();
+}
+
 // Each case runs in a child on a keyring of the test's own, locked as a screen locker leaves it;
 // the child answers (or cancels) the unlock prompt on the display as a person would.
 class LockedKeyring : public ::testing::TestWithParam<const char*>
 {
 protected:
     bool answered() const { return QLatin1String(GetParam()) == QLatin1String("answered"); }
-
-    // Runs the case in a child on a locked keyring holding `stored` (nothing: no item). The
-    // keyring daemon must outlive every prompt.
-    void runLockedInChild(const std::optional<QByteArray>& stored)
-    {
-        JW_REQUIRE_PRIVATE_SESSION();
-        ASSERT_TRUE(keyring.isRunning());
-        if (stored) {
-            ASSERT_TRUE(keyring.store(KeychainHelper::kAccount, *stored));
-        }
-        ASSERT_TRUE(keyring.lock());
-        EXPECT_TRUE(test::passesInChild(keyring.environment()));
-        EXPECT_TRUE(keyring.daemonAlive());
-    }
-
-    static bool answerOrDismiss(bool answer)
-    {
-        test::KeyringPrompts prompts = test::KeyringPrompts::ofThisProcess();
-        return answer ? prompts.answer(test::PrivateKeyring::kPassword) : prompts.dismiss();
-    }
 
     static QString message(const QWidget& panel)
     {
@@ -60,7 +60,7 @@ protected:
 TEST_P(LockedKeyring, StartUpGoesOnWithoutTheTokenAndTakesItOnceUnlocked)
 {
     if (!test::inChild())
-        return runLockedInChild(kStoredToken);
+        return runLockedInChild(keyring, kStoredToken);
 
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.path().toUtf8());
@@ -104,7 +104,7 @@ TEST_P(LockedKeyring, StartUpGoesOnWithoutTheTokenAndTakesItOnceUnlocked)
 TEST_P(LockedKeyring, SaveWaitsForTheUnlockWithoutHoldingThePanel)
 {
     if (!test::inChild()) {
-        runLockedInChild(std::nullopt);
+        runLockedInChild(keyring, std::nullopt);
         if (answered()) {
             EXPECT_EQ(keyring.lookup(KeychainHelper::kAccount), QByteArray("ghp_typed"));
         } else {
