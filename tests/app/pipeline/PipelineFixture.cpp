@@ -33,6 +33,7 @@ public:
         if (m_island)
             m_island->show(state);
     }
+    bool isVisible() const override { return m_island && m_island->isVisible(); }
 
 private:
     QList<IslandState>* m_shown;
