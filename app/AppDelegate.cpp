@@ -12,21 +12,59 @@
 #include <QPointer>
 #include <QSet>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace jw {
+
+namespace {
+
+// The TODOs of one save, or of files saved together (the watcher groups a burst over 0.25 s),
+// make one notice.
+constexpr std::chrono::milliseconds kKeyringNoticeGathering(500);
+
+QString todoCount(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 TODO") : QStringLiteral("%1 TODOs").arg(count);
+}
+
+QString keyringNotice(qsizetype count)
+{
+    return QStringLiteral("Keyring locked: ") + todoCount(count)
+           + (count == 1 ? QStringLiteral(" waits") : QStringLiteral(" wait"))
+           + QStringLiteral(" for it to be unlocked");
+}
+
+} // namespace
 
 AppDelegate::AppDelegate()
     : m_appState(std::make_unique<AppState>())
     , m_modelContainer(makeModelContainer())
 {
+    m_keyringNoticeTimer.setSingleShot(true);
+    m_keyringNoticeTimer.setInterval(kKeyringNoticeGathering);
+    connect(&m_keyringNoticeTimer, &QTimer::timeout, this, &AppDelegate::tellTheKeyringWait);
+    // Queued: the kept TODOs run once whoever handed the token over has finished.
+    connect(m_appState.get(),
+            &AppState::githubTokenChanged,
+            this,
+            &AppDelegate::fileTodosKeptForTheToken,
+            Qt::QueuedConnection);
 }
 
 AppDelegate::~AppDelegate()
 {
     // The watcher's handler must not outlive the delegate it reports to.
     m_appState->setFileWatcher(nullptr);
+    if (!m_keptForToken.isEmpty()) {
+        QStringList where;
+        for (const ParsedTodo& todo : std::as_const(m_keptForToken))
+            where << todo.filePath + QLatin1Char(':') + QString::number(todo.lineNumber);
+        log(QStringLiteral("Quitting with %1 not filed while the keyring was locked: %2")
+                .arg(todoCount(m_keptForToken.size()), where.join(QStringLiteral(", "))));
+    }
 }
 
 void AppDelegate::setGitHubApiBaseUrl(const QUrl& baseUrl)
@@ -124,6 +162,49 @@ void AppDelegate::logBootstrapCompleteOnceSettled()
     m_bootstrapLogged = true;
     log(QStringLiteral("Bootstrap complete. Token: ")
         + (m_appState->githubToken() ? QStringLiteral("present") : QStringLiteral("missing")));
+}
+
+bool AppDelegate::keepUntilTheTokenComes(const ParsedTodo& todo)
+{
+    const KeyringState keyring = m_appState->keyringState();
+    const bool locked = keyring == KeyringState::waitingForUnlock || keyring == KeyringState::stayedLocked;
+    // Once TODOs wait, a new one takes its turn behind them, even when the token is just in.
+    if (m_keptForToken.isEmpty() && (m_appState->githubToken() || !locked))
+        return false;
+    m_keptForToken << todo;
+    if (!m_keyringNotice) {
+        if (!m_keyringNoticeTimer.isActive())
+            m_keyringNoticeTimer.start();
+        return true;
+    }
+    // Said once for this wait; only a notice still on screen takes the new count.
+    IslandPresenter* island = m_appState->islandController();
+    if (island && island->isVisible() && m_appState->islandState() == IslandState::error(*m_keyringNotice)) {
+        m_keyringNotice = keyringNotice(m_keptForToken.size());
+        m_appState->showIsland(IslandState::error(*m_keyringNotice));
+    }
+    return true;
+}
+
+void AppDelegate::tellTheKeyringWait()
+{
+    if (m_keptForToken.isEmpty() || m_keyringNotice)
+        return;
+    m_keyringNotice = keyringNotice(m_keptForToken.size());
+    log(*m_keyringNotice);
+    m_appState->showIsland(IslandState::error(*m_keyringNotice));
+}
+
+void AppDelegate::fileTodosKeptForTheToken()
+{
+    if (!m_appState->githubToken() || m_keptForToken.isEmpty())
+        return;
+    m_keyringNoticeTimer.stop();
+    m_keyringNotice.reset();
+    // Each goes through every check again: the watch switch and the repository are read now.
+    const QList<ParsedTodo> kept = std::exchange(m_keptForToken, {});
+    for (const ParsedTodo& todo : kept)
+        handleDetectedTodo(todo, m_modelContainer->mainContext());
 }
 
 void AppDelegate::startWatching(store::ModelContext* context)

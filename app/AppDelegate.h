@@ -8,10 +8,13 @@
 #include "platform/store/ModelContainer.h"
 
 #include <QCoroTask>
+#include <QList>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace jw {
 
@@ -72,6 +75,12 @@ private:
     // The start-up line waits for the keyring's first answer, so that it tells the truth.
     void logBootstrapCompleteOnceSettled();
 
+    // While the token is still to come from a locked keyring, detected TODOs wait here, in order,
+    // and run through the pipeline once a token arrives. True when `todo` was kept.
+    bool keepUntilTheTokenComes(const ParsedTodo& todo);
+    void tellTheKeyringWait();
+    void fileTodosKeptForTheToken();
+
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<store::ModelContainer> m_modelContainer;
     IslandFactory m_islandFactory;
@@ -80,6 +89,11 @@ private:
     bool m_bootstrapRan = false;
     bool m_tokenSettled = false;
     bool m_bootstrapLogged = false;
+    QList<ParsedTodo> m_keptForToken;
+    // Gathers the TODOs detected together into one notice.
+    QTimer m_keyringNoticeTimer;
+    // The notice as last shown; absent until it is said for the current wait.
+    std::optional<QString> m_keyringNotice;
 };
 
 } // namespace jw

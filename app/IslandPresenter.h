@@ -10,6 +10,8 @@ class IslandPresenter
 public:
     virtual ~IslandPresenter() = default;
     virtual void show(const IslandState& state) = 0;
+    // Brought up by a state and not yet taken down.
+    virtual bool isVisible() const = 0;
 };
 
 } // namespace jw

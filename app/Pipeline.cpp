@@ -39,6 +39,8 @@ void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext
 {
     if (!m_appState->isWatchingEnabled())
         return;
+    if (keepUntilTheTokenComes(todo))
+        return;
     const std::optional<QString> token = m_appState->githubToken();
     if (!token) {
         m_appState->showIsland(IslandState::error(QStringLiteral("No GitHub token configured")));

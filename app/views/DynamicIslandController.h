@@ -45,7 +45,7 @@ public:
     // The panel object of the current appearance, null while there is none.
     NotchDrawer* notch() const { return m_notch.data(); }
     // Brought up and not yet taken down.
-    bool isVisible() const { return m_isVisible; }
+    bool isVisible() const override { return m_isVisible; }
     // An automatic hide is sleeping and has not been cancelled.
     bool isCountingDown() const { return m_dismissTask && !m_dismissTask->isCancelled(); }
     // Panel objects this controller still holds (the current one and any being hidden).

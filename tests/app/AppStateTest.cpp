@@ -17,6 +17,7 @@ public:
     {
     }
     void show(const IslandState& state) override { m_shown->append(state); }
+    bool isVisible() const override { return false; }
 
 private:
     QList<IslandState>* m_shown;

@@ -25,6 +25,10 @@ protected:
     // Creates the delegate and runs the start-up sequence (the watcher scans what exists).
     void launch();
 
+    // Cleared by a test whose keyring is its own: no token is stored here, the program's own
+    // account is used, and launch() does not wait for a token.
+    bool m_storesToken = true;
+
     QString repoPath() const { return m_repo; }
     QString file(const QString& name) const { return m_repo + QLatin1Char('/') + name; }
     void writeFile(const QString& name, const QByteArray& bytes);
