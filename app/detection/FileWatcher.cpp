@@ -208,10 +208,10 @@ int FileWatcher::watchedDirectoryCount() const
     return n;
 }
 
-void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
+void FileWatcher::scan(const QByteArray& directory, ScanStats& stats, const QSet<QByteArray>& leftOut)
 {
     TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
-        if (!file.readable)
+        if (!file.readable || leftOut.contains(file.localPath))
             return;
         ++stats.files;
         stats.bytes += file.bytes;
@@ -226,7 +226,8 @@ void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
 }
 
 // A directory the stream could not tell about until now (back after it went away, or readable
-// after it was not) is read as the initial scan reads: what it holds counts as seen.
+// after it was not) is read as the initial scan reads: what it holds counts as seen. A file still
+// being written is left to its writer's close, when it is first seen.
 void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& directory)
 {
     const QByteArray root = m_streamRoots.value(stream);
@@ -239,7 +240,7 @@ void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& 
             return;
     }
     ScanStats stats;
-    scan(directory, stats);
+    scan(directory, stats, stream->filesAwaitingClose());
 }
 
 // A tree that went away is forgotten, so that a file at one of its paths later is seen first as

@@ -74,7 +74,7 @@ private:
                       const QByteArrayList* paths,
                       const fsevents::EventFlags* flags);
     void handleFileChange(const QByteArray& localPath);
-    void scan(const QByteArray& directory, ScanStats& stats);
+    void scan(const QByteArray& directory, ScanStats& stats, const QSet<QByteArray>& leftOut = {});
     void rescan(const fsevents::EventStream* stream, const QByteArray& directory);
     void forget(const QByteArray& directory);
 

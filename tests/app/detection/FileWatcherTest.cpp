@@ -427,13 +427,26 @@ TEST_P(WatchedRootComesBack, ItIsScannedAndWatchedAgain)
     if (!oldTree.isEmpty())
         append(oldTree + "/sub/s.c", "// TODO: in the old copy\n");
 
-    // It comes back whole, as a move puts it in place.
+    // It comes back whole, as a move puts it in place, with one file still being written.
     write("fresh/app/a.c", "// TODO: before\n// TODO: came with it\n");
     write("fresh/app/lib/l.c", "int l;\n");
+    int writer = ::open(QFile::encodeName(path("fresh/app/lib/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(writer, 0);
+    const auto closeWriter = qScopeGuard([&] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
     QDir().mkpath(path("code"));
     move(path("fresh/app"), app);
     ASSERT_TRUE(waitForLine("Watched directory is back, watching it again: " + app));
     ASSERT_TRUE(settle(app));
+
+    // Finished after the scan: first seen at its writer's close, so nothing in it is new.
+    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
+    ::close(writer);
+    writer = -1;
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 3"));
 
     // Its files were cached by a scan, so a TODO added to one is new.
     append("code/app/lib/l.c", "// TODO: after return\n");
