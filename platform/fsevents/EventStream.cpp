@@ -23,6 +23,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace jw::fsevents {
@@ -566,6 +567,33 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         return !d;
     }
 
+    // After events were lost, the watches may miss directories that appeared and name ones that
+    // went away or elsewhere: each root is looked at again, its tree set up anew and reported as
+    // must-scan and kernel-dropped, since anything in it may have changed.
+    bool resync()
+    {
+        bool reported = false;
+        for (size_t i = 0; i < roots.size(); ++i)
+            reported |= checkRoot(i, false);
+        // Whether they arrived elsewhere in the trees may be among what was lost; the walk tells.
+        movedAway.clear();
+        const QHash<int, QByteArray> before = std::exchange(dirs, {});
+        for (const Root& root : roots) {
+            if (root.status != RootStatus::Watched)
+                continue;
+            eraseWithin(blocked, root.path);
+            eraseWithin(awaitingClose, root.path);
+            addTree(root.path, true, Contents::Scanned, false);
+            add(root.path, kEventFlagMustScanSubDirs | kEventFlagKernelDropped);
+            reported = true;
+        }
+        for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+            if (!dirs.contains(it.key()) && !anchors.contains(it.key()))
+                inotify_rm_watch(fd, it.key());
+        }
+        return reported;
+    }
+
     // Returns whether the event should open a batch at once.
     bool handle(const inotify_event* e)
     {
@@ -575,7 +603,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 names << shown(root.path);
             log(QStringLiteral("File event queue overflowed; some changes under ") + names.join(QStringLiteral(", "))
                 + QStringLiteral(" were missed"));
-            return false;
+            return resync();
         }
         const QByteArray name = e->len ? QByteArray(e->name) : QByteArray();
         bool triggered = false;

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
+#include <semaphore>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -399,6 +400,58 @@ TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
     watcher.reset();
     EXPECT_LE(countEntries("/proc/self/fd"), fds);
     EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
+}
+
+TEST_F(FileWatcherTest, ChangesLostInAQueueOverflowAreFoundByARescan)
+{
+    QFile limitFile(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
+    const int limit = limitFile.open(QIODevice::ReadOnly) ? limitFile.readAll().trimmed().toInt() : 0;
+    if (limit <= 0 || limit > 1000000)
+        GTEST_SKIP() << "inotify queue limit " << limit;
+    write("a.c", "int a;\n");
+    write("old/o.c", "int o;\n");
+    write("gone/g.c", "int g;\n");
+    const QByteArray churn[2] = {QFile::encodeName(path("churn1.txt")), QFile::encodeName(path("churn2.txt"))};
+    watcher->start({root}, true);
+
+    // Holding the watcher's queue holds the stream's reader while more events arrive than the
+    // kernel keeps. Two files take turns: an event equal to the last one queued is merged into it.
+    std::binary_semaphore held(0);
+    watcher->queue().async([&] { held.acquire(); });
+    for (int i = 0; i < limit + 100; ++i) {
+        const int fd = ::open(churn[i % 2].constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    // Their events are lost.
+    append("a.c", "// TODO: appended meanwhile\n");
+    write("fresh/deep/f.c", "// TODO: in a new directory\n");
+    int writer = ::open(QFile::encodeName(path("fresh/deep/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(writer, 0);
+    const auto closeWriter = qScopeGuard([&] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
+    move(path("old"), path("renamed"));
+    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
+    held.release();
+
+    ASSERT_TRUE(waitForLine("Rescanning " + root + " after missed file events"));
+    ASSERT_TRUE(waitForLine("Rescan of " + root + " done: 3 code files read, 1 new TODO(s)"));
+    EXPECT_EQ(detectedTitles(), QStringList{"appended meanwhile"});
+    ASSERT_TRUE(settle());
+    // The root, renamed, fresh and fresh/deep.
+    EXPECT_EQ(watcher->watchedDirectoryCount(), 4);
+
+    // Finished after the rescan: first seen at its writer's close.
+    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
+    ::close(writer);
+    writer = -1;
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 1"));
+    append("fresh/deep/f.c", "// TODO: later in it\n");
+    append("renamed/o.c", "// TODO: after the rename\n");
+    ASSERT_TRUE(waitForTitles({"appended meanwhile", "later in it", "after the rename"}));
 }
 
 struct RootLoss
