@@ -356,10 +356,17 @@ void FileWatcher::handleFileChange(const QByteArray& localPath)
 QList<ParsedTodo> FileWatcher::takeTodos(const QByteArray& localPath, const QList<ParsedTodo>& todos)
 {
     const auto previous = m_fileCache.constFind(localPath);
-    const QList<ParsedTodo> fresh =
-        TodoParser::newTodos(todos, previous != m_fileCache.constEnd() ? &*previous : nullptr, m_seenHashes);
-    m_fileCache.insert(localPath, TodoParser::digests(todos));
+    const DigestSet* before = previous != m_fileCache.constEnd() ? &*previous : nullptr;
+    const QList<ParsedTodo> fresh = TodoParser::newTodos(todos, before, m_seenHashes);
     // A TODO that arrives with its issue reference was filed already: its text is not filed again.
+    // One that would be new otherwise may hold a reference written by hand, so it is named once.
+    for (const ParsedTodo& todo : todos) {
+        if (todo.isAnnotated && before && !TodoParser::containsDigest(*before, todo.contentHash)
+            && !m_seenHashes.contains(todo.contentHash))
+            log(QStringLiteral("Not filing a TODO that already holds an issue reference: ") + todo.filePath
+                + QLatin1Char(':') + QString::number(todo.lineNumber));
+    }
+    m_fileCache.insert(localPath, TodoParser::digests(todos));
     for (const ParsedTodo& todo : todos) {
         if (todo.isAnnotated)
             m_seenHashes.insert(todo.contentHash);

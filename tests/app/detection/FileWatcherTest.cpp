@@ -350,6 +350,23 @@ TEST_F(FileWatcherTest, AnnotatedLineHandedToTheCacheIsNotNew)
     EXPECT_EQ(detectedTodos().size(), 1);
 }
 
+TEST_F(FileWatcherTest, HandWrittenIssueReferenceIsNotFiledAndIsLoggedOnce)
+{
+    write("r.py", "x = 1\n# TODO: known (#5 https://github.com/o/r/issues/5)\n");
+    watcher->start({root}, true);
+    // First seen: nothing in it is new.
+    write("n.py", "# TODO: first seen (#6 https://github.com/o/r/issues/6)\n");
+    append("r.py", "# TODO: by hand (#9 https://github.com/o/r/issues/9)\n");
+    const QString line = "Not filing a TODO that already holds an issue reference: " + path("r.py") + ":3";
+    ASSERT_TRUE(waitForLine(line));
+    // Seen now, here and elsewhere.
+    append("r.py", "y = 2\n");
+    append("n.py", "# TODO: by hand (#9 https://github.com/o/r/issues/9)\n");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(logs.lines().filter("issue reference").size(), 1);
+    EXPECT_TRUE(detectedTodos().isEmpty());
+}
+
 TEST_F(FileWatcherTest, StopAndRestartWithOtherLists)
 {
     write("one/a.c", "// TODO: a\n");
