@@ -575,7 +575,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         bool reported = false;
         for (size_t i = 0; i < roots.size(); ++i)
             reported |= checkRoot(i, false);
-        // Whether they arrived elsewhere in the trees may be among what was lost; the walk tells.
+        // Directories seen leaving a tree may have arrived elsewhere in one unseen: the walk tells.
         movedAway.clear();
         const QHash<int, QByteArray> before = std::exchange(dirs, {});
         for (const Root& root : roots) {
