@@ -213,10 +213,10 @@ int FileWatcher::watchedDirectoryCount() const
     return n;
 }
 
-void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
+void FileWatcher::scan(const QByteArray& directory, ScanStats& stats, const QSet<QByteArray>& leftOut)
 {
     TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
-        if (!file.readable)
+        if (!file.readable || leftOut.contains(file.localPath))
             return;
         ++stats.files;
         stats.bytes += file.bytes;
@@ -231,7 +231,8 @@ void FileWatcher::scan(const QByteArray& directory, ScanStats& stats)
 }
 
 // A directory the stream could not tell about until now (back after it went away, or readable
-// after it was not) is read as the initial scan reads: what it holds counts as seen.
+// after it was not) is read as the initial scan reads: what it holds counts as seen. A file still
+// being written is left to its writer's close, when it is first seen.
 void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& directory)
 {
     const QByteArray root = m_streamRoots.value(stream);
@@ -244,7 +245,34 @@ void FileWatcher::rescan(const fsevents::EventStream* stream, const QByteArray& 
             return;
     }
     ScanStats stats;
-    scan(directory, stats);
+    scan(directory, stats, stream->filesAwaitingClose());
+}
+
+// A tree whose events were lost: every code file in it is taken as on a change event, logging only
+// what is new. A file still being written is left to its writer's close.
+void FileWatcher::rescanChanged(const fsevents::EventStream* stream, const QByteArray& directory)
+{
+    const QString shown = QFile::decodeName(directory);
+    log(QStringLiteral("Rescanning ") + shown + QStringLiteral(" after missed file events"));
+    const QSet<QByteArray> leftOut = stream->filesAwaitingClose();
+    qint64 files = 0;
+    qsizetype found = 0;
+    TreeScanner::scan(
+        directory,
+        extensionSet(),
+        ignoredSet(),
+        [&](TreeScanner::File& file) {
+            if (!file.readable || leftOut.contains(file.localPath))
+                return;
+            ++files;
+            const QList<ParsedTodo> fresh = takeTodos(file.localPath, file.todos);
+            found += fresh.size();
+            if (!fresh.isEmpty())
+                report(file.path, fresh);
+        },
+        TreeScanner::Hidden::Entered);
+    log(QStringLiteral("Rescan of ") + shown + QStringLiteral(" done: ") + QString::number(files)
+        + QStringLiteral(" code files read, ") + QString::number(found) + QStringLiteral(" new TODO(s)"));
 }
 
 // A tree that went away is forgotten, so that a file at one of its paths later is seen first as
@@ -283,8 +311,12 @@ void FileWatcher::handleEvents(const fsevents::EventStream* stream,
         const QByteArray& path = paths->at(qsizetype(i));
         if (flags[i] & fsevents::kEventFlagRootChanged)
             forget(path);
-        if (flags[i] & fsevents::kEventFlagMustScanSubDirs)
-            rescan(stream, path);
+        if (flags[i] & fsevents::kEventFlagMustScanSubDirs) {
+            if (flags[i] & fsevents::kEventFlagKernelDropped)
+                rescanChanged(stream, path);
+            else
+                rescan(stream, path);
+        }
         if ((flags[i] & kHandledChanges) && (flags[i] & fsevents::kEventFlagItemIsFile))
             handleFileChange(path);
     }
@@ -311,26 +343,46 @@ void FileWatcher::handleFileChange(const QByteArray& localPath)
         return;
     }
 
-    const auto previous = m_fileCache.constFind(localPath);
-    const bool cached = previous != m_fileCache.constEnd();
+    const bool cached = m_fileCache.contains(localPath);
     log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")
         + (cached ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(", seenHashes: ")
         + QString::number(m_seenHashes.size()));
-    QList<ParsedTodo> fresh = TodoParser::newTodos(todos, cached ? &*previous : nullptr, m_seenHashes);
-    for (ParsedTodo& todo : fresh)
-        todo.localPath = localPath;
-    m_fileCache.insert(localPath, TodoParser::digests(todos));
-    // A TODO that arrives with its issue reference was filed already: its text is not filed again.
-    for (const ParsedTodo& todo : todos) {
-        if (todo.isAnnotated)
-            m_seenHashes.insert(todo.contentHash);
-    }
-
+    const QList<ParsedTodo> fresh = takeTodos(localPath, todos);
     if (fresh.isEmpty()) {
         log(QStringLiteral("No new TODOs (all ") + QString::number(todos.size())
             + QStringLiteral(" already seen or in previous cache)"));
         return;
     }
+    report(path, fresh);
+}
+
+// Compares a code file's TODOs as read now with the cache, and caches them. Returns those that are
+// new; a file not cached before has none.
+QList<ParsedTodo> FileWatcher::takeTodos(const QByteArray& localPath, const QList<ParsedTodo>& todos)
+{
+    const auto previous = m_fileCache.constFind(localPath);
+    const DigestSet* before = previous != m_fileCache.constEnd() ? &*previous : nullptr;
+    QList<ParsedTodo> fresh = TodoParser::newTodos(todos, before, m_seenHashes);
+    for (ParsedTodo& todo : fresh)
+        todo.localPath = localPath;
+    // A TODO that arrives with its issue reference was filed already: its text is not filed again.
+    // One that would be new otherwise may hold a reference written by hand, so it is named once.
+    for (const ParsedTodo& todo : todos) {
+        if (todo.isAnnotated && before && !TodoParser::containsDigest(*before, todo.contentHash)
+            && !m_seenHashes.contains(todo.contentHash))
+            log(QStringLiteral("Not filing a TODO that already holds an issue reference: ") + todo.filePath
+                + QLatin1Char(':') + QString::number(todo.lineNumber));
+    }
+    m_fileCache.insert(localPath, TodoParser::digests(todos));
+    for (const ParsedTodo& todo : todos) {
+        if (todo.isAnnotated)
+            m_seenHashes.insert(todo.contentHash);
+    }
+    return fresh;
+}
+
+void FileWatcher::report(const QString& path, const QList<ParsedTodo>& fresh)
+{
     log(QStringLiteral("Found ") + QString::number(fresh.size()) + QStringLiteral(" new TODO(s) in ") + path);
     for (const ParsedTodo& todo : fresh)
         log(QStringLiteral("  -> \"") + todo.title + QStringLiteral("\" (hash: ") + todo.contentHash.left(12)

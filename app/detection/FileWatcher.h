@@ -75,8 +75,11 @@ private:
                       const QByteArrayList* paths,
                       const fsevents::EventFlags* flags);
     void handleFileChange(const QByteArray& localPath);
-    void scan(const QByteArray& directory, ScanStats& stats);
+    QList<ParsedTodo> takeTodos(const QByteArray& localPath, const QList<ParsedTodo>& todos);
+    void report(const QString& path, const QList<ParsedTodo>& fresh);
+    void scan(const QByteArray& directory, ScanStats& stats, const QSet<QByteArray>& leftOut = {});
     void rescan(const fsevents::EventStream* stream, const QByteArray& directory);
+    void rescanChanged(const fsevents::EventStream* stream, const QByteArray& directory);
     void forget(const QByteArray& directory);
 
     std::vector<fsevents::EventStream*> m_streams;

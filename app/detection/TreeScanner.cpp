@@ -29,6 +29,7 @@ struct Entry
 void walk(const QByteArray& dir,
           const QSet<QString>& extensions,
           const QSet<QString>& ignoredNames,
+          TreeScanner::Hidden hidden,
           std::vector<QByteArray>& files)
 {
     // The root directory walks with an empty prefix, so that its children read "/name".
@@ -38,7 +39,8 @@ void walk(const QByteArray& dir,
     std::vector<Entry> entries;
     while (const dirent* e = ::readdir(d)) {
         const char* name = e->d_name;
-        if (name[0] == '.')
+        if (name[0] == '.'
+            && (hidden == TreeScanner::Hidden::Skipped || name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue; // hidden, and "." and ".."
         bool isDir = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN) {
@@ -58,7 +60,7 @@ void walk(const QByteArray& dir,
         if (extensions.contains(TreeScanner::lowerExtension(QFile::decodeName(e.name))))
             files.push_back(path);
         if (e.isDir)
-            walk(path, extensions, ignoredNames, files);
+            walk(path, extensions, ignoredNames, hidden, files);
     }
 }
 
@@ -204,14 +206,15 @@ bool TreeScanner::readUtf8(const QByteArray& path, QByteArray& buffer)
 void TreeScanner::scan(const QByteArray& root,
                        const QSet<QString>& extensions,
                        const QSet<QString>& ignoredNames,
-                       const std::function<void(File&)>& sink)
+                       const std::function<void(File&)>& sink,
+                       Hidden hidden)
 {
     for (const QByteArray& component : root.split('/')) {
         if (!component.isEmpty() && ignoredNames.contains(QFile::decodeName(component)))
             return;
     }
     std::vector<QByteArray> paths;
-    walk(root == "/" ? QByteArray() : root, extensions, ignoredNames, paths);
+    walk(root == "/" ? QByteArray() : root, extensions, ignoredNames, hidden, paths);
 
     std::vector<File> files(paths.size());
     const unsigned threads = std::min(kMaxThreads, std::max(1u, std::thread::hardware_concurrency()));

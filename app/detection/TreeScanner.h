@@ -12,8 +12,8 @@
 namespace jw {
 
 // Walks a directory tree the way the platform's enumerator that skips hidden entries does
-// (pre-order, names in byte order), reading and parsing the code files it finds on worker
-// threads while the caller receives them in walk order.
+// (pre-order, names in byte order), or with hidden entries too, reading and parsing the code files
+// it finds on worker threads while the caller receives them in walk order.
 class TreeScanner
 {
 public:
@@ -26,14 +26,21 @@ public:
         QList<ParsedTodo> todos;
     };
 
-    // root is a clean absolute path. Hidden entries are skipped; no entry whose name is in
-    // ignoredNames is entered, and nothing is yielded when a component of root itself is in it. A
-    // file is yielded when its lower-cased extension is in extensions. sink runs on the calling
-    // thread.
+    enum class Hidden
+    {
+        Skipped,
+        Entered
+    };
+
+    // root is a clean absolute path. Hidden entries are skipped unless asked otherwise; no entry
+    // whose name is in ignoredNames is entered, and nothing is yielded when a component of root
+    // itself is in it. A file is yielded when its lower-cased extension is in extensions. sink
+    // runs on the calling thread.
     static void scan(const QByteArray& root,
                      const QSet<QString>& extensions,
                      const QSet<QString>& ignoredNames,
-                     const std::function<void(File&)>& sink);
+                     const std::function<void(File&)>& sink,
+                     Hidden hidden = Hidden::Skipped);
 
     // Reads a file as strict UTF-8 into buffer, without a leading byte-order mark. False when it is
     // not a readable regular file or not valid UTF-8.

@@ -23,6 +23,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace jw::fsevents {
@@ -119,6 +120,14 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     {
         QByteArray path;
         EventFlags flags;
+    };
+
+    // What setting up a tree does with the files it finds.
+    enum class Contents
+    {
+        Unreported, // nothing: their text was read before
+        Scanned,    // they are read by a scan: one that a writer holds open waits for its close
+        Created,    // each is reported as created, one that a writer holds open at its close
     };
 
     enum class RootStatus
@@ -304,9 +313,9 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         batch.swap(kept);
     }
 
-    // Watches top and every directory below it, reporting what they hold as created when asked.
+    // Watches top and every directory below it, treating what they hold as contents says.
     // Returns top's watch descriptor, or minus the error that refused it.
-    int addTree(const QByteArray& top, bool isRoot, bool reportContents, bool quiet)
+    int addTree(const QByteArray& top, bool isRoot, Contents contents, bool quiet)
     {
         std::vector<QByteArray> stack{top};
         int topResult = -ENOENT;
@@ -365,22 +374,21 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                     if (excluded.contains(QByteArray::fromRawData(name, qsizetype(std::strlen(name)))))
                         continue;
                     const QByteArray path = join(dir, name);
-                    if (reportContents)
+                    if (contents == Contents::Created)
                         add(path, kEventFlagItemCreated | kEventFlagItemIsDir);
                     stack.push_back(path);
                     continue;
                 }
-                if (!reportContents)
+                if (contents == Contents::Unreported)
                     continue;
                 // Files that arrived before their directory was watched: a writer that closed one
-                // before then raised no event the watch could see.
-                const QByteArray path = join(dir, name);
-                if (type == DT_LNK)
-                    add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
-                else if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
-                    awaitingClose.insert(path);
-                else
-                    add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
+                // before then raised no event the watch could see. One still being written is
+                // neither reported nor to be scanned before its writer's close.
+                if (type == DT_REG && openWriters(::dirfd(d), name) == Writers::Some)
+                    awaitingClose.insert(join(dir, name));
+                else if (contents == Contents::Created)
+                    add(join(dir, name),
+                        kEventFlagItemCreated | (type == DT_LNK ? kEventFlagItemIsSymlink : kEventFlagItemIsFile));
             }
             ::closedir(d);
         }
@@ -427,7 +435,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 root.status = RootStatus::Missing;
             if (isDir && root.status != RootStatus::Watched) {
                 const RootStatus before = root.status;
-                const int wd = addTree(root.path, true, false, before == RootStatus::Unreadable);
+                const int wd = addTree(root.path,
+                                       true,
+                                       initial ? Contents::Unreported : Contents::Scanned,
+                                       before == RootStatus::Unreadable);
                 if (wd >= 0) {
                     root.wd = wd;
                     root.device = st.st_dev;
@@ -446,7 +457,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             } else if (moved && root.status == RootStatus::Watched) {
                 // Moved and back in place: watches added by path while it was away failed. Setting
                 // the tree up again keeps the watches it has and adds the missing ones.
-                const int wd = addTree(root.path, true, false, false);
+                const int wd = addTree(root.path, true, Contents::Scanned, false);
                 if (wd >= 0)
                     root.wd = wd;
                 log(QStringLiteral("Watched directory moved and is back in place, watching its tree again: ")
@@ -556,6 +567,33 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         return !d;
     }
 
+    // After events were lost, the watches may miss directories that appeared and name ones that
+    // went away or elsewhere: each root is looked at again, its tree set up anew and reported as
+    // must-scan and kernel-dropped, since anything in it may have changed.
+    bool resync()
+    {
+        bool reported = false;
+        for (size_t i = 0; i < roots.size(); ++i)
+            reported |= checkRoot(i, false);
+        // Directories seen leaving a tree may have arrived elsewhere in one unseen: the walk tells.
+        movedAway.clear();
+        const QHash<int, QByteArray> before = std::exchange(dirs, {});
+        for (const Root& root : roots) {
+            if (root.status != RootStatus::Watched)
+                continue;
+            eraseWithin(blocked, root.path);
+            eraseWithin(awaitingClose, root.path);
+            addTree(root.path, true, Contents::Scanned, false);
+            add(root.path, kEventFlagMustScanSubDirs | kEventFlagKernelDropped);
+            reported = true;
+        }
+        for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+            if (!dirs.contains(it.key()) && !anchors.contains(it.key()))
+                inotify_rm_watch(fd, it.key());
+        }
+        return reported;
+    }
+
     // Returns whether the event should open a batch at once.
     bool handle(const inotify_event* e)
     {
@@ -565,7 +603,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 names << shown(root.path);
             log(QStringLiteral("File event queue overflowed; some changes under ") + names.join(QStringLiteral(", "))
                 + QStringLiteral(" were missed"));
-            return false;
+            return resync();
         }
         const QByteArray name = e->len ? QByteArray(e->name) : QByteArray();
         bool triggered = false;
@@ -673,7 +711,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 return false;
             add(path,
                 kEventFlagItemCreated | kEventFlagItemIsDir | (e->mask & IN_MOVED_TO ? kEventFlagItemRenamed : 0u));
-            addTree(path, false, true, false);
+            addTree(path, false, Contents::Created, false);
         } else if (e->mask & IN_MOVED_FROM) {
             if (isExcluded)
                 return false;
@@ -685,7 +723,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             if (!isExcluded)
                 add(path, kEventFlagItemRemoved | kEventFlagItemIsDir);
         } else if ((e->mask & IN_ATTRIB) && blocked.contains(path)) {
-            if (addTree(path, false, false, true) < 0)
+            if (addTree(path, false, Contents::Scanned, true) < 0)
                 return false;
             blocked.remove(path);
             log(QStringLiteral("Directory can be read now, watching it: ") + shown(path));
@@ -852,6 +890,16 @@ void EventStream::release()
     invalidate();
     m_state->owner = nullptr;
     delete this;
+}
+
+QSet<QByteArray> EventStream::filesAwaitingClose() const
+{
+    QSet<QByteArray> files;
+    if (!m_queue)
+        return files;
+    const State* s = m_state.get();
+    m_queue->sync([&] { files = s->awaitingClose; });
+    return files;
 }
 
 int EventStream::watchedDirectoryCount() const

@@ -70,7 +70,12 @@ using StreamCallback = void (*)(EventStream* stream,
 // moved away and back has its tree set up again and is reported as must-scan. A directory that
 // cannot be read is watched once its permissions let it be read, reported as must-scan. A root
 // whose path keeps changing while it is looked at is looked at again after a short pause. Each
-// of these is logged.
+// of these is logged. The receiver reads a tree reported as must-scan itself, except the files
+// that a writer still held open when the tree was set up (filesAwaitingClose()): each of those
+// is reported as created at its writer's close. When the kernel's event queue overflows, events
+// are lost: each root is looked at again, its tree set up anew (directories that appeared are
+// watched, those gone no longer) and reported as must-scan and kernel-dropped, as anything in it
+// may have changed. The overflow is logged.
 //
 // Delivery follows latency without deferral: the first event after a quiet period of `latency`
 // seconds is delivered at once; later ones are gathered and delivered when the period since the
@@ -105,6 +110,9 @@ public:
 
     // Directories of the trees currently watched (read on the queue).
     int watchedDirectoryCount() const;
+    // Files held back while a writer still holds them open: each is reported as created at its
+    // writer's close (read on the queue).
+    QSet<QByteArray> filesAwaitingClose() const;
 
     EventStream(const EventStream&) = delete;
     EventStream& operator=(const EventStream&) = delete;

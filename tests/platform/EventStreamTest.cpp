@@ -240,11 +240,16 @@ TEST_F(EventStreamTest, QueueOverflowIsLoggedAndTheStreamGoesOn)
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
+    ASSERT_TRUE(QDir().mkpath(path("made/meanwhile")));
     held.release();
     const QString line = "File event queue overflowed; some changes under " + root + " were missed";
     ASSERT_TRUE(QTest::qWaitFor([&] { return logs.contains(line); }, kWaitMs));
+    // Anything in the tree may have changed; its directories are watched as they are now.
+    EXPECT_TRUE(waitFor(root, kEventFlagMustScanSubDirs | kEventFlagKernelDropped));
     write(path("after.c"), "1\n");
     EXPECT_TRUE(waitFor(path("after.c")));
+    write(path("made/meanwhile/m.c"), "1\n");
+    EXPECT_TRUE(waitFor(path("made/meanwhile/m.c")));
 }
 
 TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem)

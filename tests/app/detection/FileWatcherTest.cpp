@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
+#include <semaphore>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -349,6 +350,23 @@ TEST_F(FileWatcherTest, AnnotatedLineHandedToTheCacheIsNotNew)
     EXPECT_EQ(detectedTodos().size(), 1);
 }
 
+TEST_F(FileWatcherTest, HandWrittenIssueReferenceIsNotFiledAndIsLoggedOnce)
+{
+    write("r.py", "x = 1\n# TODO: known (#5 https://github.com/o/r/issues/5)\n");
+    watcher->start({root}, true);
+    // First seen: nothing in it is new.
+    write("n.py", "# TODO: first seen (#6 https://github.com/o/r/issues/6)\n");
+    append("r.py", "# TODO: by hand (#9 https://github.com/o/r/issues/9)\n");
+    const QString line = "Not filing a TODO that already holds an issue reference: " + path("r.py") + ":3";
+    ASSERT_TRUE(waitForLine(line));
+    // Seen now, here and elsewhere.
+    append("r.py", "y = 2\n");
+    append("n.py", "# TODO: by hand (#9 https://github.com/o/r/issues/9)\n");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(logs.lines().filter("issue reference").size(), 1);
+    EXPECT_TRUE(detectedTodos().isEmpty());
+}
+
 TEST_F(FileWatcherTest, StopAndRestartWithOtherLists)
 {
     write("one/a.c", "// TODO: a\n");
@@ -401,6 +419,58 @@ TEST_F(FileWatcherTest, NoDescriptorOrThreadLeaksAcrossRestarts)
     EXPECT_TRUE(QTest::qWaitFor([&] { return countEntries("/proc/self/task") == threads - 1; }, kWaitMs));
 }
 
+TEST_F(FileWatcherTest, ChangesLostInAQueueOverflowAreFoundByARescan)
+{
+    QFile limitFile(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
+    const int limit = limitFile.open(QIODevice::ReadOnly) ? limitFile.readAll().trimmed().toInt() : 0;
+    if (limit <= 0 || limit > 1000000)
+        GTEST_SKIP() << "inotify queue limit " << limit;
+    write("a.c", "int a;\n");
+    write("old/o.c", "int o;\n");
+    write("gone/g.c", "int g;\n");
+    const QByteArray churn[2] = {QFile::encodeName(path("churn1.txt")), QFile::encodeName(path("churn2.txt"))};
+    watcher->start({root}, true);
+
+    // Holding the watcher's queue holds the stream's reader while more events arrive than the
+    // kernel keeps. Two files take turns: an event equal to the last one queued is merged into it.
+    std::binary_semaphore held(0);
+    watcher->queue().async([&] { held.acquire(); });
+    for (int i = 0; i < limit + 100; ++i) {
+        const int fd = ::open(churn[i % 2].constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    // Their events are lost.
+    append("a.c", "// TODO: appended meanwhile\n");
+    write("fresh/deep/f.c", "// TODO: in a new directory\n");
+    int writer = ::open(QFile::encodeName(path("fresh/deep/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(writer, 0);
+    const auto closeWriter = qScopeGuard([&] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
+    move(path("old"), path("renamed"));
+    ASSERT_TRUE(QDir(path("gone")).removeRecursively());
+    held.release();
+
+    ASSERT_TRUE(waitForLine("Rescanning " + root + " after missed file events"));
+    ASSERT_TRUE(waitForLine("Rescan of " + root + " done: 3 code files read, 1 new TODO(s)"));
+    EXPECT_EQ(detectedTitles(), QStringList{"appended meanwhile"});
+    ASSERT_TRUE(settle());
+    // The root, renamed, fresh and fresh/deep.
+    EXPECT_EQ(watcher->watchedDirectoryCount(), 4);
+
+    // Finished after the rescan: first seen at its writer's close.
+    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
+    ::close(writer);
+    writer = -1;
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 1"));
+    append("fresh/deep/f.c", "// TODO: later in it\n");
+    append("renamed/o.c", "// TODO: after the rename\n");
+    ASSERT_TRUE(waitForTitles({"appended meanwhile", "later in it", "after the rename"}));
+}
+
 struct RootLoss
 {
     const char* name;
@@ -427,13 +497,26 @@ TEST_P(WatchedRootComesBack, ItIsScannedAndWatchedAgain)
     if (!oldTree.isEmpty())
         append(oldTree + "/sub/s.c", "// TODO: in the old copy\n");
 
-    // It comes back whole, as a move puts it in place.
+    // It comes back whole, as a move puts it in place, with one file still being written.
     write("fresh/app/a.c", "// TODO: before\n// TODO: came with it\n");
     write("fresh/app/lib/l.c", "int l;\n");
+    int writer = ::open(QFile::encodeName(path("fresh/app/lib/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(writer, 0);
+    const auto closeWriter = qScopeGuard([&] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
     QDir().mkpath(path("code"));
     move(path("fresh/app"), app);
     ASSERT_TRUE(waitForLine("Watched directory is back, watching it again: " + app));
     ASSERT_TRUE(settle(app));
+
+    // Finished after the scan: first seen at its writer's close, so nothing in it is new.
+    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
+    ::close(writer);
+    writer = -1;
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 3"));
 
     // Its files were cached by a scan, so a TODO added to one is new.
     append("code/app/lib/l.c", "// TODO: after return\n");
