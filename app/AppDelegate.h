@@ -68,6 +68,7 @@ public:
 
     // Where the GitHub API lives; tests point it at a local server.
     void setGitHubApiBaseUrl(const QUrl& baseUrl);
+    const QUrl& gitHubApiBaseUrl() const { return m_gitHubClient.baseUrl(); }
 
 private:
     // Asks the keyring for the token off the GUI thread; the answer lands in the shared state.

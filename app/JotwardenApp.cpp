@@ -1,6 +1,7 @@
 #include "app/JotwardenApp.h"
 
 #include "app/AppDelegate.h"
+#include "app/models/Schema.h"
 #include "app/views/DynamicIslandController.h"
 #include "app/views/SettingsView.h"
 #include "platform/Log.h"
@@ -10,6 +11,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -91,7 +94,9 @@ QIcon JotwardenApp::menuBarIcon()
 
 QWidget* JotwardenApp::makeMenuContent()
 {
-    auto* panel = new SettingsView(m_appDelegate->appState(), m_appDelegate->modelContainer()->mainContext());
+    auto* panel = new SettingsView(m_appDelegate->appState(),
+                                   m_appDelegate->modelContainer()->mainContext(),
+                                   m_appDelegate->gitHubApiBaseUrl());
     panel->setWindowTitle(QStringLiteral("Jot Warden"));
     panel->setWindowIcon(menuBarIcon());
     panel->setFixedSize(kPanelWidth, kPanelHeight);
@@ -218,27 +223,31 @@ int JotwardenApp::main(int argc, char** argv)
     // one the scene ends the program itself when its window is closed.
     app.setQuitOnLastWindowClosed(false);
 
-    // One copy per user session: a second launch hands over to the running copy and ends, before
-    // it opens the store or watches anything.
-    SingleInstance single(QStringLiteral("jotwarden"));
-    switch (single.claim()) {
-    case SingleInstance::Role::secondary:
+    // One copy per store, whatever runtime folder this launch was given: a second launch hands
+    // over to the running copy and ends, before it opens the store or watches anything.
+    const QString storeFolder = QFileInfo(jotwardenConfiguration().resolvedFilePath()).absolutePath();
+    SingleInstance single(QStringLiteral("jotwarden"), storeFolder);
+    const SingleInstance::Role role = single.claim();
+    if (role == SingleInstance::Role::secondary) {
         single.askPrimaryToShow([](bool reached) {
             log(reached ? QStringLiteral("Already running: asked the running copy to show its panel")
                         : QStringLiteral("Already running, but the running copy did not answer"));
             QCoreApplication::exit(reached ? 0 : 1);
         });
         return app.exec();
-    case SingleInstance::Role::unguarded:
-        log(QStringLiteral("Could not make sure only one copy runs: ") + single.errorText());
-        break;
-    case SingleInstance::Role::primary:
-        if (!single.errorText().isEmpty())
-            log(QStringLiteral("Later launches cannot reach this copy: ") + single.errorText());
-        break;
     }
 
+    // Opens the store, or stops with the fatal message before any line is logged.
     JotwardenApp scene;
+    if (role == SingleInstance::Role::unguarded)
+        log(QStringLiteral("Could not make sure only one copy runs: ") + single.errorText());
+    else if (!single.errorText().isEmpty())
+        log(QStringLiteral("Later launches cannot reach this copy: ") + single.errorText());
+    // A stand-in of the GitHub API on this machine, as tests run the real program against. Only a
+    // loopback address is taken, so the token can never be sent elsewhere through it.
+    const QUrl apiStandIn(qEnvironmentVariable("JOTWARDEN_GITHUB_API_URL"));
+    if (QHostAddress(apiStandIn.host()).isLoopback())
+        scene.appDelegate()->setGitHubApiBaseUrl(apiStandIn);
     QObject::connect(&single, &SingleInstance::showRequested, &scene, [&scene] {
         log(QStringLiteral("Showing the panel for another launch"));
         scene.showPanel();

@@ -11,10 +11,11 @@ class QLocalServer;
 
 namespace jw {
 
-// One running copy per user session. A lock file in the user's runtime folder says which copy
-// runs, and a local socket beside it lets a later launch ask that copy to show itself. The lock
-// of a copy that died (kill -9, a crash) is taken over: the lock names its process, which is
-// gone.
+// One running copy per store. A lock file beside the store says which copy runs, whatever runtime
+// folder each launch was given (another session, an ssh log-in, a sandbox). The running copy
+// listens on a local socket and writes its path beside the lock, so that a later launch can ask
+// it to show itself. The lock of a copy that died (kill -9, a crash) is taken over: the lock names
+// its process, which is gone.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -26,8 +27,8 @@ public:
         unguarded, // the lock could not be made at all; this copy runs without it
     };
 
-    // `name` names the lock and the socket in `directory`, the user's runtime folder by default.
-    explicit SingleInstance(const QString& name, QString directory = {}, QObject* parent = nullptr);
+    // `name` names the lock in `lockDirectory`, which is made when missing.
+    SingleInstance(const QString& name, const QString& lockDirectory, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     Role claim();
@@ -50,7 +51,9 @@ private:
     void listen();
     void tryConnect(int attemptsLeft, std::shared_ptr<std::function<void(bool)>> done);
 
-    QString m_socketPath;
+    QString m_name;
+    QString m_lockDirectory;
+    QString m_addressPath; // holds the running copy's socket path
     QLockFile m_lock;
     QLocalServer* m_server = nullptr;
     QString m_errorText;

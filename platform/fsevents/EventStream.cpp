@@ -20,8 +20,10 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -90,11 +92,37 @@ enum class Writers
     Unknown
 };
 
+// Opens a name only as far as the dentry cache resolves it. Right after a rename or unlink the old
+// name is not there, and a full lookup would wait on the directory lock that the rename holds
+// while the file system finishes it (removing the file it replaced may wait on the journal for
+// many milliseconds), holding up the events that are already queued. A name that anyone holds
+// open is always cached. Kernels without cached lookups (before 5.12) look up as usual.
+int openCached(int dirFd, const char* name, int flags)
+{
+    open_how how{};
+    how.flags = uint64_t(flags);
+    how.resolve = RESOLVE_CACHED;
+    const long fd = ::syscall(SYS_openat2, dirFd, name, &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EINVAL))
+        return int(fd);
+    return ::openat(dirFd, name, flags);
+}
+
+bool lstatCached(const char* path, struct stat* st)
+{
+    const int fd = openCached(AT_FDCWD, path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fstat(fd, st) == 0;
+    ::close(fd);
+    return ok;
+}
+
 // Whether anyone holds the file open for writing: the kernel grants a read lease exactly when
 // nobody does. Unknown where leases are refused (another owner's file, a file system without).
 Writers openWriters(int dirFd, const char* name)
 {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    const int fd = openCached(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0)
         return Writers::Unknown;
     Writers writers = Writers::Unknown;
@@ -643,7 +671,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
 
         if (e->mask & IN_CREATE) {
             struct stat st;
-            const bool known = ::lstat(path.constData(), &st) == 0;
+            const bool known = lstatCached(path.constData(), &st);
             if (known && S_ISLNK(st.st_mode)) {
                 add(path, kEventFlagItemCreated | kEventFlagItemIsSymlink);
             } else if (known && S_ISREG(st.st_mode)) {

@@ -1,5 +1,6 @@
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QSignalSpy>
@@ -9,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <pwd.h>
+#include <unistd.h>
+#include <utility>
 
 namespace jw {
 namespace {
@@ -73,6 +77,69 @@ TEST_F(SingleInstanceTest, ARunningCopyThatNeverAnswersIsReportedNotWaitedOnFore
     ASSERT_EQ(later.claim(), SingleInstance::Role::secondary);
     EXPECT_EQ(ask(later), false);
 }
+
+// Each launch may come with its own runtime folder (another session, an ssh log-in, a sandbox), or
+// with none that Qt finds usable; the lock beside the store still admits one copy, and a later
+// launch still reaches it. Nothing lands in the shared temporary folder, where the name Qt would
+// fall back to is held by someone else.
+class SingleInstanceRuntimeFolders : public SingleInstanceTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    void SetUp() override
+    {
+        saved = {qgetenv("XDG_RUNTIME_DIR"), qgetenv("TMPDIR")};
+        qputenv("TMPDIR", temp.path().toUtf8());
+        QFile held(temp.filePath(QStringLiteral("runtime-") + QString::fromLocal8Bit(getpwuid(geteuid())->pw_name)));
+        ASSERT_TRUE(held.open(QIODevice::WriteOnly));
+    }
+    void TearDown() override
+    {
+        qputenv("XDG_RUNTIME_DIR", saved.first);
+        qputenv("TMPDIR", saved.second);
+    }
+    // A private runtime folder, or one that Qt refuses (open to others).
+    static void useRuntimeFolder(const QTemporaryDir& folder, bool usable)
+    {
+        if (!usable)
+            QFile::setPermissions(folder.path(),
+                                  QFile::permissions(folder.path()) | QFile::ReadOther | QFile::ExeOther);
+        qputenv("XDG_RUNTIME_DIR", folder.path().toUtf8());
+    }
+    static QStringList entries(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir temp;
+    std::pair<QByteArray, QByteArray> saved;
+};
+
+TEST_P(SingleInstanceRuntimeFolders, OneCopyRunsPerLockFolderAndALaterLaunchReachesIt)
+{
+    const bool usable = GetParam();
+    const QString store = runtime.filePath(QStringLiteral("data/jotwarden")); // not made yet
+    QTemporaryDir firstRuntime(runtime.filePath(QStringLiteral("first-XXXXXX")));
+    QTemporaryDir laterRuntime(runtime.filePath(QStringLiteral("later-XXXXXX")));
+    const QStringList inTemp = entries(temp.path());
+
+    useRuntimeFolder(firstRuntime, usable);
+    SingleInstance first(QStringLiteral("jw"), store);
+    ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    EXPECT_EQ(first.errorText(), QString());
+    QSignalSpy shows(&first, &SingleInstance::showRequested);
+    // The socket: in the private runtime folder, else beside the lock.
+    EXPECT_EQ(entries(firstRuntime.path()).size(), usable ? 1 : 0);
+    EXPECT_EQ(entries(store).contains(QStringLiteral("jw.socket")), !usable);
+
+    useRuntimeFolder(laterRuntime, usable);
+    SingleInstance later(QStringLiteral("jw"), store);
+    ASSERT_EQ(later.claim(), SingleInstance::Role::secondary);
+    EXPECT_EQ(ask(later), true);
+    EXPECT_TRUE(shows.count() == 1 || shows.wait(kWaitMs));
+    EXPECT_EQ(entries(temp.path()), inTemp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Usable, SingleInstanceRuntimeFolders, ::testing::Bool());
 
 TEST_F(SingleInstanceTest, AFolderWhereNoLockCanBeMadeLeavesTheCopyUnguarded)
 {

@@ -108,6 +108,13 @@ bool RunningCopy::waitForLine(const QString& line, std::chrono::seconds timeout)
     return logLines().contains(line);
 }
 
+int RunningCopy::waitForExit(std::chrono::seconds timeout)
+{
+    if (!m_process.waitForFinished(static_cast<int>(std::chrono::milliseconds(timeout).count())))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
 QStringList RunningCopy::logLines()
 {
     m_stdout += m_process.readAllStandardOutput();

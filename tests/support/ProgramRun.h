@@ -50,6 +50,8 @@ public:
     bool waitForLine(const QString& line, std::chrono::seconds timeout = std::chrono::seconds(60));
     QStringList logLines();
     bool isRunning() const { return m_process.state() == QProcess::Running; }
+    // Waits until the copy ends by itself; its exit code, or -1 when it still runs.
+    int waitForExit(std::chrono::seconds timeout = std::chrono::seconds(60));
     // Ends the copy at once, as a crash or kill -9 would: nothing of it runs to clean up.
     void killHard();
 
