@@ -30,6 +30,8 @@ constexpr int kFacePaddingH = 7;
 constexpr int kFacePaddingV = 3;
 constexpr qreal kFaceSymbolPoints = 10;
 constexpr qreal kBorderWidth = 0.5;
+constexpr qreal kSelectedFill = 0.12;
+constexpr qreal kPlainFill = 0.05;
 // Past this a board's name is elided, so a long title cannot push the row's other controls
 // out of the panel.
 constexpr int kMaximumFaceTextWidth = 140;
@@ -290,6 +292,14 @@ QString ProjectDropdownButton::faceSymbolName() const
     return selected->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.badge.checkmark");
 }
 
+QColor ProjectDropdownButton::faceTextColor() const
+{
+    if (selectedProject())
+        return style::primary(palette());
+    return style::secondaryOn(palette(),
+                              style::composite(style::withAlpha(style::blue(), kPlainFill), style::backdrop(this)));
+}
+
 void ProjectDropdownButton::rebuildMenu()
 {
     m_menu->clear();
@@ -371,7 +381,7 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
     const qreal radius = r.height() / 2;
     QPainterPath capsule;
     capsule.addRoundedRect(r, radius, radius);
-    p.fillPath(capsule, style::withAlpha(style::blue(), selected ? 0.12 : 0.05));
+    p.fillPath(capsule, style::withAlpha(style::blue(), selected ? kSelectedFill : kPlainFill));
     p.strokePath(capsule, QPen(style::withAlpha(style::blue(), selected ? 0.3 : 0.15), kBorderWidth));
 
     const QFontMetrics fm(faceFont());
@@ -380,7 +390,7 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
     Symbols::icon(faceSymbolName(), selected ? style::blue() : style::secondary(palette())).paint(&p, symbolRect);
 
     p.setFont(faceFont());
-    p.setPen(selected ? style::primary(palette()) : style::secondary(palette()));
+    p.setPen(faceTextColor());
     const QRect textRect(symbolRect.right() + 1 + kFaceSpacing,
                          0,
                          width() - symbolRect.right() - 1 - kFaceSpacing - kFacePaddingH,

@@ -71,6 +71,7 @@ public:
     QMenu* menu() const { return m_menu; }
     QString faceText() const;
     QString faceSymbolName() const;
+    QColor faceTextColor() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
