@@ -111,6 +111,7 @@ ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> d
     connect(m_menu, &QMenu::aboutToShow, this, &ProjectDropdownButton::rebuildMenu);
     connect(this, &QAbstractButton::clicked, this, &ProjectDropdownButton::popUpMenu);
     rebuildMenu();
+    describeFace();
 }
 
 ProjectDropdownButton::~ProjectDropdownButton() = default;
@@ -120,6 +121,7 @@ void ProjectDropdownButton::setCachedProjects(ProjectList projects)
     m_cachedProjects = std::move(projects);
     updateGeometry();
     update();
+    describeFace();
     rebuildMenu();
 }
 
@@ -191,6 +193,7 @@ void ProjectDropdownButton::select(const std::shared_ptr<ProjectCache>& project)
         (void)m_modelContext->save();
     updateGeometry();
     update();
+    describeFace();
     // Queued: this runs inside the triggered item, which a rebuild would delete.
     QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
 }
@@ -204,6 +207,7 @@ void ProjectDropdownButton::clearSelection()
         (void)m_modelContext->save();
     updateGeometry();
     update();
+    describeFace();
     // Queued: this runs inside the triggered item, which a rebuild would delete.
     QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
 }
@@ -290,6 +294,14 @@ QString ProjectDropdownButton::faceSymbolName() const
     if (!selected)
         return QStringLiteral("folder.badge.plus");
     return selected->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.badge.checkmark");
+}
+
+// The face shows a long name cut short; the whole of it is at hand under the pointer and to
+// assistive technology.
+void ProjectDropdownButton::describeFace()
+{
+    setToolTip(faceText());
+    setAccessibleName(faceText());
 }
 
 QColor ProjectDropdownButton::faceTextColor() const

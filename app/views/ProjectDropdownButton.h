@@ -89,6 +89,7 @@ private:
     void setIsFetching(bool value);
     void setFetchError(std::optional<QString> value);
     void rebuildMenu();
+    void describeFace();
     void popUpMenu();
     QFont faceFont() const;
 

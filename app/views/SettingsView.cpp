@@ -531,6 +531,7 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
     auto* path = new ElidedLabel(directory->displayPath(), Qt::ElideMiddle, row);
     path->setObjectName(QStringLiteral("displayPath"));
+    path->setToolTip(path->text());
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(path, 1);
@@ -622,6 +623,7 @@ void SettingsView::refreshDirectories()
             makeDirectoryRow(directory);
         DirectoryRow row = m_rows.take(directory.get());
         row.path->setText(directory->displayPath());
+        row.path->setToolTip(row.path->text());
         row.picker->setCachedProjects(m_cachedProjects);
         row.picker->setToken(m_appState ? m_appState->githubToken() : std::nullopt);
         kept.insert(directory.get(), row);

@@ -406,6 +406,7 @@ TEST_F(SettingsViewTest, ALongPathIsCutInTheMiddle)
     EXPECT_TRUE(shownText.startsWith(QStringLiteral("/srv/"))) << shownText.toStdString();
     EXPECT_TRUE(shownText.endsWith(QStringLiteral("project-end/"))) << shownText.toStdString();
     EXPECT_EQ(label->text(), path);
+    EXPECT_EQ(label->toolTip(), path);
 }
 
 TEST_F(SettingsViewTest, DirectoriesAddedElsewhereAppearAndTheHomeShowsAsTilde)
@@ -570,6 +571,14 @@ TEST_F(SettingsViewTest, LongNamesAreElidedAndEveryControlStaysInsideThePanel)
     auto* repoLabel = shown<QLabel>(view.get(), QStringLiteral("repoName")).value(0);
     EXPECT_EQ(repoLabel->text(), repo);
     EXPECT_EQ(repoLabel->toolTip(), repo);
+    ProjectDropdownButton* picker = view->projectPickers().value(0);
+    ASSERT_NE(picker, nullptr);
+    const QString board = QStringLiteral("A board whose title runs on ") + QString(60, QLatin1Char('x'));
+    EXPECT_EQ(picker->toolTip(), board);
+    EXPECT_EQ(picker->accessibleName(), board);
+    picker->clearSelection();
+    EXPECT_EQ(picker->toolTip(), QStringLiteral("Project"));
+    EXPECT_EQ(picker->accessibleName(), QStringLiteral("Project"));
 }
 
 TEST_F(SettingsViewTest, AnIssueAddressThatDoesNotParseOpensNothing)
