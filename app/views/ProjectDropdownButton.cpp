@@ -314,12 +314,23 @@ QColor ProjectDropdownButton::faceTextColor() const
 
 void ProjectDropdownButton::rebuildMenu()
 {
+    const QString refreshText = m_isFetching ? kFetchingText : kRefreshText;
+    const bool canRefresh = !m_isFetching && m_token.has_value();
+    // Rebuilding an open menu would pull the item under the pointer away; every opening rebuilds.
+    if (m_menu->isVisible()) {
+        if (m_refreshAction) {
+            m_refreshAction->setText(refreshText);
+            m_refreshAction->setEnabled(canRefresh);
+        }
+        return;
+    }
     m_menu->clear();
 
-    QAction* refresh = m_menu->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), style::primary(palette())),
-                                         m_isFetching ? kFetchingText : kRefreshText);
-    refresh->setEnabled(!m_isFetching && m_token.has_value());
+    QAction* refresh =
+        m_menu->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), style::primary(palette())), refreshText);
+    refresh->setEnabled(canRefresh);
     connect(refresh, &QAction::triggered, this, &ProjectDropdownButton::refreshButtonAction);
+    m_refreshAction = refresh;
 
     if (m_fetchError) {
         const QPalette pal = m_menu->palette();

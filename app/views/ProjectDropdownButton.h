@@ -67,7 +67,7 @@ public:
     std::optional<QString> resolveRepo() const;
 
     // The menu as it stands; rebuilt whenever what it shows changes (after a choice, on the next turn of the event
-    // loop).
+    // loop). An open menu keeps its items: only the refresh item follows, and the rest waits for the next opening.
     QMenu* menu() const { return m_menu; }
     QString faceText() const;
     QString faceSymbolName() const;
@@ -101,6 +101,7 @@ private:
     bool m_isFetching = false;
     std::optional<QString> m_fetchError;
     QMenu* m_menu;
+    QPointer<QAction> m_refreshAction;
 };
 
 } // namespace jw
