@@ -698,13 +698,8 @@ TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkTheme
     const QPalette before = QApplication::palette();
     env.appState.setGithubToken(QStringLiteral("ghp_present"));
     env.appState.addRecentIssue(issue(7, QDateTime::currentDateTime().addDays(-3)));
-    const auto onTop = [](const QColor& ink, const QColor& beneath) {
-        const double a = ink.alphaF();
-        return QColor::fromRgbF(float(ink.redF() * a + beneath.redF() * (1 - a)),
-                                float(ink.greenF() * a + beneath.greenF() * (1 - a)),
-                                float(ink.blueF() * a + beneath.blueF() * (1 - a)));
-    };
-    for (const QColor window : {QColor(0xef, 0xef, 0xef), QColor(0xd6, 0xd6, 0xd6), QColor(0x2d, 0x2d, 0x2d)}) {
+    const QColor windows[] = {QColor(0xef, 0xef, 0xef), QColor(0xd6, 0xd6, 0xd6), QColor(0x2d, 0x2d, 0x2d)};
+    for (const QColor& window : windows) {
         QApplication::setPalette(QPalette(window));
         open();
         ASSERT_TRUE(QTest::qWaitFor([&] { return one<QLabel>(QStringLiteral("repoName"))->height() > 0; }, kWaitMs));
@@ -714,14 +709,14 @@ TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkTheme
             ASSERT_NE(text, nullptr) << name;
             const QRect area(text->mapTo(view.get(), QPoint()), text->size());
             const QColor beneath = test::drawnText(image, area).background;
-            const QColor ink = onTop(text->palette().color(text->foregroundRole()), beneath);
+            const QColor ink = style::composite(text->palette().color(text->foregroundRole()), beneath);
             EXPECT_GE(style::contrast(ink, beneath), 4.5) << name << " on " << window.name().toStdString();
         }
         view.reset();
     }
     // An unselected picker's face, on its capsule.
     addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
-    for (const QColor window : {QColor(0xef, 0xef, 0xef), QColor(0xd6, 0xd6, 0xd6), QColor(0x2d, 0x2d, 0x2d)}) {
+    for (const QColor& window : windows) {
         QApplication::setPalette(QPalette(window));
         open();
         ASSERT_TRUE(waitForRows(1));
@@ -731,7 +726,7 @@ TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkTheme
         // Inside the capsule, right of the text.
         const QColor beneath =
             image.pixelColor(picker->mapTo(view.get(), QPoint(picker->width() - 4, picker->height() / 2)));
-        EXPECT_GE(style::contrast(onTop(picker->faceTextColor(), beneath), beneath), 4.5)
+        EXPECT_GE(style::contrast(style::composite(picker->faceTextColor(), beneath), beneath), 4.5)
             << "face on " << window.name().toStdString();
         view.reset();
     }
