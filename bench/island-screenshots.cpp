@@ -11,6 +11,7 @@
 #include "app/views/NotchExpandedView.h"
 #include "app/views/NotchViewModel.h"
 #include "bench/ScreenshotSupport.h"
+#include "platform/http/HttpClient.h"
 #include "platform/screen/ScreenGeometry.h"
 #include "platform/symbols/Symbols.h"
 
@@ -148,6 +149,12 @@ int main(int argc, char** argv)
           {IslandState::error(QStringLiteral("The server could not be reached because the connection was reset "
                                              "by the peer while the request body was still being sent; check "
                                              "the network and try again"))});
+    shoot(dir,
+          QStringLiteral("island-error-500"),
+          {IslandState::error(HttpClient::statusFailureDescription(500, QByteArray()))});
+    shoot(dir,
+          QStringLiteral("island-error-401"),
+          {IslandState::error(HttpClient::statusFailureDescription(401, QByteArray()))});
     symbolSheet(dir);
     return 0;
 }

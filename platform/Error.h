@@ -11,7 +11,8 @@ namespace jw {
 // A failure that travels through asynchronous calls. `description` is the user-facing text
 // (what an island error shows); `textualForm` is how the error value prints (what log lines
 // show): for our own error enumerations the case name with its payload, such as
-// repoNotFound("octo/demo"); for failures of the HTTP layer its own description.
+// repoNotFound("octo/demo"); for failures of the HTTP layer its description, followed by the
+// request's path when the request itself failed.
 struct Error
 {
     QString domain;   // "GitHubClientError", "GitHubProjectsError", "KeychainError", "HttpError", ...

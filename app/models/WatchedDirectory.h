@@ -26,7 +26,8 @@ public:
     std::optional<QString> selectedProjectNodeId() const { return m_selectedProjectNodeId; }
     void setSelectedProjectNodeId(const std::optional<QString>& value);
 
-    // The path with the home directory shown as "~".
+    // The path with the home directory shown as "~"; a home of "/" shortens nothing. The home is
+    // $HOME, or the account's home when HOME is unset or empty.
     QString displayPath() const;
     static QString displayPath(const QString& path, const QString& homeDirectory);
 

@@ -30,6 +30,8 @@ constexpr int kFacePaddingH = 7;
 constexpr int kFacePaddingV = 3;
 constexpr qreal kFaceSymbolPoints = 10;
 constexpr qreal kBorderWidth = 0.5;
+constexpr qreal kSelectedFill = 0.12;
+constexpr qreal kPlainFill = 0.05;
 // Past this a board's name is elided, so a long title cannot push the row's other controls
 // out of the panel.
 constexpr int kMaximumFaceTextWidth = 140;
@@ -109,6 +111,7 @@ ProjectDropdownButton::ProjectDropdownButton(std::shared_ptr<WatchedDirectory> d
     connect(m_menu, &QMenu::aboutToShow, this, &ProjectDropdownButton::rebuildMenu);
     connect(this, &QAbstractButton::clicked, this, &ProjectDropdownButton::popUpMenu);
     rebuildMenu();
+    describeFace();
 }
 
 ProjectDropdownButton::~ProjectDropdownButton() = default;
@@ -118,6 +121,7 @@ void ProjectDropdownButton::setCachedProjects(ProjectList projects)
     m_cachedProjects = std::move(projects);
     updateGeometry();
     update();
+    describeFace();
     rebuildMenu();
 }
 
@@ -189,6 +193,7 @@ void ProjectDropdownButton::select(const std::shared_ptr<ProjectCache>& project)
         (void)m_modelContext->save();
     updateGeometry();
     update();
+    describeFace();
     // Queued: this runs inside the triggered item, which a rebuild would delete.
     QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
 }
@@ -202,6 +207,7 @@ void ProjectDropdownButton::clearSelection()
         (void)m_modelContext->save();
     updateGeometry();
     update();
+    describeFace();
     // Queued: this runs inside the triggered item, which a rebuild would delete.
     QMetaObject::invokeMethod(this, &ProjectDropdownButton::rebuildMenu, Qt::QueuedConnection);
 }
@@ -290,14 +296,41 @@ QString ProjectDropdownButton::faceSymbolName() const
     return selected->isV2() ? QStringLiteral("sparkles") : QStringLiteral("folder.badge.checkmark");
 }
 
+// The face shows a long name cut short; the whole of it is at hand under the pointer and to
+// assistive technology.
+void ProjectDropdownButton::describeFace()
+{
+    setToolTip(faceText());
+    setAccessibleName(faceText());
+}
+
+QColor ProjectDropdownButton::faceTextColor() const
+{
+    if (selectedProject())
+        return style::primary(palette());
+    return style::secondaryOn(palette(),
+                              style::composite(style::withAlpha(style::blue(), kPlainFill), style::backdrop(this)));
+}
+
 void ProjectDropdownButton::rebuildMenu()
 {
+    const QString refreshText = m_isFetching ? kFetchingText : kRefreshText;
+    const bool canRefresh = !m_isFetching && m_token.has_value();
+    // Rebuilding an open menu would pull the item under the pointer away; every opening rebuilds.
+    if (m_menu->isVisible()) {
+        if (m_refreshAction) {
+            m_refreshAction->setText(refreshText);
+            m_refreshAction->setEnabled(canRefresh);
+        }
+        return;
+    }
     m_menu->clear();
 
-    QAction* refresh = m_menu->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), style::primary(palette())),
-                                         m_isFetching ? kFetchingText : kRefreshText);
-    refresh->setEnabled(!m_isFetching && m_token.has_value());
+    QAction* refresh =
+        m_menu->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), style::primary(palette())), refreshText);
+    refresh->setEnabled(canRefresh);
     connect(refresh, &QAction::triggered, this, &ProjectDropdownButton::refreshButtonAction);
+    m_refreshAction = refresh;
 
     if (m_fetchError) {
         const QPalette pal = m_menu->palette();
@@ -371,7 +404,7 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
     const qreal radius = r.height() / 2;
     QPainterPath capsule;
     capsule.addRoundedRect(r, radius, radius);
-    p.fillPath(capsule, style::withAlpha(style::blue(), selected ? 0.12 : 0.05));
+    p.fillPath(capsule, style::withAlpha(style::blue(), selected ? kSelectedFill : kPlainFill));
     p.strokePath(capsule, QPen(style::withAlpha(style::blue(), selected ? 0.3 : 0.15), kBorderWidth));
 
     const QFontMetrics fm(faceFont());
@@ -380,7 +413,7 @@ void ProjectDropdownButton::paintEvent(QPaintEvent*)
     Symbols::icon(faceSymbolName(), selected ? style::blue() : style::secondary(palette())).paint(&p, symbolRect);
 
     p.setFont(faceFont());
-    p.setPen(selected ? style::primary(palette()) : style::secondary(palette()));
+    p.setPen(faceTextColor());
     const QRect textRect(symbolRect.right() + 1 + kFaceSpacing,
                          0,
                          width() - symbolRect.right() - 1 - kFaceSpacing - kFacePaddingH,

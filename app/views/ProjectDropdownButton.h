@@ -67,10 +67,11 @@ public:
     std::optional<QString> resolveRepo() const;
 
     // The menu as it stands; rebuilt whenever what it shows changes (after a choice, on the next turn of the event
-    // loop).
+    // loop). An open menu keeps its items: only the refresh item follows, and the rest waits for the next opening.
     QMenu* menu() const { return m_menu; }
     QString faceText() const;
     QString faceSymbolName() const;
+    QColor faceTextColor() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -88,6 +89,7 @@ private:
     void setIsFetching(bool value);
     void setFetchError(std::optional<QString> value);
     void rebuildMenu();
+    void describeFace();
     void popUpMenu();
     QFont faceFont() const;
 
@@ -99,6 +101,7 @@ private:
     bool m_isFetching = false;
     std::optional<QString> m_fetchError;
     QMenu* m_menu;
+    QPointer<QAction> m_refreshAction;
 };
 
 } // namespace jw

@@ -3,7 +3,12 @@
 #include <QColor>
 #include <QFont>
 #include <QFontDatabase>
+#include <QGroupBox>
+#include <QImage>
+#include <QPainter>
 #include <QPalette>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <cmath>
@@ -110,6 +115,45 @@ inline QColor legible(const QColor& colour, const QColor& background, double rat
                              float(colour.blueF() + (target.blueF() - colour.blueF()) * t));
     }
     return c;
+}
+
+// `over`, translucent or not, as it shows on the opaque `under`.
+inline QColor composite(const QColor& over, const QColor& under)
+{
+    const double a = over.alphaF();
+    return QColor::fromRgbF(float(over.redF() * a + under.redF() * (1 - a)),
+                            float(over.greenF() * a + under.greenF() * (1 - a)),
+                            float(over.blueF() * a + under.blueF() * (1 - a)));
+}
+
+// The secondary level as opaque text on `background`, taken further by legible() where the bare
+// level reads under 4.5:1 there. The small margin keeps it there once both colours are drawn in
+// eight bits a channel (a translucent fill rounds differently from our arithmetic).
+inline QColor secondaryOn(const QPalette& p, const QColor& background)
+{
+    return legible(composite(secondary(p), background), background, kReadableContrast + 0.1);
+}
+
+// What lies beneath `widget`: the fill the style gives its group box, a shade off the window
+// colour, or the window colour outside any box. The fill is read off the style's own drawing.
+inline QColor backdrop(const QWidget* widget)
+{
+    const QGroupBox* box = nullptr;
+    for (const QWidget* w = widget; w && !box; w = w->parentWidget())
+        box = qobject_cast<const QGroupBox*>(w);
+    if (!box)
+        return widget->palette().color(QPalette::Window);
+    constexpr int kSide = 64;
+    QImage image(kSide, kSide, QImage::Format_RGB32);
+    image.fill(box->palette().color(QPalette::Window));
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.rect = QRect(0, 0, kSide, kSide);
+    QPainter painter(&image);
+    box->style()->drawPrimitive(QStyle::PE_FrameGroupBox, &option, &painter, box);
+    painter.end();
+    // Well inside the frame, below any room a style keeps for a title.
+    return image.pixelColor(kSide / 2, kSide * 3 / 4);
 }
 
 } // namespace jw::settings_style

@@ -406,8 +406,10 @@ QGroupBox* SettingsView::buildTokenBox()
     m_maskedRow = new QWidget(box);
     auto* masked = new QHBoxLayout(m_maskedRow);
     masked->setContentsMargins(0, 0, 0, 0);
-    QLabel* maskedText =
-        label(kMaskedToken, style::monospaced(style::caption(font())), style::secondary(palette()), m_maskedRow);
+    QLabel* maskedText = label(kMaskedToken,
+                               style::monospaced(style::caption(font())),
+                               style::secondaryOn(palette(), style::backdrop(box)),
+                               m_maskedRow);
     maskedText->setObjectName(QStringLiteral("maskedToken"));
     masked->addWidget(maskedText);
     masked->addStretch(1);
@@ -456,8 +458,10 @@ QGroupBox* SettingsView::buildDirectoriesBox()
     QGroupBox* box =
         groupBox(QStringLiteral("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
     box->setObjectName(QStringLiteral("directoriesBox"));
-    m_noDirectories =
-        label(QStringLiteral("No directories added yet."), style::caption(font()), style::secondary(palette()), box);
+    m_noDirectories = label(QStringLiteral("No directories added yet."),
+                            style::caption(font()),
+                            style::secondaryOn(palette(), style::backdrop(box)),
+                            box);
     m_noDirectories->setObjectName(QStringLiteral("noDirectories"));
     m_noDirectories->setContentsMargins(0, 4, 0, 4);
     content->addWidget(m_noDirectories);
@@ -527,6 +531,7 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
     layout->addWidget(symbolLabel(QStringLiteral("folder.fill"), style::withAlpha(style::blue(), 0.7), caption, row));
     auto* path = new ElidedLabel(directory->displayPath(), Qt::ElideMiddle, row);
     path->setObjectName(QStringLiteral("displayPath"));
+    path->setToolTip(path->text());
     path->setFont(style::monospaced(caption));
     path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(path, 1);
@@ -582,7 +587,8 @@ void SettingsView::refreshToken()
         m_saving
         || (m_saveMessage.isEmpty() && m_appState && m_appState->keyringState() == KeyringState::waitingForUnlock);
     QPalette pal = m_tokenMessage->palette();
-    pal.setColor(QPalette::WindowText, waiting ? style::secondary(palette()) : errorRed(palette()));
+    pal.setColor(QPalette::WindowText,
+                 waiting ? style::secondaryOn(palette(), style::backdrop(m_tokenMessage)) : errorRed(palette()));
     m_tokenMessage->setPalette(pal);
     m_tokenMessage->setText(message);
     m_tokenMessage->setVisible(!message.isEmpty());
@@ -617,6 +623,7 @@ void SettingsView::refreshDirectories()
             makeDirectoryRow(directory);
         DirectoryRow row = m_rows.take(directory.get());
         row.path->setText(directory->displayPath());
+        row.path->setToolTip(row.path->text());
         row.picker->setCachedProjects(m_cachedProjects);
         row.picker->setToken(m_appState ? m_appState->githubToken() : std::nullopt);
         kept.insert(directory.get(), row);
@@ -649,6 +656,7 @@ void SettingsView::refreshRecent()
     const QDateTime now = QDateTime::currentDateTime();
     const QFont caption = style::caption(font());
     const QFont caption2 = style::caption2(font());
+    const QColor secondary = style::secondaryOn(palette(), style::backdrop(m_recentBox));
     for (const CreatedIssue& issue : issues.mid(0, kRecentRows)) {
         auto* row = new QWidget(m_recentBox);
         row->setObjectName(QStringLiteral("recentRow"));
@@ -666,12 +674,12 @@ void SettingsView::refreshRecent()
         repo->setObjectName(QStringLiteral("repoName"));
         repo->setFont(caption);
         QPalette repoPalette = repo->palette();
-        repoPalette.setColor(QPalette::WindowText, style::secondary(palette()));
+        repoPalette.setColor(QPalette::WindowText, secondary);
         repo->setPalette(repoPalette);
         repo->setToolTip(issue.repoFullName);
         layout->addWidget(repo);
         layout->addStretch(1);
-        QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, style::secondary(palette()), row);
+        QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, secondary, row);
         date->setObjectName(QStringLiteral("relativeDate"));
         date->setProperty("createdAt", issue.createdAt);
         layout->addWidget(date);

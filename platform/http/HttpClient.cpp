@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -148,11 +150,84 @@ QString transferErrorText(QString text)
     return text;
 }
 
+QString unreachable(const QString& reason)
+{
+    return QStringLiteral("GitHub could not be reached: ") + reason;
+}
+
+// Why no answer came, in our words where QtNetwork's would name the host or say little.
+QString unreachableReason(QNetworkReply::NetworkError error, const QString& qtText)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("host not found");
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("the connection timed out");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("the connection closed");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("no network");
+    case QNetworkReply::SslHandshakeFailedError: {
+        // QtNetwork says "SSL handshake failed: Error during SSL handshake: <the TLS library's reason>".
+        QString detail = transferErrorText(qtText);
+        for (const QLatin1String prefix :
+             {QLatin1String("SSL handshake failed"), QLatin1String("Error during SSL handshake")}) {
+            if (detail.startsWith(prefix))
+                detail = detail.mid(prefix.size());
+            while (detail.startsWith(QLatin1Char(':')) || detail.startsWith(QLatin1Char(' ')))
+                detail.remove(0, 1);
+        }
+        return detail.isEmpty() ? QStringLiteral("TLS handshake failed")
+                                : QStringLiteral("TLS handshake failed: ") + detail;
+    }
+    default:
+        return transferErrorText(qtText);
+    }
+}
+
+constexpr qsizetype kMaxMessageLength = 200;
+
+// GitHub's "message", then the "message" of each of its "errors", as one line of bounded length.
+QString bodyMessage(const QByteArray& body)
+{
+    const QJsonObject answer = QJsonDocument::fromJson(body).object();
+    QStringList reasons;
+    for (const QJsonValue& e : answer.value(QLatin1String("errors")).toArray())
+        if (const QString m = e.toObject().value(QLatin1String("message")).toString(); !m.isEmpty())
+            reasons << m;
+    QString text = answer.value(QLatin1String("message")).toString();
+    if (!reasons.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral(": ")) + reasons.join(QStringLiteral("; "));
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    text = text.simplified();
+    if (text.size() > kMaxMessageLength) {
+        qsizetype keep = kMaxMessageLength - 1;
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep;
+        text = text.left(keep) + QChar(0x2026);
+    }
+    return text;
+}
+
+// The log's form of a failure names the request's path; the token and any query stay out.
+Error atRequest(Error error, const QUrl& url)
+{
+    error.textualForm += QStringLiteral(" [POST ") + url.path(QUrl::FullyEncoded) + QLatin1Char(']');
+    return error;
+}
+
 Error abortError(AbortReason reason, std::optional<int> code)
 {
     switch (reason) {
     case AbortReason::TimedOut:
-        return HttpClient::makeError(HttpErrorCase::timedOut, QStringLiteral("The request timed out."), code);
+        return HttpClient::makeError(HttpErrorCase::timedOut,
+                                     unreachable(QStringLiteral("the request timed out")),
+                                     code);
     case AbortReason::Cancelled:
         return HttpClient::makeError(HttpErrorCase::explicitlyCancelled,
                                      QStringLiteral("Request explicitly cancelled."),
@@ -250,6 +325,28 @@ Error HttpClient::makeError(const QString& caseName, const QString& description,
     return Error{kErrorDomain, caseName, description, description, responseCode};
 }
 
+QString HttpClient::statusFailureDescription(int status, const QByteArray& body)
+{
+    const QString code = QStringLiteral("(HTTP %1)").arg(status);
+    const auto withMessage = [&body](const QString& text) {
+        const QString message = bodyMessage(body);
+        return message.isEmpty() ? text : text + QStringLiteral(": ") + message;
+    };
+    if (status == 401)
+        return QStringLiteral("GitHub refused the token ") + code + QStringLiteral("; change it in the panel");
+    if (status == 410)
+        return QStringLiteral("Issues are turned off for this repository ") + code;
+    if (status == 422)
+        return withMessage(QStringLiteral("GitHub refused the issue ") + code);
+    if (status >= 500 && status < 600)
+        return QStringLiteral("GitHub is unavailable ") + code;
+    if (status >= 400 && status < 500)
+        return withMessage(QStringLiteral("GitHub refused the request ") + code);
+    if (status >= 300 && status < 400)
+        return QStringLiteral("GitHub redirected the request elsewhere ") + code;
+    return QStringLiteral("GitHub gave an unexpected answer ") + code;
+}
+
 QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
                                                          QJsonObject body,
                                                          HttpHeaders headers,
@@ -274,7 +371,7 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
 
     for (int redirects = 0;; ++redirects) {
         if (cancellation && cancellation->isCancelled())
-            co_return abortError(AbortReason::Cancelled, std::nullopt);
+            co_return atRequest(abortError(AbortReason::Cancelled, std::nullopt), url);
 
         QNetworkRequest request(url);
         for (const auto& [name, value] : headers)
@@ -333,7 +430,7 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
                                               ? std::optional<int>(statusAttribute.toInt())
                                               : std::nullopt;
         if (*reason != AbortReason::None)
-            co_return abortError(*reason, status);
+            co_return atRequest(abortError(*reason, status), url);
 
         const QNetworkReply::NetworkError networkError = raw->error();
         // QtNetwork reports an unacceptable status as an error too; anything else (such as a failed
@@ -341,20 +438,30 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         const bool statusExplainsError = status && (*status < 200 || *status >= 300) && isStatusDerived(networkError);
         // QtNetwork's own text for a refused resend is "Unknown error".
         if (networkError == QNetworkReply::ContentReSendError && !status)
-            co_return makeError(
-                HttpErrorCase::sessionTaskFailed,
-                QStringLiteral("The connection closed before an answer came; the request was not sent again."));
-        if (networkError != QNetworkReply::NoError && !statusExplainsError)
-            co_return makeError(HttpErrorCase::sessionTaskFailed, transferErrorText(raw->errorString()), status);
+            co_return atRequest(
+                makeError(
+                    HttpErrorCase::sessionTaskFailed,
+                    QStringLiteral("The connection closed before an answer came; the request was not sent again.")),
+                url);
+        // Without a status nothing was heard from GitHub; with one, the answer broke on its way.
+        if (networkError != QNetworkReply::NoError && !statusExplainsError) {
+            const QString description = status ? transferErrorText(raw->errorString())
+                                               : unreachable(unreachableReason(networkError, raw->errorString()));
+            co_return atRequest(makeError(HttpErrorCase::sessionTaskFailed, description, status), url);
+        }
         if (!status)
-            co_return makeError(HttpErrorCase::sessionTaskFailed, QStringLiteral("The server sent no HTTP status."));
+            co_return atRequest(
+                makeError(HttpErrorCase::sessionTaskFailed, QStringLiteral("The server sent no HTTP status.")),
+                url);
 
         if (*status == 307 || *status == 308) {
             const QUrl location = QUrl::fromEncoded(raw->rawHeader("Location"));
             const QUrl target = url.resolved(location);
             if (!location.isEmpty() && target.isValid() && sameOrigin(url, target)) {
                 if (redirects >= kMaxRedirects)
-                    co_return makeError(HttpErrorCase::tooManyRedirects, QStringLiteral("Too many redirects"), status);
+                    co_return atRequest(
+                        makeError(HttpErrorCase::tooManyRedirects, QStringLiteral("Too many redirects"), status),
+                        url);
                 url = target;
                 continue;
             }
@@ -365,17 +472,16 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         response.contentType = raw->rawHeader("Content-Type");
         response.body = raw->readAll();
         if (response.body.size() > kMaxResponseBytes)
-            co_return abortError(AbortReason::TooLarge, status);
+            co_return atRequest(abortError(AbortReason::TooLarge, status), url);
 
-        if (*status < 200 || *status >= 300) {
-            const QString description = networkError != QNetworkReply::NoError
-                                            ? raw->errorString()
-                                            : QStringLiteral("Response status code was unacceptable: %1.").arg(*status);
-            co_return makeError(HttpErrorCase::responseValidationFailed, description, status);
-        }
+        if (*status < 200 || *status >= 300)
+            co_return atRequest(makeError(HttpErrorCase::responseValidationFailed,
+                                          statusFailureDescription(*status, response.body),
+                                          status),
+                                url);
         if (validation == HttpValidation::StatusCodeAndContentType)
             if (auto failure = validateContentType(headers, response.contentType, response.body, *status))
-                co_return *failure;
+                co_return atRequest(*failure, url);
         co_return response;
     }
 }

@@ -79,6 +79,11 @@ public:
 
     static Error
     makeError(const QString& caseName, const QString& description, std::optional<int> responseCode = std::nullopt);
+
+    // What an answer outside 200..<300 means, in words shown as they are: the cause and the
+    // status, never the address. Where the status leaves the cause open, GitHub's own message
+    // from `body` follows, on the same line and cut short.
+    static QString statusFailureDescription(int status, const QByteArray& body);
 };
 
 } // namespace jw

@@ -5,6 +5,7 @@
 #include "app/github/GitHubClient.h"
 #include "app/github/GraphQLAnswers.h"
 #include "app/github/RepoInfo.h"
+#include "platform/http/HttpClient.h"
 
 #include <QRegularExpression>
 
@@ -107,6 +108,13 @@ std::optional<std::string> checkGitHubJson(QByteArrayView input)
         return std::string("a board query decoding failure lost its description or status");
     if (fetched.ok() && !fetched.value().hasData && !fetched.value().boards.empty())
         return std::string("boards without data");
+    // A refusal's body adds GitHub's message to one short line that still names the status.
+    const QString refusal = HttpClient::statusFailureDescription(422, body);
+    if (!refusal.contains(QLatin1String("(HTTP 422)")) || refusal.size() > 300)
+        return std::string("a refusal's text lost its status or grew long");
+    for (const QChar c : refusal)
+        if (c.category() == QChar::Other_Control)
+            return std::string("a refusal's text holds a control character");
     return std::nullopt;
 }
 

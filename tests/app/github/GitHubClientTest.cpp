@@ -4,6 +4,8 @@
 #include "tests/support/FakeGitHubServer.h"
 
 #include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -137,7 +139,7 @@ struct StatusCase
     QByteArray body;
     QString domain;
     QString caseName;
-    QString description; // empty: any non-empty text
+    QString description;
     QString textualForm;
 };
 
@@ -155,21 +157,29 @@ TEST_P(GitHubClientStatusTest, MapsTheStatus)
     server.enqueue(FakeResponse::json(c.status, c.body));
     const auto result = createIssue(server.baseUrl());
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().domain, c.domain);
-    EXPECT_EQ(result.error().caseName, c.caseName);
-    if (c.description.isEmpty()) {
-        EXPECT_FALSE(result.error().description.isEmpty());
-        EXPECT_EQ(result.error().responseCode, c.status);
-        EXPECT_EQ(result.error().textualForm, result.error().description);
-    } else {
-        EXPECT_EQ(result.error().description, c.description);
-        EXPECT_EQ(result.error().textualForm, c.textualForm);
+    const Error& error = result.error();
+    EXPECT_EQ(error.domain, c.domain);
+    EXPECT_EQ(error.caseName, c.caseName);
+    EXPECT_EQ(error.description.toStdString(), c.description.toStdString());
+    EXPECT_EQ(error.textualForm.toStdString(), c.textualForm.toStdString());
+    if (c.domain == HttpClient::kErrorDomain) {
+        EXPECT_EQ(error.responseCode, c.status);
     }
-    EXPECT_FALSE(result.error().description.contains(kToken));
+    for (const QString& text : {error.description, error.textualForm}) {
+        EXPECT_FALSE(text.contains(kToken));
+        EXPECT_FALSE(text.contains(server.baseUrl().host())) << text.toStdString();
+    }
 }
 
 const QString kHttp = HttpClient::kErrorDomain;
 const QString kGh = GitHubClientError::kDomain;
+const QString kStatusFailed = HttpErrorCase::responseValidationFailed;
+const QString kIssuesPath = QStringLiteral(" [POST /repos/octo/demo/issues]");
+
+StatusCase httpCase(const char* name, int status, const QByteArray& body, const QString& description)
+{
+    return StatusCase{name, status, body, kHttp, kStatusFailed, description, description + kIssuesPath};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses,
@@ -196,15 +206,35 @@ INSTANTIATE_TEST_SUITE_P(
                    "rateLimited",
                    "GitHub API rate limit exceeded",
                    "rateLimited"},
-        StatusCase{"Unauthorized", 401, R"({"message":"Bad credentials"})", kHttp, "responseValidationFailed", {}, {}},
-        StatusCase{"ValidationFailed",
-                   422,
-                   FakeGitHubServer::fixture(QStringLiteral("rest-422-validation-failed.json")),
-                   kHttp,
-                   "responseValidationFailed",
-                   {},
-                   {}},
-        StatusCase{"ServerError", 500, "", kHttp, "responseValidationFailed", {}, {}}),
+        httpCase("Unauthorized",
+                 401,
+                 R"({"message":"Bad credentials"})",
+                 "GitHub refused the token (HTTP 401); change it in the panel"),
+        httpCase("Gone",
+                 410,
+                 R"({"message":"Issues are disabled for this repo"})",
+                 "Issues are turned off for this repository (HTTP 410)"),
+        httpCase("ValidationFailed",
+                 422,
+                 FakeGitHubServer::fixture(QStringLiteral("rest-422-validation-failed.json")),
+                 "GitHub refused the issue (HTTP 422): Validation Failed"),
+        httpCase("ValidationFailedWithReasons",
+                 422,
+                 R"json({"message":"Validation Failed","errors":[{"resource":"Issue","code":"custom",)json"
+                 R"json("field":"title","message":"title is too long (maximum is 256 characters)"},"a\nb"]})json",
+                 "GitHub refused the issue (HTTP 422): Validation Failed: title is too long (maximum is 256 "
+                 "characters)"),
+        httpCase("ValidationFailedWithoutJson", 422, "no", "GitHub refused the issue (HTTP 422)"),
+        httpCase("ValidationFailedAtLength",
+                 422,
+                 "{\"message\":\"" + QByteArray(1000, 'x') + "\"}",
+                 "GitHub refused the issue (HTTP 422): " + QString(199, QLatin1Char('x')) + QChar(0x2026)),
+        httpCase("ServerError", 500, "", "GitHub is unavailable (HTTP 500)"),
+        httpCase("BadGateway", 502, "<html>Unicorn!</html>", "GitHub is unavailable (HTTP 502)"),
+        httpCase("OtherRefusal",
+                 429,
+                 R"({"message":"You have exceeded a secondary rate limit"})",
+                 "GitHub refused the request (HTTP 429): You have exceeded a secondary rate limit")),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(GitHubClientTest, ADroppedConnectionFailsCleanly)
@@ -224,6 +254,26 @@ TEST_F(GitHubClientTest, ARefusedConnectionFailsCleanly)
     const auto result = createIssue(closed);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+    EXPECT_EQ(result.error().description, QStringLiteral("GitHub could not be reached: connection refused"));
+    EXPECT_EQ(result.error().textualForm, result.error().description + kIssuesPath);
+}
+
+TEST_F(GitHubClientTest, AFailedTlsHandshakeSaysGitHubCouldNotBeReached)
+{
+    // Something that answers a TLS greeting with plain text.
+    QTcpServer plain;
+    ASSERT_TRUE(plain.listen(QHostAddress::LocalHost));
+    QObject::connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
+        QTcpSocket* socket = plain.nextPendingConnection();
+        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        socket->disconnectFromHost();
+    });
+    const auto result = createIssue(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort())));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
+    EXPECT_TRUE(result.error().description.startsWith(QStringLiteral("GitHub could not be reached: TLS")))
+        << result.error().description.toStdString();
+    EXPECT_FALSE(result.error().description.contains(QStringLiteral("127.0.0.1")));
 }
 
 TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
@@ -233,7 +283,7 @@ TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
     const auto result = createIssue(server.baseUrl());
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().caseName, HttpErrorCase::timedOut);
-    EXPECT_EQ(result.error().description, QStringLiteral("The request timed out."));
+    EXPECT_EQ(result.error().description, QStringLiteral("GitHub could not be reached: the request timed out"));
 }
 
 TEST_F(GitHubClientTest, CancellingAbortsTheRequest)

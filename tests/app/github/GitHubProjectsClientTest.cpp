@@ -355,7 +355,8 @@ TEST_F(ProjectsTest, EveryBoardIsANewV2RecordOwnedByTheLoginAsQueried)
     }
 }
 
-// Status failures are the HTTP layer's, unchanged: only the REST client maps 403 and 404.
+// Status failures are the HTTP layer's, unchanged: only the REST client maps 403 and 404. Their
+// texts are the HTTP layer's too, the same for every caller.
 class ProjectsStatusTest : public ProjectsTest, public ::testing::WithParamInterface<int>
 {};
 
@@ -369,6 +370,9 @@ TEST_P(ProjectsStatusTest, PassThrough)
         EXPECT_EQ(e.domain, HttpClient::kErrorDomain);
         EXPECT_EQ(e.caseName, HttpErrorCase::responseValidationFailed);
         EXPECT_EQ(e.responseCode, GetParam());
+        EXPECT_EQ(e.description, HttpClient::statusFailureDescription(GetParam(), R"({"message":"nope"})"));
+        EXPECT_TRUE(e.description.contains(QStringLiteral("(HTTP %1)").arg(GetParam())));
+        EXPECT_EQ(e.textualForm, e.description + QStringLiteral(" [POST /graphql]"));
     }
 }
 

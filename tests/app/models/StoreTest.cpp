@@ -5,6 +5,8 @@
 #include "app/models/WatchedDirectory.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -14,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace jw {
 namespace {
@@ -296,6 +300,35 @@ TEST(WatchedDirectory, DisplayPathShortensOnlyPathsUnderHome)
               QStringLiteral("/Users/meadow/x/"));
     EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/"), QStringLiteral("/Users/me/")),
               QStringLiteral("~/"));
+    EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/Users/me/code/app/"), QStringLiteral("/Users/me//")),
+              QStringLiteral("~/code/app/"));
+    // A home of "/" (or none) shortens nothing: every path would otherwise read as under it.
+    for (const QString& root : {QStringLiteral("/"), QStringLiteral("//"), QString()})
+        EXPECT_EQ(WatchedDirectory::displayPath(QStringLiteral("/srv/app/"), root), QStringLiteral("/srv/app/"));
+}
+
+TEST(WatchedDirectory, WithoutHomeInTheEnvironmentTheAccountsHomeIsUsed)
+{
+    const struct passwd* account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    const QString home = QFile::decodeName(account->pw_dir);
+    if (QDir::cleanPath(home) == QLatin1String("/"))
+        GTEST_SKIP() << "this account's home is /";
+    const QByteArray saved = qgetenv("HOME");
+    const bool wasSet = qEnvironmentVariableIsSet("HOME");
+    for (const bool unset : {true, false}) {
+        if (unset)
+            qunsetenv("HOME");
+        else
+            qputenv("HOME", QByteArray());
+        EXPECT_EQ(WatchedDirectory(home + QStringLiteral("/code/app/"), true).displayPath(),
+                  QStringLiteral("~/code/app/"));
+        EXPECT_EQ(WatchedDirectory(QStringLiteral("/srv/app/"), true).displayPath(), QStringLiteral("/srv/app/"));
+    }
+    if (wasSet)
+        qputenv("HOME", saved);
+    else
+        qunsetenv("HOME");
 }
 
 // The writer half of the crash test: saves records one by one and reports each saved count.

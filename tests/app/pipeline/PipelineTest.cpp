@@ -166,7 +166,9 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
     ASSERT_TRUE(waitForStates(Kind::error, 2));
     EXPECT_EQ(issueRequests(), 2);
     EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(), QStringLiteral("other"));
-    EXPECT_FALSE(m_shown.last().message.isEmpty());
+    EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("GitHub is unavailable (HTTP 500)")));
+    EXPECT_TRUE(m_log.contains(
+        QStringLiteral("Error creating issue: GitHub is unavailable (HTTP 500) [POST /repos/octo/demo/issues]")));
 
     // Once its text changes it counts as new.
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(8));

@@ -2,12 +2,15 @@
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "app/github/GitHubClient.h"
 #include "app/views/AnimatedIcon.h"
 #include "app/views/NotchExpandedView.h"
 #include "app/views/ProjectBadge.h"
 #include "app/views/SystemColors.h"
 #include "platform/UrlOpener.h"
 #include "platform/symbols/Symbols.h"
+#include "tests/support/AwaitTask.h"
+#include "tests/support/FakeGitHubServer.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -215,6 +218,34 @@ TEST_F(IslandRow, ControllerStatesReachTheRow)
     controller.show(IslandState::detecting(QStringLiteral("Next")));
     EXPECT_TRUE(view->badge()->isHidden());
     EXPECT_TRUE(view->openButton()->isHidden());
+}
+
+// GitHub's refusals reach the second line as the client words them: cause and status, no address.
+TEST_F(IslandRow, GitHubRefusalsReadAsTheirCause)
+{
+    FakeGitHubServer server;
+    ASSERT_TRUE(server.start());
+    DynamicIslandController controller;
+    const std::pair<int, QString> cases[] = {
+        {500, QStringLiteral("GitHub is unavailable (HTTP 500)")},
+        {401, QStringLiteral("GitHub refused the token (HTTP 401); change it in the panel")},
+    };
+    for (const auto& [status, text] : cases) {
+        server.enqueue(FakeResponse::json(status, R"({"message":"Bad credentials"})"));
+        GitHubClient client(server.baseUrl());
+        const auto created = awaitTask(client.createIssue(QStringLiteral("octo"),
+                                                          QStringLiteral("broken"),
+                                                          QStringLiteral("t"),
+                                                          QStringLiteral("b"),
+                                                          QStringLiteral("ghp_x")));
+        ASSERT_TRUE(created && !created->ok());
+        controller.show(IslandState::error(created->error().description));
+        auto* view = qobject_cast<NotchExpandedView*>(controller.notch()->expandedContent());
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->titleLabel()->text(), QStringLiteral("Failed"));
+        EXPECT_EQ(view->subtitleLabel()->text(), text);
+        EXPECT_FALSE(view->subtitleLabel()->isHidden());
+    }
 }
 
 // ---- Animated icon ---------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -366,6 +367,43 @@ TEST_F(PickerTest, TheErrorLineReadsAsAnErrorAndOwnerHeadersAreLegible)
     // The texts are there for whoever reads the actions.
     EXPECT_EQ(owner->text(), QStringLiteral("octo"));
     EXPECT_TRUE(error->text().startsWith(QStringLiteral("\u26A0 ")));
+}
+
+// An open menu keeps its items while the store changes beneath it, so the item under the pointer
+// stays; the refresh item follows the fetch in place, and the next opening shows the new boards.
+TEST_F(PickerTest, AnOpenMenuIsNotRebuiltUnderThePointer)
+{
+    env.context()->insert(board("PVT_1", "Roadmap", "octo"));
+    ASSERT_TRUE(env.context()->save().ok());
+    auto p = picker(githubTree(QStringLiteral("repo")), stored(), kToken);
+    server.enqueue("/graphql",
+                   FakeResponse::json(200, R"({"data":{"organization":null,"user":{"projectsV2":{"nodes":[
+        {"id":"PVT_2","title":"Bugs","url":"https://github.com/users/octo/projects/2"}]}}}})")
+                       .after(std::chrono::milliseconds(500)));
+    p->refreshButtonAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->isFetching(); }, kWaitMs));
+    QMenu* menu = p->menu();
+    menu->popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, kWaitMs));
+    const QList<QAction*> items = menu->actions();
+    QPointer<QAction> underPointer = menuItem(menu, QStringLiteral("Roadmap"));
+    ASSERT_TRUE(underPointer);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("Fetching\u2026"));
+
+    // The answer lands in the store, which hands the picker its new list.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !p->isFetching() && stored().size() == 2; }, kWaitMs));
+    p->setCachedProjects(stored());
+    p->setToken(kToken);
+    ASSERT_TRUE(underPointer);
+    ASSERT_EQ(menu->actions(), items);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("Refresh Projects"));
+    EXPECT_TRUE(items[0]->isEnabled());
+
+    menu->hide();
+    menu->popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, kWaitMs));
+    EXPECT_NE(menuItem(menu, QStringLiteral("Bugs")), nullptr);
+    menu->hide();
 }
 
 TEST_F(PickerTest, TheCapsuleIsBluerWhenABoardIsChosen)

@@ -30,6 +30,7 @@ namespace jw {
 namespace {
 
 using test::shown;
+namespace style = settings_style;
 
 constexpr int kWaitMs = 10000;
 
@@ -405,6 +406,7 @@ TEST_F(SettingsViewTest, ALongPathIsCutInTheMiddle)
     EXPECT_TRUE(shownText.startsWith(QStringLiteral("/srv/"))) << shownText.toStdString();
     EXPECT_TRUE(shownText.endsWith(QStringLiteral("project-end/"))) << shownText.toStdString();
     EXPECT_EQ(label->text(), path);
+    EXPECT_EQ(label->toolTip(), path);
 }
 
 TEST_F(SettingsViewTest, DirectoriesAddedElsewhereAppearAndTheHomeShowsAsTilde)
@@ -569,6 +571,14 @@ TEST_F(SettingsViewTest, LongNamesAreElidedAndEveryControlStaysInsideThePanel)
     auto* repoLabel = shown<QLabel>(view.get(), QStringLiteral("repoName")).value(0);
     EXPECT_EQ(repoLabel->text(), repo);
     EXPECT_EQ(repoLabel->toolTip(), repo);
+    ProjectDropdownButton* picker = view->projectPickers().value(0);
+    ASSERT_NE(picker, nullptr);
+    const QString board = QStringLiteral("A board whose title runs on ") + QString(60, QLatin1Char('x'));
+    EXPECT_EQ(picker->toolTip(), board);
+    EXPECT_EQ(picker->accessibleName(), board);
+    picker->clearSelection();
+    EXPECT_EQ(picker->toolTip(), QStringLiteral("Project"));
+    EXPECT_EQ(picker->accessibleName(), QStringLiteral("Project"));
 }
 
 TEST_F(SettingsViewTest, AnIssueAddressThatDoesNotParseOpensNothing)
@@ -676,6 +686,48 @@ TEST_F(SettingsViewTest, TheKeyringMessageReadsOnLightAndDarkThemes)
             test::drawnText(image, QRect(message->mapTo(view.get(), QPoint()), message->sizeHint()));
         EXPECT_GE(text.contrast(), 4.5) << window.name().toStdString();
         EXPECT_GT(text.ink.red(), text.ink.green() + 30) << "still red";
+        view.reset();
+    }
+    QApplication::setPalette(before);
+}
+
+// Secondary texts on the group boxes, the picker's face among them: the colour each is drawn in,
+// over what the style drew beneath it. Pixels of small text never show a stem's full colour.
+TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkThemes)
+{
+    const QPalette before = QApplication::palette();
+    env.appState.setGithubToken(QStringLiteral("ghp_present"));
+    env.appState.addRecentIssue(issue(7, QDateTime::currentDateTime().addDays(-3)));
+    const QColor windows[] = {QColor(0xef, 0xef, 0xef), QColor(0xd6, 0xd6, 0xd6), QColor(0x2d, 0x2d, 0x2d)};
+    for (const QColor& window : windows) {
+        QApplication::setPalette(QPalette(window));
+        open();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return one<QLabel>(QStringLiteral("repoName"))->height() > 0; }, kWaitMs));
+        const QImage image = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        for (const char* name : {"maskedToken", "noDirectories", "repoName", "relativeDate"}) {
+            auto* text = one<QLabel>(QString::fromLatin1(name));
+            ASSERT_NE(text, nullptr) << name;
+            const QRect area(text->mapTo(view.get(), QPoint()), text->size());
+            const QColor beneath = test::drawnText(image, area).background;
+            const QColor ink = style::composite(text->palette().color(text->foregroundRole()), beneath);
+            EXPECT_GE(style::contrast(ink, beneath), 4.5) << name << " on " << window.name().toStdString();
+        }
+        view.reset();
+    }
+    // An unselected picker's face, on its capsule.
+    addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    for (const QColor& window : windows) {
+        QApplication::setPalette(QPalette(window));
+        open();
+        ASSERT_TRUE(waitForRows(1));
+        ProjectDropdownButton* picker = view->projectPickers().value(0);
+        ASSERT_NE(picker, nullptr);
+        const QImage image = view->grab().toImage();
+        // Inside the capsule, right of the text.
+        const QColor beneath =
+            image.pixelColor(picker->mapTo(view.get(), QPoint(picker->width() - 4, picker->height() / 2)));
+        EXPECT_GE(style::contrast(style::composite(picker->faceTextColor(), beneath), beneath), 4.5)
+            << "face on " << window.name().toStdString();
         view.reset();
     }
     QApplication::setPalette(before);
