@@ -111,7 +111,9 @@ NotchLayout::Input NotchView::layoutInput() const
     in.compactTrailingWidth = m_compactTrailingWidth;
     in.compactLeadingContent = NotchSurface::idealSize(m_leading.content);
     in.compactTrailingContent = NotchSurface::idealSize(m_trailing.content);
-    in.expandedContent = NotchSurface::idealSize(m_expanded.content);
+    in.panelSize = size();
+    in.expandedContent =
+        NotchSurface::idealSize(m_expanded.content, NotchLayout::expandedContentRoom(in.storedStyle, width()));
     return in;
 }
 
@@ -155,25 +157,32 @@ void NotchView::relayout(Spring spring, bool animate)
     placeElement(m_leading,
                  layout.showsLeading,
                  layout.leadingRect(panelWidth, n),
-                 QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                 QRectF(QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                        NotchSurface::idealSize(m_leading.content)),
                  spring,
                  animate,
                  now);
     placeElement(m_trailing,
                  layout.showsTrailing,
                  layout.trailingRect(panelWidth, n),
-                 QPointF(0, NotchLayout::kSideTopInset),
+                 QRectF(QPointF(0, NotchLayout::kSideTopInset), NotchSurface::idealSize(m_trailing.content)),
                  spring,
                  animate,
                  now);
-    const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
+    const QSizeF expandedContent = layout.expandedContentSize;
     // The expanded transition scales the content alone about its top, not its insets.
     const QRectF block = layout.expandedRect(panelWidth);
     const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2,
                          h,
                          expandedContent.width(),
                          expandedContent.height());
-    placeElement(m_expanded, layout.showsExpanded, content, QPointF(0, 0), spring, animate, now);
+    placeElement(m_expanded,
+                 layout.showsExpanded,
+                 content,
+                 QRectF(QPointF(0, 0), expandedContent),
+                 spring,
+                 animate,
+                 now);
 
     step(now);
     if (m_animator)
@@ -183,14 +192,14 @@ void NotchView::relayout(Spring spring, bool animate)
 void NotchView::placeElement(Element& e,
                              bool shown,
                              const QRectF& rect,
-                             QPointF contentAt,
+                             const QRectF& contentRect,
                              Spring spring,
                              bool animate,
                              Clock::time_point now)
 {
     e.box->setGeometry(rect.toAlignedRect());
     if (e.content && e.content->parentWidget() == e.box)
-        e.content->setGeometry(QRectF(contentAt, NotchSurface::idealSize(e.content)).toAlignedRect());
+        e.content->setGeometry(contentRect.toAlignedRect());
     if (shown == e.shown)
         return;
     e.shown = shown;
