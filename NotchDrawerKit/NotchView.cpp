@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace jw {
 namespace {
@@ -27,6 +28,17 @@ void makeForegroundWhite(QWidget* widget)
     // Contents with style sheets of their own take no palette from their parents, but they do
     // take a parent's style sheet colour.
     widget->setStyleSheet(QStringLiteral("color: white;"));
+}
+
+// The shape's rectangle with the straight sides of its body (the top radius in from each edge)
+// on whole device pixels, where they would otherwise be soft columns of half-covered pixels. A
+// side half-way between two pixels goes outward, so a shape centred on a whole or half pixel
+// stays centred there.
+QRectF withSharpSides(const QRectF& rect, double topRadius, double devicePixelRatio)
+{
+    const double left = std::ceil((rect.left() + topRadius) * devicePixelRatio - 0.5) / devicePixelRatio - topRadius;
+    const double right = std::floor((rect.right() - topRadius) * devicePixelRatio + 0.5) / devicePixelRatio + topRadius;
+    return QRectF(left, rect.top(), right - left, rect.height());
 }
 
 } // namespace
@@ -217,8 +229,9 @@ bool NotchView::step(Clock::time_point now)
     const double w = m_width.value(now);
     const double h = m_height.value(now);
     m_presentedRect = QRectF((width() - w) / 2 + m_xOffset.value(now), 0, w, h);
-    m_shape = NotchShape{std::max(0.0, m_maskTop.value(now)), std::max(0.0, m_maskBottom.value(now))}.path(
-        m_presentedRect.adjusted(0.5, 0, -0.5, 0));
+    const double top = std::max(0.0, m_maskTop.value(now));
+    m_shape = NotchShape{top, std::max(0.0, m_maskBottom.value(now))}.path(
+        withSharpSides(m_presentedRect.adjusted(0.5, 0, -0.5, 0), top, devicePixelRatioF()));
     for (Element* e : {&m_leading, &m_trailing, &m_expanded})
         moving = present(*e, now) || moving;
     update();
