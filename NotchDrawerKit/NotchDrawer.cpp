@@ -321,7 +321,7 @@ void NotchDrawer::createPanel(QScreen* screen)
     const NotchDrawerStyle style = NotchGeometry::resolvedStyle(m_style, geometry);
 
     auto* panel = new NotchDrawerPanel(screen);
-    panel->setGeometry(geometry.toQt(NotchGeometry::panelFrame(geometry)).toRect());
+    panel->setFrame(geometry, NotchGeometry::panelFrame(geometry));
     panel->setContentView(new NotchContentView(this, style));
     panel->show();
     m_panel = panel;

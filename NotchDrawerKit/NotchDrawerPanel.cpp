@@ -2,6 +2,7 @@
 
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchSurface.h"
+#include "platform/screen/ScreenGeometry.h"
 #include "platform/window/WindowSystem.h"
 
 #include <QGuiApplication>
@@ -44,6 +45,13 @@ NotchDrawerPanel::NotchDrawerPanel(QScreen* screen)
         setScreen(screen);
     // Nothing is painted yet, so nothing may catch the pointer.
     setInputRegion(QRegion());
+}
+
+void NotchDrawerPanel::setFrame(const ScreenGeometry& screen, const QRectF& frame)
+{
+    // A screen's centre lies on a whole or half pixel, and growing both edges outward keeps it
+    // the window's centre, where rounding each edge to the nearest would move it half a pixel.
+    setGeometry(screen.toQt(frame).toAlignedRect());
 }
 
 void NotchDrawerPanel::setContentView(QWidget* view)

@@ -9,6 +9,8 @@ class QScreen;
 
 namespace jw {
 
+struct ScreenGeometry;
+
 // The borderless window of a notch: frameless, above other windows on every workspace, never
 // taking focus, with a transparent background. Its input region is only what its views paint,
 // so clicks anywhere else in its large frame reach the windows beneath.
@@ -24,6 +26,9 @@ public:
     explicit NotchDrawerPanel(QScreen* screen);
 
     QScreen* targetScreen() const { return m_screen; }
+    // Covers `frame` (in `screen`'s y-up points) on whole pixels, grown outward where its edges
+    // fall between two, so its centre stays the frame's.
+    void setFrame(const ScreenGeometry& screen, const QRectF& frame);
     // Makes `view` fill the panel.
     void setContentView(QWidget* view);
     QWidget* contentView() const { return m_content; }

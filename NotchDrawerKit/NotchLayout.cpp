@@ -4,6 +4,14 @@
 
 namespace jw {
 
+namespace {
+// Expanded, a notch style pads by its top radius; `automatic` by the standard notch's.
+double expandedSidePadding(NotchDrawerStyle storedStyle)
+{
+    return storedStyle.isNotch() ? storedStyle.topCornerRadius() : 15;
+}
+} // namespace
+
 QSizeF NotchLayout::sideBox(QSizeF content)
 {
     return QSizeF(std::max(0.0, content.width()) + kSideOuterInset,
@@ -15,6 +23,11 @@ QSizeF NotchLayout::expandedBoxFor(QSizeF content, QSizeF notchSize)
     const double width = std::max(0.0, content.width()) + 2 * kSafeAreaInset;
     const double height = std::max(0.0, content.height()) + notchSize.height() + kSafeAreaInset;
     return QSizeF(std::max(width, notchSize.width()), height);
+}
+
+double NotchLayout::expandedContentRoom(NotchDrawerStyle storedStyle, double panelWidth)
+{
+    return std::max(0.0, panelWidth - 2 * expandedSidePadding(storedStyle) - 2 * kSafeAreaInset);
 }
 
 NotchLayout NotchLayout::compute(const Input& in)
@@ -31,13 +44,13 @@ NotchLayout NotchLayout::compute(const Input& in)
         l.maskBottomRadius = 14;
         l.extraWidth = 12;
     } else if (in.storedStyle.isNotch()) {
-        l.sidePadding = in.storedStyle.topCornerRadius();
+        l.sidePadding = expandedSidePadding(in.storedStyle);
         l.maskTopRadius = in.storedStyle.topCornerRadius();
         l.maskBottomRadius = in.storedStyle.bottomCornerRadius();
         l.extraWidth = 2 * in.storedStyle.topCornerRadius();
     } else {
         // The standard notch's values, which `automatic` resolves to on a notched screen.
-        l.sidePadding = 15;
+        l.sidePadding = expandedSidePadding(in.storedStyle);
         l.maskTopRadius = 15;
         l.maskBottomRadius = 20;
         l.extraWidth = 30;
@@ -51,7 +64,11 @@ NotchLayout NotchLayout::compute(const Input& in)
     l.showsExpanded = expanded;
     l.leadingBox = sideBox(in.compactLeadingContent);
     l.trailingBox = sideBox(in.compactTrailingContent);
-    l.expandedBox = expandedBoxFor(in.expandedContent, in.notchSize);
+    l.expandedContentSize = in.expandedContent.expandedTo(QSizeF(0, 0));
+    if (!in.panelSize.isEmpty())
+        l.expandedContentSize.setWidth(
+            std::min(l.expandedContentSize.width(), expandedContentRoom(in.storedStyle, in.panelSize.width())));
+    l.expandedBox = expandedBoxFor(l.expandedContentSize, in.notchSize);
 
     l.rowHeight = compact && in.isHovering ? in.menubarHeight : h;
     const double rowWidth =
@@ -62,6 +79,9 @@ NotchLayout NotchLayout::compute(const Input& in)
     const double stackWidth = std::max(l.rowSize.width(), l.blockSize.width()) + 2 * l.sidePadding;
     const double stackHeight = std::max(l.rowSize.height(), l.blockSize.height());
     l.size = QSizeF(std::max(stackWidth, l.minimumWidth), std::max(stackHeight, h));
+    // Whatever does not fit is clipped by the shape rather than carried past the panel's edges.
+    if (!in.panelSize.isEmpty())
+        l.size = l.size.boundedTo(in.panelSize);
     return l;
 }
 

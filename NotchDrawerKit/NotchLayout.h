@@ -33,6 +33,8 @@ struct NotchLayout
         QSizeF compactLeadingContent;
         QSizeF compactTrailingContent;
         QSizeF expandedContent;
+        // The panel the view sits in; it never grows past it. Empty: no bound.
+        QSizeF panelSize;
     };
 
     double sidePadding = 0;
@@ -51,6 +53,8 @@ struct NotchLayout
     QSizeF leadingBox;
     QSizeF trailingBox;
     QSizeF expandedBox;
+    // The expanded content as placed: its ideal size, no wider than the panel has room for.
+    QSizeF expandedContentSize;
     double rowHeight = 0;
     QSizeF rowSize;
     QSizeF blockSize;
@@ -61,6 +65,8 @@ struct NotchLayout
     static NotchLayout compute(const Input& in);
     static QSizeF sideBox(QSizeF content);
     static QSizeF expandedBoxFor(QSizeF content, QSizeF notchSize);
+    // The widest the expanded content can be for the view to fit a panel of that width.
+    static double expandedContentRoom(NotchDrawerStyle storedStyle, double panelWidth);
 
     // Where things sit in a panel of the given width, the notch centred on its top edge.
     QRectF viewRect(double panelWidth) const;

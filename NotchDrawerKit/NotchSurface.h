@@ -3,6 +3,7 @@
 #include <QPainterPath>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 
 namespace jw {
@@ -27,6 +28,19 @@ public:
             return {};
         const QSize hint = widget->sizeHint().expandedTo(QSize(0, 0));
         return QSizeF(hint.expandedTo(widget->minimumSize()).boundedTo(widget->maximumSize()));
+    }
+    // Its ideal size no wider than `maximumWidth` unless its minimum is; a widget whose height
+    // depends on its width is measured at the width it gets.
+    static QSizeF idealSize(const QWidget* widget, double maximumWidth)
+    {
+        QSizeF size = idealSize(widget);
+        if (!widget || size.width() <= maximumWidth)
+            return size;
+        const int width = std::max(int(maximumWidth), widget->minimumWidth());
+        if (widget->hasHeightForWidth())
+            size.setHeight(std::clamp(widget->heightForWidth(width), widget->minimumHeight(), widget->maximumHeight()));
+        size.setWidth(width);
+        return size;
     }
 };
 

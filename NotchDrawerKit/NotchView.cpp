@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace jw {
 namespace {
@@ -27,6 +28,17 @@ void makeForegroundWhite(QWidget* widget)
     // Contents with style sheets of their own take no palette from their parents, but they do
     // take a parent's style sheet colour.
     widget->setStyleSheet(QStringLiteral("color: white;"));
+}
+
+// The shape's rectangle with the straight sides of its body (the top radius in from each edge)
+// on whole device pixels, where they would otherwise be soft columns of half-covered pixels. A
+// side half-way between two pixels goes outward, so a shape centred on a whole or half pixel
+// stays centred there.
+QRectF withSharpSides(const QRectF& rect, double topRadius, double devicePixelRatio)
+{
+    const double left = std::ceil((rect.left() + topRadius) * devicePixelRatio - 0.5) / devicePixelRatio - topRadius;
+    const double right = std::floor((rect.right() - topRadius) * devicePixelRatio + 0.5) / devicePixelRatio + topRadius;
+    return QRectF(left, rect.top(), right - left, rect.height());
 }
 
 } // namespace
@@ -111,7 +123,9 @@ NotchLayout::Input NotchView::layoutInput() const
     in.compactTrailingWidth = m_compactTrailingWidth;
     in.compactLeadingContent = NotchSurface::idealSize(m_leading.content);
     in.compactTrailingContent = NotchSurface::idealSize(m_trailing.content);
-    in.expandedContent = NotchSurface::idealSize(m_expanded.content);
+    in.panelSize = size();
+    in.expandedContent =
+        NotchSurface::idealSize(m_expanded.content, NotchLayout::expandedContentRoom(in.storedStyle, width()));
     return in;
 }
 
@@ -155,25 +169,32 @@ void NotchView::relayout(Spring spring, bool animate)
     placeElement(m_leading,
                  layout.showsLeading,
                  layout.leadingRect(panelWidth, n),
-                 QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                 QRectF(QPointF(NotchLayout::kSideOuterInset, NotchLayout::kSideTopInset),
+                        NotchSurface::idealSize(m_leading.content)),
                  spring,
                  animate,
                  now);
     placeElement(m_trailing,
                  layout.showsTrailing,
                  layout.trailingRect(panelWidth, n),
-                 QPointF(0, NotchLayout::kSideTopInset),
+                 QRectF(QPointF(0, NotchLayout::kSideTopInset), NotchSurface::idealSize(m_trailing.content)),
                  spring,
                  animate,
                  now);
-    const QSizeF expandedContent = NotchSurface::idealSize(m_expanded.content);
+    const QSizeF expandedContent = layout.expandedContentSize;
     // The expanded transition scales the content alone about its top, not its insets.
     const QRectF block = layout.expandedRect(panelWidth);
     const QRectF content(block.left() + (block.width() - expandedContent.width()) / 2,
                          h,
                          expandedContent.width(),
                          expandedContent.height());
-    placeElement(m_expanded, layout.showsExpanded, content, QPointF(0, 0), spring, animate, now);
+    placeElement(m_expanded,
+                 layout.showsExpanded,
+                 content,
+                 QRectF(QPointF(0, 0), expandedContent),
+                 spring,
+                 animate,
+                 now);
 
     step(now);
     if (m_animator)
@@ -183,14 +204,14 @@ void NotchView::relayout(Spring spring, bool animate)
 void NotchView::placeElement(Element& e,
                              bool shown,
                              const QRectF& rect,
-                             QPointF contentAt,
+                             const QRectF& contentRect,
                              Spring spring,
                              bool animate,
                              Clock::time_point now)
 {
     e.box->setGeometry(rect.toAlignedRect());
     if (e.content && e.content->parentWidget() == e.box)
-        e.content->setGeometry(QRectF(contentAt, NotchSurface::idealSize(e.content)).toAlignedRect());
+        e.content->setGeometry(contentRect.toAlignedRect());
     if (shown == e.shown)
         return;
     e.shown = shown;
@@ -208,8 +229,9 @@ bool NotchView::step(Clock::time_point now)
     const double w = m_width.value(now);
     const double h = m_height.value(now);
     m_presentedRect = QRectF((width() - w) / 2 + m_xOffset.value(now), 0, w, h);
-    m_shape = NotchShape{std::max(0.0, m_maskTop.value(now)), std::max(0.0, m_maskBottom.value(now))}.path(
-        m_presentedRect.adjusted(0.5, 0, -0.5, 0));
+    const double top = std::max(0.0, m_maskTop.value(now));
+    m_shape = NotchShape{top, std::max(0.0, m_maskBottom.value(now))}.path(
+        withSharpSides(m_presentedRect.adjusted(0.5, 0, -0.5, 0), top, devicePixelRatioF()));
     for (Element* e : {&m_leading, &m_trailing, &m_expanded})
         moving = present(*e, now) || moving;
     update();

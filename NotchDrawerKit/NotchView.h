@@ -61,7 +61,7 @@ private:
     void placeElement(Element& element,
                       bool shown,
                       const QRectF& rect,
-                      QPointF contentAt,
+                      const QRectF& contentRect,
                       Spring spring,
                       bool animate,
                       std::chrono::steady_clock::time_point now);

@@ -135,8 +135,24 @@ int main(int argc, char** argv)
     shoot(dir, QStringLiteral("island-detecting"), {IslandState::detecting(title)});
     shoot(dir, QStringLiteral("island-creating"), {IslandState::creating(title)});
     shoot(dir,
+          QStringLiteral("island-detecting-long-identifier"),
+          {IslandState::detecting(QStringLiteral("Rename ")
+                                  + QStringLiteral("parse_config_value_").repeated(16).left(300))});
+    shoot(dir,
           QStringLiteral("island-confirmed"),
           {IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false)});
+    // The longest full name a repository can have: a 39-character owner, a 100-character name.
+    shoot(dir,
+          QStringLiteral("island-confirmed-long-repository"),
+          {IslandState::confirmed(title,
+                                  QStringLiteral("tallowmere").repeated(4).left(39) + QLatin1Char('/')
+                                      + QStringLiteral("jot_warden_").repeated(10).left(100),
+                                  42,
+                                  issue,
+                                  QStringLiteral("jot_warden_roadmap_").repeated(4),
+                                  board,
+                                  false,
+                                  true)});
     shootPulsePeak(dir, IslandState::confirmed(title, repo, 42, issue, std::nullopt, std::nullopt, false, false));
     shoot(dir,
           QStringLiteral("island-confirmed-v2-board"),

@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace jw {
@@ -57,31 +59,68 @@ protected:
     }
 };
 
-QSize textSize(const QFont& font, const QString& text)
+// Lays `layout` out in lines at most `width` wide, broken between words and, in a run too long
+// for a line (an identifier, a repository's name), anywhere: nothing of the text is cut off.
+// Returns the size the lines take.
+QSizeF layOutLines(QTextLayout& layout, double width)
 {
-    const QFontMetrics fm(font);
-    const QRect r = fm.boundingRect(QRect(0, 0, NotchExpandedView::kMaximumTextWidth, 100000),
-                                    Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
-                                    text);
-    return QSize(std::min(r.width() + 1, NotchExpandedView::kMaximumTextWidth), std::max(r.height(), fm.height()));
+    QTextOption option(Qt::AlignLeft);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    const double leading = std::max(0.0, QFontMetricsF(layout.font()).leading());
+    double y = 0;
+    double widest = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (line.lineNumber() > 0)
+            y += leading;
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    return QSizeF(widest, y);
 }
 
-QLabel* textLabel(const QFont& font, const QColor& colour, QWidget* parent)
+// The size of `text` in lines at most `maximumWidth` wide.
+QSize textSize(const QFont& font, const QString& text, int maximumWidth)
 {
-    auto* label = new QLabel(parent);
-    // Verbatim text, never rich text or a lookup key.
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setFont(font);
-    // The label's own colour; the notch gives everything inside it plain white otherwise.
-    label->setStyleSheet(QStringLiteral("color: rgba(%1, %2, %3, %4);")
-                             .arg(colour.red())
-                             .arg(colour.green())
-                             .arg(colour.blue())
-                             .arg(colour.alpha()));
-    return label;
+    QTextLayout layout(text, font);
+    const QSizeF size = layOutLines(layout, maximumWidth);
+    // A pixel more than the advances, for the overhang of the last glyph.
+    return QSize(std::min(int(std::ceil(size.width())) + 1, maximumWidth),
+                 std::max(int(std::ceil(size.height())), QFontMetrics(font).height()));
 }
+
+// A verbatim text in as many lines as it needs, in its own colour.
+class WrappingLabel : public QLabel
+{
+public:
+    WrappingLabel(const QFont& font, const QColor& colour, QWidget* parent)
+        : QLabel(parent)
+        , m_colour(colour)
+    {
+        // Verbatim text, never rich text or a lookup key.
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setFont(font);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QTextLayout layout(text(), font());
+        layOutLines(layout, width());
+        QPainter p(this);
+        p.setPen(m_colour);
+        layout.draw(&p, QPointF(0, 0));
+    }
+
+private:
+    QColor m_colour;
+};
 
 } // namespace
 
@@ -123,10 +162,10 @@ NotchExpandedView::NotchExpandedView(NotchViewModel* viewModel, QWidget* parent)
     const NotchViewModel fallback;
     const NotchViewModel& vm = viewModel ? *viewModel : fallback;
     m_icon = new AnimatedIcon(vm.icon(), vm.iconColor(), vm.iconAnimation(), this);
-    m_title = textLabel(headlineFont(), Qt::white, this);
+    m_title = new WrappingLabel(headlineFont(), Qt::white, this);
     QColor subtitleColour = Qt::white;
     subtitleColour.setAlphaF(float(kSubtitleOpacity));
-    m_subtitle = textLabel(caption2Font(), subtitleColour, this);
+    m_subtitle = new WrappingLabel(caption2Font(), subtitleColour, this);
     m_badge = new ProjectBadge(QString(), std::nullopt, false, false, this);
     m_open = new OpenButton(this);
     m_open->setObjectName(QStringLiteral("openButton"));
@@ -181,38 +220,48 @@ void NotchExpandedView::refresh()
     place();
 }
 
-NotchExpandedView::Layout NotchExpandedView::measure() const
+NotchExpandedView::Layout NotchExpandedView::measure(int maximumWidth) const
 {
     Layout l;
-    l.title = textSize(m_title->font(), m_title->text());
+    // Icon, column and the flexible space (at least 0), with the row's spacing between them.
+    int fixedWidth = iconInset() + kIconSize + kSpacing + kSpacing;
+    if (!m_open->isHidden()) {
+        l.open = m_open->sizeHint();
+        fixedWidth += kSpacing + l.open.width();
+    }
+    // The texts take what the row leaves them, up to their own limit.
+    const int room = std::clamp(maximumWidth - fixedWidth, 0, kMaximumTextWidth);
+    l.title = textSize(m_title->font(), m_title->text(), room);
     int columnWidth = l.title.width();
     int columnHeight = l.title.height();
     if (!m_subtitle->isHidden()) {
-        l.subtitle = textSize(m_subtitle->font(), m_subtitle->text());
+        l.subtitle = textSize(m_subtitle->font(), m_subtitle->text(), room);
         columnWidth = std::max(columnWidth, l.subtitle.width());
         columnHeight += kTextSpacing + l.subtitle.height();
     }
     if (!m_badge->isHidden()) {
+        // On one line: a name too long for the room is cut short with an ellipsis.
         l.badge = m_badge->sizeHint();
+        l.badge.setWidth(std::min(l.badge.width(), room));
         columnWidth = std::max(columnWidth, l.badge.width());
         columnHeight += kTextSpacing + l.badge.height();
     }
     l.column = QSize(columnWidth, columnHeight);
-    // Icon, column and the flexible space (at least 0), with the row's spacing between them.
-    int width = iconInset() + kIconSize + kSpacing + columnWidth + kSpacing;
     int height = std::max({kMinimumHeight, kIconSize, columnHeight});
-    if (!m_open->isHidden()) {
-        l.open = m_open->sizeHint();
-        width += kSpacing + l.open.width();
+    if (!m_open->isHidden())
         height = std::max(height, l.open.height());
-    }
-    l.total = QSize(width, height + 2 * kVerticalPadding);
+    l.total = QSize(fixedWidth + columnWidth, height + 2 * kVerticalPadding);
     return l;
 }
 
 QSize NotchExpandedView::sizeHint() const
 {
-    return measure().total;
+    return measure(QWIDGETSIZE_MAX).total;
+}
+
+int NotchExpandedView::heightForWidth(int width) const
+{
+    return measure(width).total.height();
 }
 
 void NotchExpandedView::resizeEvent(QResizeEvent*)
@@ -222,7 +271,7 @@ void NotchExpandedView::resizeEvent(QResizeEvent*)
 
 void NotchExpandedView::place()
 {
-    const Layout l = measure();
+    const Layout l = measure(width());
     const int rowTop = kVerticalPadding;
     const int rowHeight = std::max(height() - 2 * kVerticalPadding, l.total.height() - 2 * kVerticalPadding);
     auto centred = [&](int h) {

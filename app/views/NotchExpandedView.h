@@ -28,7 +28,8 @@ public:
     static constexpr int kMinimumHeight = 40;
     static constexpr int kVerticalPadding = 4;
     static constexpr double kSubtitleOpacity = 0.5;
-    // Texts have no line limit; past this width they wrap rather than widen the island further.
+    // Texts have no line limit; past this width, or the room the row leaves them, they wrap
+    // rather than widen the island further.
     static constexpr int kMaximumTextWidth = 280;
 
     // Leading room before the icon's frame, for its pulse.
@@ -50,8 +51,11 @@ public:
     // The address "Open" leads to, when the issue address parses.
     std::optional<QUrl> openURL() const;
 
+    // Narrower than its ideal size, the texts wrap into more lines and the badge is cut short.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -66,7 +70,8 @@ private:
         QSize column;
         QSize total;
     };
-    Layout measure() const;
+    // Laid out in at most `maximumWidth`.
+    Layout measure(int maximumWidth) const;
     void refresh();
     void place();
 

@@ -165,6 +165,18 @@ TEST(NotchLayout, ExpandedTakesTheStoredNotchRadiiOrTheStandardOnes)
     // Small content: at least the notch wide plus the padding, and at least the notch high.
     in.expandedContent = QSizeF(20, 0);
     EXPECT_EQ(NotchLayout::compute(in).size, QSizeF(230, 47));
+
+    // Content wider than the panel has room for gets that room, and the view stays inside the
+    // panel however tall the content is.
+    in.panelSize = QSizeF(400, 300);
+    EXPECT_DOUBLE_EQ(NotchLayout::expandedContentRoom(in.storedStyle, 400), 400 - 2 * 15 - 2 * 15);
+    in.expandedContent = QSizeF(500, 400);
+    const NotchLayout wide = NotchLayout::compute(in);
+    EXPECT_EQ(wide.expandedContentSize, QSizeF(340, 400));
+    EXPECT_EQ(wide.size, QSizeF(400, 300));
+    EXPECT_EQ(wide.viewRect(400).left(), 0);
+    in.expandedContent = QSizeF(300, 60);
+    EXPECT_EQ(NotchLayout::compute(in).expandedContentSize, QSizeF(300, 60)) << "room to spare: the ideal size";
 }
 
 TEST(NotchlessLayout, CardAroundContentOfIdealSize200By60)

@@ -3,6 +3,7 @@
 #include "NotchDrawerKit/NotchView.h"
 #include "NotchDrawerKit/NotchlessView.h"
 #include "NotchTestSupport.h"
+#include "tests/support/ChildRun.h"
 
 #include <QEnterEvent>
 #include <QImage>
@@ -372,5 +373,77 @@ TEST(NotchlessView, CornerRadiusFollowsTheStoredFloatingStyle)
             EXPECT_LT(qAlpha(image.pixel(inner)), 200);
     }
 }
+
+namespace {
+
+struct PixelCase
+{
+    const char* name;
+    int screenWidth;
+    int contentWidth;
+    int pixelRatio;
+};
+
+void PrintTo(const PixelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+} // namespace
+
+class NotchOnWholePixels : public ::testing::TestWithParam<PixelCase>
+{};
+
+// On a screen whose width halves to an odd number or a half (1366, 1367), the panel is centred
+// on the screen and the shape's sides fall on whole device pixels, sharp and as far from the
+// screen's centre on either side, whichever parity the shape's width has.
+TEST_P(NotchOnWholePixels, SidesAreSharpAndCentredOnTheScreen)
+{
+    const PixelCase c = GetParam();
+    if (c.pixelRatio != 1 && !inChild()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(c.pixelRatio));
+        EXPECT_TRUE(passesInChild(env));
+        return;
+    }
+    ASSERT_EQ(screen()->devicePixelRatio(), c.pixelRatio);
+    ScreenGeometry g;
+    g.frame = QRectF(0, 0, c.screenWidth, 768);
+    g.visibleFrame = QRectF(0, 0, c.screenWidth, 768 - 25);
+    ScreenScope scope(g);
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover,
+                                           NotchDrawerStyle::standardNotch(),
+                                           [&] { return whiteBlock(QSize(c.contentWidth, 60)); });
+    runTo(*d, NotchDrawerState::expanded);
+    const QRect panel = d->panel()->geometry();
+    EXPECT_EQ(2 * panel.x() + panel.width(), c.screenWidth) << "the panel's centre is the screen's";
+
+    // Across the straight part of the sides, below the flares and above the rounded corners.
+    const QImage image = root(*d)->surface()->grab().toImage();
+    const int y = 50 * c.pixelRatio;
+    int first = -1;
+    int last = -1;
+    int soft = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        const int alpha = qAlpha(image.pixel(x, y));
+        soft += alpha != 0 && alpha != 255;
+        if (alpha == 255) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    }
+    EXPECT_EQ(soft, 0) << "half-covered pixels at the sides";
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(2 * panel.x() * c.pixelRatio + first + last + 1, c.screenWidth * c.pixelRatio)
+        << "the shape's centre is the screen's";
+}
+
+INSTANTIATE_TEST_SUITE_P(NotchView,
+                         NotchOnWholePixels,
+                         ::testing::Values(PixelCase{"EvenShape1366", 1366, 300, 1},
+                                           PixelCase{"OddShape1367", 1367, 301, 1},
+                                           PixelCase{"EvenShape1366AtTwice", 1366, 300, 2},
+                                           PixelCase{"OddShape1367AtTwice", 1367, 301, 2}),
+                         [](const ::testing::TestParamInfo<PixelCase>& p) { return std::string(p.param.name); });
 
 } // namespace jw

@@ -2,6 +2,7 @@
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawerPanel.h"
+#include "NotchDrawerKit/NotchSurface.h"
 #include "app/github/GitHubClient.h"
 #include "app/views/AnimatedIcon.h"
 #include "app/views/NotchExpandedView.h"
@@ -9,11 +10,13 @@
 #include "app/views/SystemColors.h"
 #include "platform/UrlOpener.h"
 #include "platform/symbols/Symbols.h"
+#include "tests/NotchDrawerKit/NotchTestSupport.h"
 #include "tests/support/AwaitTask.h"
 #include "tests/support/FakeGitHubServer.h"
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -457,6 +460,102 @@ TEST(IslandRender, TheRowIsDrawnInsideTheExpandedNotch)
     EXPECT_GT(countNear(panel, panel.rect(), SystemColor::red()), 150);
     Symbols::setThemeLookupEnabled(true);
 }
+
+// ---- Long texts without a break opportunity ---------------------------------------------
+
+// Brightness summed over an area: how much of a text is drawn there.
+double ink(const QImage& image, const QRect& area)
+{
+    double sum = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            sum += qGray(image.pixel(x, y));
+    return sum;
+}
+
+// The same text on one line, with nothing cut off.
+double inkOfOneLine(const QLabel& label, const QColor& colour)
+{
+    const QFontMetrics fm(label.font());
+    QImage image(fm.horizontalAdvance(label.text()) + 20, fm.height() + 10, QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    QPainter p(&image);
+    p.setFont(label.font());
+    p.setPen(colour);
+    p.drawText(QPointF(10, 5 + fm.ascent()), label.text());
+    p.end();
+    return ink(image, image.rect());
+}
+
+struct LongTextCase
+{
+    const char* name;
+    IslandState state;
+};
+
+void PrintTo(const LongTextCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class IslandLongText : public ::testing::TestWithParam<LongTextCase>
+{};
+
+// On an 800-point screen the panel is 400 wide: the island stays inside it, and the second
+// line, a run with no place to break, wraps instead of being cut off.
+TEST_P(IslandLongText, WrapsInsideThePanelOfAnEightHundredPointScreen)
+{
+    Symbols::setThemeLookupEnabled(false);
+    ScreenScope scope(notchedScreen());
+    DynamicIslandController controller;
+    controller.show(GetParam().state);
+    QPointer<NotchDrawer> notch = controller.notch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notch && notch->state() == NotchDrawerState::expanded && notch->panel(); },
+                                10000));
+    NotchDrawerPanel* panel = notch->panel();
+    auto* root = qobject_cast<NotchContentView*>(panel->contentView());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !root->animator()->isRunning(); }, 10000));
+    ASSERT_EQ(panel->width(), 400);
+    const QRectF shape = root->surface()->paintedShape().boundingRect();
+    EXPECT_GE(shape.left(), 0);
+    EXPECT_LE(shape.right(), panel->width());
+
+    auto* row = qobject_cast<NotchExpandedView*>(notch->expandedContent());
+    QLabel* second = row->subtitleLabel();
+    const QRect drawn(second->mapTo(panel, QPoint()), second->size());
+    EXPECT_TRUE(shape.contains(QRectF(drawn))) << "the second line lies inside the notch";
+    if (!row->badge()->isHidden()) {
+        const QRect badge(row->badge()->mapTo(panel, QPoint()), row->badge()->size());
+        EXPECT_TRUE(shape.contains(QRectF(badge)));
+        EXPECT_LT(badge.right(), row->openButton()->mapTo(panel, QPoint()).x());
+    }
+    const QImage image = panel->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor colour = Qt::white;
+    colour.setAlphaF(float(NotchExpandedView::kSubtitleOpacity));
+    EXPECT_GT(ink(image, drawn), 0.9 * inkOfOneLine(*second, colour)) << "every character is drawn";
+    Symbols::setThemeLookupEnabled(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Island,
+    IslandLongText,
+    ::testing::Values(
+        // The longest a repository's full name can be: a 39-character owner and a 100-character name.
+        LongTextCase{"repository",
+                     IslandState::confirmed(QStringLiteral("Fix the parser"),
+                                            QStringLiteral("tallowmere").repeated(4).left(39) + QLatin1Char('/')
+                                                + QStringLiteral("jot_warden_").repeated(10).left(100),
+                                            42,
+                                            QStringLiteral("https://github.com/octo/demo/issues/42"),
+                                            QStringLiteral("jot_warden_roadmap_").repeated(4),
+                                            QStringLiteral("https://github.com/users/octo/projects/3"),
+                                            false,
+                                            true)},
+        LongTextCase{"identifier",
+                     IslandState::detecting(QStringLiteral("Rename ")
+                                            + QStringLiteral("parse_config_value_").repeated(16).left(300))}),
+    [](const ::testing::TestParamInfo<LongTextCase>& p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace jw
