@@ -73,6 +73,9 @@ NotchDrawer::~NotchDrawer()
     // Ends the pending close now rather than leaving its timer behind.
     if (m_closePanelToken)
         m_closePanelToken->cancel();
+    // No pointer will leave a notch that is gone: a held hide ends here.
+    if (m_heldHide && m_heldHide->completion)
+        m_heldHide->completion();
     takeContentsBack();
     // The object may be released from a handler running inside its panel or a content (a
     // button in the expanded view): both go at the next turn of the event loop.
@@ -197,21 +200,32 @@ QCoro::Task<> NotchDrawer::hide()
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> done = promise->future();
     promise->start();
+    // Every way a hide ends, the release of its notch included, runs the completion.
     performHide([promise] { promise->finish(); });
-    // A promise dropped unfinished (its notch destroyed) finishes as cancelled: the caller
-    // resumes either way.
     co_await done;
 }
 
 void NotchDrawer::performHide(std::function<void()> completion)
 {
-    continueHide(beginCall(), std::move(completion));
+    const quint64 call = beginCall();
+    // The callers of a held hide that this one overtakes are resumed when this one ends: the
+    // notch is then hidden and closed, or shown again by a later expand or compact.
+    if (m_heldHide) {
+        completion = [held = std::move(m_heldHide->completion), completion = std::move(completion)] {
+            if (held)
+                held();
+            if (completion)
+                completion();
+        };
+        m_heldHide.reset();
+    }
+    continueHide(call, std::move(completion));
 }
 
 void NotchDrawer::continueHide(quint64 call, std::function<void()> completion)
 {
     if (call != m_lastCall) {
-        // Overtaken while held: the later call decides, and this caller goes on.
+        // Overtaken while held by an expand or compact: that call decides, and this caller goes on.
         if (completion)
             completion();
         return;
@@ -228,8 +242,10 @@ void NotchDrawer::continueHide(quint64 call, std::function<void()> completion)
         return;
     }
     if (m_hoverBehavior.contains(NotchDrawerHoverBehavior::holdWhileHovered) && m_isHovering) {
+        // Kept here rather than in the task, so that a later hide can take the caller over.
+        m_heldHide = HeldHide{call, std::move(completion)};
         const Guard g = guard();
-        startTask([g, call, completion] { return retryHide(g, call, completion); });
+        startTask([g, call] { return retryHide(g, call); });
         return;
     }
     setState(NotchDrawerState::hidden, kHideSpring);
@@ -246,13 +262,16 @@ void NotchDrawer::closeAfterHide(std::function<void()> completion)
     startTask([g, token, completion] { return closeAfterPause(g, token, completion); });
 }
 
-QCoro::Task<> NotchDrawer::retryHide(Guard guard, quint64 call, std::function<void()> completion)
+QCoro::Task<> NotchDrawer::retryHide(Guard guard, quint64 call)
 {
     co_await sleepFor(seconds(kHeldHideRetry));
-    if (NotchDrawer* self = guard.get())
-        self->continueHide(call, std::move(completion));
-    else if (completion)
-        completion();
+    NotchDrawer* self = guard.get();
+    // Gone with its notch, or taken over by a later hide: the caller is resumed there.
+    if (!self || !self->m_heldHide || self->m_heldHide->call != call)
+        co_return;
+    std::function<void()> completion = std::move(self->m_heldHide->completion);
+    self->m_heldHide.reset();
+    self->continueHide(call, std::move(completion));
 }
 
 QCoro::Task<> NotchDrawer::closeAfterPause(Guard guard, CancellationToken token, std::function<void()> completion)

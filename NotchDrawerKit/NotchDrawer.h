@@ -28,7 +28,8 @@ class ScreenChangeObserver;
 // changes at once and the views animate their presentation toward it.
 //
 // The last call wins: whatever an earlier expand, compact or hide still has queued or pausing
-// gives way to a later call, and every caller is resumed.
+// gives way to a later call, and every caller is resumed. A hide held while hovered that a
+// later hide overtakes returns with that one, once the notch is hidden and closed.
 //
 //   auto* notch = new NotchDrawer(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(),
 //                                 [model] { return new IslandView(model); });
@@ -106,7 +107,8 @@ public:
     QCoro::Task<> compact(QScreen* screen, bool skipHide);
 
     // Hides now (or, held while hovered, once the pointer leaves) and calls `completion` when
-    // the panel has closed, or when a later call overtakes the hide.
+    // the panel has closed, or when a later expand or compact overtakes the hide (or cancels
+    // its close). A later hide takes over a held one's completion and calls it when it ends.
     void performHide(std::function<void()> completion);
     // The pointer's hovering as the notch view reports it. While hidden only a leave counts.
     void setHovering(bool hovering);
@@ -139,7 +141,7 @@ private:
 
     QCoro::Task<> showState(QScreen* screen, NotchDrawerState target, bool skipHide);
     static QCoro::Task<> animateTo(Guard guard, NotchDrawerState target, bool skipHide, quint64 call);
-    static QCoro::Task<> retryHide(Guard guard, quint64 call, std::function<void()> completion);
+    static QCoro::Task<> retryHide(Guard guard, quint64 call);
     static QCoro::Task<> closeAfterPause(Guard guard, CancellationToken token, std::function<void()> completion);
 
     // Numbers a new call; work of earlier calls checks it and gives way.
@@ -169,6 +171,13 @@ private:
     double m_menubarHeight = 0;
     bool m_isHovering = false;
     quint64 m_lastCall = 0;
+    // The hide waiting for the pointer to leave, with the callers it will resume.
+    struct HeldHide
+    {
+        quint64 call = 0;
+        std::function<void()> completion;
+    };
+    std::optional<HeldHide> m_heldHide;
 
     QPointer<NotchDrawerPanel> m_panel;
     std::optional<CancellationToken> m_closePanelToken;

@@ -134,6 +134,7 @@ NotchDrawerInfoMatchedIcon::NotchDrawerInfoMatchedIcon(QWidget* host,
 NotchDrawerInfoMatchedIcon::~NotchDrawerInfoMatchedIcon()
 {
     std::erase(participants(), this);
+    QObject::disconnect(m_flightGone);
     delete m_flight.data();
 }
 
@@ -208,6 +209,11 @@ void NotchDrawerInfoMatchedIcon::startFlight(const NotchDrawerInfoMatchedIcon& f
                                       m_element,
                                       notch->stateAnimation());
     m_flight = overlay;
+    // The overlay belongs to the panel, which a screen change renews before the icon lands.
+    m_flightGone = QObject::connect(overlay, &QObject::destroyed, m_host, [this] {
+        m_flight = nullptr;
+        land();
+    });
     auto* check = new QTimer(overlay);
     check->setInterval(kFrameMs);
     QObject::connect(check, &QTimer::timeout, m_host, [this, overlay] {
@@ -219,11 +225,17 @@ void NotchDrawerInfoMatchedIcon::startFlight(const NotchDrawerInfoMatchedIcon& f
 
 void NotchDrawerInfoMatchedIcon::endFlight()
 {
+    QObject::disconnect(m_flightGone);
     if (m_flight) {
         m_flight->hide();
         m_flight->deleteLater();
         m_flight = nullptr;
     }
+    land();
+}
+
+void NotchDrawerInfoMatchedIcon::land()
+{
     if (m_element && isSource()) {
         m_element->show();
         // The ring has no meta-object of its own, so findChildren cannot tell it apart.

@@ -38,6 +38,8 @@ private:
     void onStateChanged(NotchDrawerState state);
     void startFlight(const NotchDrawerInfoMatchedIcon& from);
     void endFlight();
+    // Puts the icon back on screen where it belongs now.
+    void land();
 
     QWidget* m_host;
     QPointer<NotchDrawerInfo> m_info;
@@ -46,6 +48,7 @@ private:
     NotchDrawerState m_lastState = NotchDrawerState::hidden;
     QPointer<QWidget> m_element;
     QPointer<QWidget> m_flight;
+    QMetaObject::Connection m_flightGone;
 };
 
 // The expanded row of an info notch: icon, title and optional description, 40 points high.

@@ -6,8 +6,10 @@
 #include "platform/window/WindowSystem.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 
 namespace jw {
 namespace {
@@ -28,12 +30,27 @@ QRegion shownRegion(const NotchContentView* root, bool composited)
         return {};
     return QRegion(shape.toFillPolygon().toPolygon()).translated(root->surface()->pos());
 }
+
+// Whether a click on `widget` gives it (or a parent up to `window`) the keyboard focus, as Qt
+// decides it for the click itself.
+bool takesClickFocus(QWidget* widget, const QWidget* window)
+{
+    const auto accepts = [](const QWidget* w) {
+        return (w->focusPolicy() & Qt::ClickFocus) == Qt::ClickFocus;
+    };
+    for (QWidget* w = widget; w && w != window; w = w->parentWidget()) {
+        QWidget* proxy = w;
+        while (proxy->focusProxy())
+            proxy = proxy->focusProxy();
+        if (w->isEnabled() && accepts(w) && accepts(proxy))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 NotchDrawerPanel::NotchDrawerPanel(QScreen* screen)
-    : QWidget(nullptr,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
-                  | Qt::BypassWindowManagerHint)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint)
     , m_screen(screen)
     , m_composited(WindowSystem::hasCompositor())
 {
@@ -87,8 +104,21 @@ void NotchDrawerPanel::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Before the window is mapped: compositors read the type when it appears. The window
     // system's own show event after mapping has nothing to add.
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         WindowSystem::setNotificationType(this);
+        // Every press reaches the window before the widget under it.
+        windowHandle()->installEventFilter(this);
+    }
+}
+
+bool NotchDrawerPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    // No window manager gives an unmanaged window the keyboard, and appearing must not take it.
+    // A click into a caller's field takes it, so that what is typed next goes there.
+    if (event->type() == QEvent::MouseButtonPress && watched == windowHandle() && !isActiveWindow()
+        && takesClickFocus(childAt(static_cast<QMouseEvent*>(event)->position().toPoint()), this))
+        activateWindow();
+    return QWidget::eventFilter(watched, event);
 }
 
 void NotchDrawerPanel::resizeEvent(QResizeEvent* event)

@@ -12,8 +12,9 @@ namespace jw {
 struct ScreenGeometry;
 
 // The borderless window of a notch: frameless, above other windows on every workspace, never
-// taking focus, with a transparent background. Its input region is only what its views paint,
-// so clicks anywhere else in its large frame reach the windows beneath.
+// taking focus by appearing, with a transparent background. Its input region is only what its
+// views paint, so clicks anywhere else in its large frame reach the windows beneath. A click into
+// a content that accepts focus (a caller's text field) gives it the keyboard.
 //
 // On X11 it is an override-redirect window: no window manager places it, so it is on every
 // workspace and above docks and full-screen windows alike, where _NET_WM_STATE hints leave the
@@ -40,6 +41,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QPointer<QScreen> m_screen;

@@ -86,8 +86,26 @@ bool NotchlessView::step(Clock::time_point now)
     m_box->setGeometry(inner.toAlignedRect());
     if (m_content && m_content->parentWidget() == m_box)
         m_content->setGeometry(QRect(QPoint(0, 0), inner.size().toSize()));
+    clipContent();
     update();
     return !m_yOffset.isAtRest(now);
+}
+
+void NotchlessView::clipContent()
+{
+    // A corner radius above about 51 cuts into the inset around the content; below it the card
+    // covers the content and nothing is masked.
+    const QPainterPath clip = m_card.translated(-QPointF(m_box->pos()));
+    if (clip.contains(QRectF(m_box->rect()))) {
+        m_box->clearMask();
+        return;
+    }
+    QRegion region(clip.toFillPolygon().toPolygon());
+    // An empty mask would mean none at all; a pixel outside the box hides everything instead.
+    if (region.isEmpty())
+        region = QRegion(-1, -1, 1, 1);
+    if (m_box->mask() != region)
+        m_box->setMask(region);
 }
 
 void NotchlessView::paintEvent(QPaintEvent*)

@@ -34,6 +34,8 @@ protected:
 
 private:
     void relayout(Spring spring, bool animate);
+    // The card's rounded corners clip the content as well as the material.
+    void clipContent();
 
     QPointer<NotchDrawer> m_drawer;
     FrameAnimator* m_animator;

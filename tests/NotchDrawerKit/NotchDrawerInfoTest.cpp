@@ -558,4 +558,28 @@ TEST(NotchDrawerInfoViews, AHideDuringTheFlightEndsItAtOnce)
     ASSERT_TRUE(hide.wait());
 }
 
+// A dock or desktop panel that appears changes the screen's available geometry, which renews
+// the notch's panel and takes the flight's overlay with it.
+TEST(NotchDrawerInfoViews, AScreenChangeDuringTheFlightLandsTheIcon)
+{
+    ScreenScope scope(notchedScreen());
+    auto i = info(symbol(), std::nullopt, std::nullopt);
+    run(*i, NotchDrawerState::expanded);
+    for (const NotchDrawerState target : {NotchDrawerState::compact, NotchDrawerState::expanded}) {
+        SCOPED_TRACE(int(target));
+        const bool toCompact = target == NotchDrawerState::compact;
+        NotchDrawerInfoMatchedIcon& end = toCompact ? leadingView(*i)->matchedIcon() : infoView(*i)->matchedIcon();
+        const QPointer<NotchDrawerPanel> before = i->internalNotchDrawer()->panel();
+        Call c(toCompact ? i->compact(screen()) : i->expand(screen()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return end.isFlying(); }, 5000));
+        Q_EMIT screen()->availableGeometryChanged(screen()->availableGeometry());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return before.isNull(); }, 5000)) << "the panel was renewed";
+        ASSERT_TRUE(c.wait());
+        run(*i, target);
+        EXPECT_FALSE(end.isFlying());
+        ASSERT_NE(end.element(), nullptr);
+        EXPECT_TRUE(end.element()->isVisible()) << "the icon is on screen in the new panel";
+    }
+}
+
 } // namespace jw

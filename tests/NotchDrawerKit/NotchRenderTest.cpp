@@ -183,7 +183,10 @@ QWidget* whiteBlock(QSize size)
 
 // No white pixel lies outside the presented shape (allowing its antialiased rim), faint or not,
 // and some lie inside.
-void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, const QRect& contentArea, int atLeast = 20)
+void expectContentInsideTheShape(const QImage& grabbed,
+                                 const QPainterPath& shape,
+                                 const QRect& contentArea,
+                                 int atLeast = 20)
 {
     const QImage image = grabbed.convertToFormat(QImage::Format_ARGB32);
     int inside = 0;
@@ -193,7 +196,7 @@ void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, con
         for (int x = contentArea.left(); x <= contentArea.right(); ++x) {
             if (!isLight(image.pixel(x, y)))
                 continue;
-            if (shape.adjusted(-1, -1, 1, 1).contains(QPointF(x + 0.5, y + 0.5)))
+            if (shape.intersects(QRectF(x - 0.5, y - 0.5, 2, 2)))
                 ++inside;
             else if (outside++ == 0)
                 firstOutside = QPoint(x, y);
@@ -201,6 +204,13 @@ void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, con
     }
     EXPECT_EQ(outside, 0) << "content outside the shape, first at " << firstOutside.x() << "," << firstOutside.y();
     EXPECT_GE(inside, atLeast);
+}
+
+void expectContentInsideTheShape(const QImage& grabbed, const QRectF& shape, const QRect& contentArea, int atLeast = 20)
+{
+    QPainterPath path;
+    path.addRect(shape);
+    expectContentInsideTheShape(grabbed, path, contentArea, atLeast);
 }
 
 } // namespace
@@ -445,5 +455,22 @@ INSTANTIATE_TEST_SUITE_P(NotchView,
                                            PixelCase{"EvenShape1366AtTwice", 1366, 300, 2},
                                            PixelCase{"OddShape1367AtTwice", 1367, 301, 2}),
                          [](const ::testing::TestParamInfo<PixelCase>& p) { return std::string(p.param.name); });
+
+// Above a radius of about 51 the rounded corner cuts into the 15-point inset around the content.
+TEST(NotchlessView, ContentIsClippedToTheCardAtLargeCornerRadii)
+{
+    ScreenScope scope(plainScreen());
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::floating(80), [] {
+        return whiteBlock(QSize(200, 200));
+    });
+    runTo(*d, NotchDrawerState::expanded);
+    auto* card = qobject_cast<NotchlessView*>(root(*d)->surface());
+    ASSERT_DOUBLE_EQ(card->targetLayout().cornerRadius, 80);
+    const QImage image = d->panel()->grab().toImage();
+    const QPoint origin = card->mapTo(d->panel(), QPoint(0, 0));
+    EXPECT_EQ(image.pixel(card->presentedCardRect().center().toPoint() + origin), qRgb(255, 255, 255))
+        << "the content is drawn";
+    expectContentInsideTheShape(image, card->paintedShape().translated(origin), image.rect());
+}
 
 } // namespace jw

@@ -6,11 +6,14 @@
 #include "NotchDrawerKit/NotchSurface.h"
 #include "platform/screen/ScreenGeometry.h"
 
+#include <QApplication>
 #include <QCoroTask>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTest>
+#include <QVBoxLayout>
 #include <QWindow>
 #include <qguiapplication_platform.h>
 
@@ -65,7 +68,6 @@ TEST(NotchPanelOnX11, PanelIsShapedToWhatItPaintsAndTakesNoFocus)
     EXPECT_FALSE(shape.contains(QPoint(950, 10)));
     EXPECT_LT(shape.boundingRect().width() * shape.boundingRect().height(), panel->width() * panel->height() / 4);
     EXPECT_NE(QGuiApplication::focusWindow(), panel->windowHandle());
-    EXPECT_TRUE(panel->windowHandle()->flags().testFlag(Qt::WindowDoesNotAcceptFocus));
 
     QCoro::waitFor(d->hide());
     EXPECT_EQ(d->panel(), nullptr);
@@ -116,6 +118,50 @@ struct X11
         }
         free(reply);
         return out;
+    }
+    xcb_window_t inputFocus() const
+    {
+        xcb_get_input_focus_reply_t* reply =
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        const xcb_window_t focus = reply ? reply->focus : xcb_window_t(XCB_NONE);
+        free(reply);
+        return focus;
+    }
+    // Presses and releases the keys of `letters` (lower case) in whatever window the server
+    // gives the keyboard to, as a keyboard would.
+    void type(const char* letters) const
+    {
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        const xcb_keycode_t first = setup->min_keycode;
+        xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
+            connection,
+            xcb_get_keyboard_mapping(connection, first, uint8_t(setup->max_keycode - first + 1)),
+            nullptr);
+        ASSERT_NE(mapping, nullptr);
+        const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping);
+        const int count = xcb_get_keyboard_mapping_keysyms_length(mapping);
+        const xcb_window_t focus = inputFocus();
+        for (const char* c = letters; *c; ++c) {
+            int index = 0;
+            while (index < count && keysyms[index] != xcb_keysym_t(*c))
+                ++index;
+            ASSERT_LT(index, count) << *c;
+            for (const uint8_t type : {uint8_t(XCB_KEY_PRESS), uint8_t(XCB_KEY_RELEASE)}) {
+                xcb_key_press_event_t key{};
+                key.response_type = type;
+                key.detail = xcb_keycode_t(first + index / mapping->keysyms_per_keycode);
+                key.root = xcb_setup_roots_iterator(setup).data->root;
+                key.event = focus;
+                key.same_screen = 1;
+                xcb_send_event(connection,
+                               0,
+                               focus,
+                               type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE,
+                               reinterpret_cast<const char*>(&key));
+            }
+        }
+        xcb_flush(connection);
+        free(mapping);
     }
     bool selectionOwned(const char* selection) const
     {
@@ -206,6 +252,55 @@ TEST_F(NotchOverAWindow, WithoutACompositorOnlyTheNotchCoversTheWindowBeneath)
                             QPoint(card.center().x(), card.bottom() + 6),
                             QPoint(panel.right() - 20, panel.bottom() - 20)})
         EXPECT_TRUE(near(shot.pixelColor(at), kBackdrop)) << at.x() << "," << at.y();
+}
+
+// A caller's text field in the notch can be typed into, yet the notch never takes the keyboard
+// from the window the user is typing in merely by appearing.
+TEST(NotchPanelOnX11, TakesTheKeyboardOnlyForAClickIntoContentsThatAcceptFocus)
+{
+    X11 x;
+    ASSERT_NE(x.connection, nullptr);
+    QLineEdit editor;
+    editor.setGeometry(100, 700, 300, 30);
+    editor.show();
+    editor.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.inputFocus() == editor.winId() && editor.hasFocus(); }, 5000));
+
+    QLabel* caption = nullptr;
+    QLineEdit* field = nullptr;
+    auto d = std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::automatic(), [&] {
+        auto* box = new QWidget;
+        auto* layout = new QVBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        caption = new QLabel(QStringLiteral("Title of the issue"));
+        field = new QLineEdit;
+        layout->addWidget(caption);
+        layout->addWidget(field);
+        box->setFixedSize(200, 60);
+        return box;
+    });
+    QCoro::waitFor(d->expand(QGuiApplication::primaryScreen()));
+    NotchDrawerPanel* panel = d->panel();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    auto* root = qobject_cast<NotchContentView*>(panel->contentView());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !root->animator()->isRunning(); }, 5000));
+    EXPECT_EQ(x.inputFocus(), editor.winId()) << "appearing takes no focus";
+    EXPECT_EQ(QApplication::activeWindow(), &editor);
+
+    const auto click = [&](QWidget* target) {
+        QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {}, target->mapTo(panel, target->rect().center()));
+    };
+    click(caption);
+    EXPECT_EQ(x.inputFocus(), editor.winId()) << "a label takes no keyboard";
+
+    click(field);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.inputFocus() == panel->winId() && field->hasFocus(); }, 5000));
+    x.type("fixme");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == QStringLiteral("fixme"); }, 5000))
+        << field->text().toStdString();
+    EXPECT_TRUE(editor.text().isEmpty());
+
+    QCoro::waitFor(d->hide());
 }
 
 } // namespace
