@@ -53,13 +53,8 @@ public:
                               QString token,
                               store::ModelContext* context,
                               std::shared_ptr<WatchedDirectory> directory);
-    // Appends the issue reference to the line that holds the TODO with `contentHash`.
-    void annotateSourceFile(const QString& path,
-                            qint64 lineNumber,
-                            qint64 issueNumber,
-                            const QString& issueURL,
-                            const QString& contentHash);
-    // The same for a path in the bytes the file system names it by, which need not be UTF-8.
+    // Appends the issue reference to the line that holds the TODO with `contentHash`. The path is
+    // the bytes the file system names the file by, which need not be UTF-8.
     void annotateSourceFile(const QByteArray& localPath,
                             qint64 lineNumber,
                             qint64 issueNumber,

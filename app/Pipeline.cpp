@@ -165,15 +165,6 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
     log(QStringLiteral("Issue created: #%1 on %2").arg(issue.number).arg(repoFullName));
 }
 
-void AppDelegate::annotateSourceFile(const QString& path,
-                                     qint64 lineNumber,
-                                     qint64 issueNumber,
-                                     const QString& issueURL,
-                                     const QString& contentHash)
-{
-    annotateSourceFile(QFile::encodeName(path), lineNumber, issueNumber, issueURL, contentHash);
-}
-
 void AppDelegate::annotateSourceFile(const QByteArray& localPath,
                                      qint64 lineNumber,
                                      qint64 issueNumber,

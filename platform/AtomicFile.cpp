@@ -40,11 +40,6 @@ bool writeAll(int fd, const char* data, qsizetype size, int* error)
 
 } // namespace
 
-Status writeFileAtomically(const QString& path, const QByteArray& bytes)
-{
-    return writeFileAtomically(QFile::encodeName(path), bytes);
-}
-
 Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
 {
     // Write through a symbolic link instead of replacing the link by a plain file.

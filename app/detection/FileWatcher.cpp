@@ -164,11 +164,6 @@ void FileWatcher::updateCache(const QByteArray& localPath, const QString& conten
     });
 }
 
-void FileWatcher::updateCache(const QString& path, const QString& content)
-{
-    updateCache(QFile::encodeName(path), content);
-}
-
 void FileWatcher::setSeenHashes(QSet<QString> hashes)
 {
     m_queue->sync([&] { m_seenHashes = std::move(hashes); });

@@ -43,7 +43,6 @@ public:
     void stop();
     // Takes the text the owner wrote into a file, so that its next event compares against it.
     void updateCache(const QByteArray& localPath, const QString& content);
-    void updateCache(const QString& path, const QString& content);
     // The owner's seed, on its thread, before the first start.
     void setSeenHashes(QSet<QString> hashes);
     bool isRunning() const { return m_isRunning; }

@@ -85,12 +85,6 @@ std::optional<RepoInfo> RepoInfo::resolve(const QByteArray& forLocalPath)
     return info;
 }
 
-std::optional<QString> RepoInfo::findGitRoot(const QString& forPath)
-{
-    const auto root = findGitRoot(QFile::encodeName(forPath));
-    return root ? std::optional<QString>(QFile::decodeName(*root)) : std::nullopt;
-}
-
 std::optional<QByteArray> RepoInfo::findGitRoot(const QByteArray& forLocalPath)
 {
     QByteArray candidate = deletingLastPathComponent(collapseSlashes(forLocalPath));
@@ -102,11 +96,6 @@ std::optional<QByteArray> RepoInfo::findGitRoot(const QByteArray& forLocalPath)
         candidate = deletingLastPathComponent(candidate);
     }
     return std::nullopt;
-}
-
-std::optional<QString> RepoInfo::runGitRemote(const QString& rootPath)
-{
-    return runGitRemote(QFile::encodeName(rootPath));
 }
 
 std::optional<QString> RepoInfo::runGitRemote(const QByteArray& localRootPath)

@@ -25,12 +25,10 @@ struct RepoInfo
     static std::optional<RepoInfo> resolve(const QByteArray& forLocalPath);
     // The nearest ancestor directory of `forPath` (never the path itself, never "/") that holds a
     // ".git" entry, directory or file.
-    static std::optional<QString> findGitRoot(const QString& forPath);
     static std::optional<QByteArray> findGitRoot(const QByteArray& forLocalPath);
-    // The trimmed output of `git -C rootPath remote get-url origin`; nothing when git fails.
-    static std::optional<QString> runGitRemote(const QString& rootPath);
-    // A root that is not UTF-8 cannot be an argument (they reach the child as UTF-8): git then runs
-    // in it, as `git remote get-url origin`.
+    // The trimmed output of `git -C rootPath remote get-url origin`; nothing when git fails. A root
+    // that is not UTF-8 cannot be an argument (they reach the child as UTF-8): git then runs in it,
+    // as `git remote get-url origin`.
     static std::optional<QString> runGitRemote(const QByteArray& localRootPath);
     // Owner and name from an scp-style ("git@github.com:owner/repo.git") or URL-style remote on
     // github.com or one of its subdomains; a trailing ".git" of the name is dropped.

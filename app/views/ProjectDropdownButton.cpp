@@ -308,8 +308,20 @@ QColor ProjectDropdownButton::faceTextColor() const
 {
     if (selectedProject())
         return style::primary(palette());
-    return style::secondaryOn(palette(),
-                              style::composite(style::withAlpha(style::blue(), kPlainFill), style::backdrop(this)));
+    if (!m_plainFaceTextColor)
+        m_plainFaceTextColor =
+            style::secondaryOn(palette(),
+                               style::composite(style::withAlpha(style::blue(), kPlainFill), style::backdrop(this)));
+    return *m_plainFaceTextColor;
+}
+
+void ProjectDropdownButton::changeEvent(QEvent* event)
+{
+    // What lies beneath may be drawn differently now.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange
+        || event->type() == QEvent::ParentChange)
+        m_plainFaceTextColor.reset();
+    QAbstractButton::changeEvent(event);
 }
 
 void ProjectDropdownButton::rebuildMenu()

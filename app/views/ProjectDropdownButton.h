@@ -7,6 +7,7 @@
 #include "platform/store/ModelContainer.h"
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QCoroTask>
 #include <QPointer>
 #include <QUrl>
@@ -82,6 +83,7 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -102,6 +104,8 @@ private:
     std::optional<QString> m_fetchError;
     QMenu* m_menu;
     QPointer<QAction> m_refreshAction;
+    // The unselected face's text colour: reading the fill beneath it draws the group box once.
+    mutable std::optional<QColor> m_plainFaceTextColor;
 };
 
 } // namespace jw

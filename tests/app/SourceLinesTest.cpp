@@ -75,7 +75,7 @@ TEST_F(AtomicFileTest, KeepsPermissionsAndWritesThroughLinks)
 {
     const auto exec = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup;
     const QString script = write(QStringLiteral("run.sh"), "#!/bin/sh\n", exec);
-    ASSERT_TRUE(writeFileAtomically(script, "#!/bin/sh\necho\n").ok());
+    ASSERT_TRUE(writeFileAtomically(QFile::encodeName(script), "#!/bin/sh\necho\n").ok());
     EXPECT_EQ(read(script), QByteArray("#!/bin/sh\necho\n"));
     const auto perms = QFile(script).permissions();
     EXPECT_TRUE(perms.testFlag(QFile::ExeOwner) && perms.testFlag(QFile::ExeGroup));
@@ -84,7 +84,7 @@ TEST_F(AtomicFileTest, KeepsPermissionsAndWritesThroughLinks)
     const QString target = write(QStringLiteral("real.c"), "old");
     const QString link = dir.filePath(QStringLiteral("link.c"));
     ASSERT_TRUE(QFile::link(target, link));
-    ASSERT_TRUE(writeFileAtomically(link, "new").ok());
+    ASSERT_TRUE(writeFileAtomically(QFile::encodeName(link), "new").ok());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(read(target), QByteArray("new"));
     EXPECT_TRUE(leftovers(dir.path()).isEmpty());
@@ -109,7 +109,7 @@ TEST_F(AtomicFileTest, ReadOnlyDirectoryLeavesTheFileUntouched)
         ASSERT_EQ(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0);
     else
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-    const auto status = writeFileAtomically(path, "changed");
+    const auto status = writeFileAtomically(QFile::encodeName(path), "changed");
     const QByteArray after = read(path);
     const QStringList left = leftovers(folder);
     if (mounted)
@@ -134,7 +134,7 @@ TEST_F(AtomicFileTest, FullFileSystemLeavesTheFileUntouched)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(original);
     }
-    const auto status = writeFileAtomically(path, QByteArray(40 * 1024 + 10, 'n'));
+    const auto status = writeFileAtomically(QFile::encodeName(path), QByteArray(40 * 1024 + 10, 'n'));
     const QByteArray after = read(path);
     const QStringList left = leftovers(mountPoint);
     ::umount(QFile::encodeName(mountPoint).constData());

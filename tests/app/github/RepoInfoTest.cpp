@@ -136,7 +136,7 @@ TEST_F(RepoInfoWorkTreeTest, AFileDirectlyInTheRootResolvesToTheRoot)
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->rootPath, root);
     // The given path itself is never tested as a root.
-    EXPECT_FALSE(RepoInfo::findGitRoot(root).has_value());
+    EXPECT_FALSE(RepoInfo::findGitRoot(QFile::encodeName(root)).has_value());
 }
 
 TEST_F(RepoInfoWorkTreeTest, ALinkedWorkTreeWithAGitFileResolves)

@@ -413,7 +413,11 @@ class Annotation : public PipelineFixture
 protected:
     void annotate(const QString& name, qint64 line, const QString& title, qint64 number = 42)
     {
-        m_delegate->annotateSourceFile(file(name), line, number, issueUrl(number), TodoParser::contentHash(title));
+        m_delegate->annotateSourceFile(QFile::encodeName(file(name)),
+                                       line,
+                                       number,
+                                       issueUrl(number),
+                                       TodoParser::contentHash(title));
     }
 };
 
@@ -485,7 +489,11 @@ TEST_P(AnnotationPlace, KeepsTheReferenceInsideTheCommentAndTheHashUnchanged)
     ASSERT_EQ(before.size(), 1);
     writeFile(QStringLiteral("place.c"), c.line + "\nint z;\n");
     const auto annotate = [&] {
-        m_delegate->annotateSourceFile(file(QStringLiteral("place.c")), 1, 42, url, before[0].contentHash);
+        m_delegate->annotateSourceFile(QFile::encodeName(file(QStringLiteral("place.c"))),
+                                       1,
+                                       42,
+                                       url,
+                                       before[0].contentHash);
     };
 
     annotate();
