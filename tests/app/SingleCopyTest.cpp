@@ -1,6 +1,7 @@
 #include "app/github/KeychainHelper.h"
 #include "app/models/Schema.h"
 #include "app/models/WatchedDirectory.h"
+#include "tests/app/views/ViewTestSupport.h"
 #include "tests/support/FakeGitHubServer.h"
 #include "tests/support/KeyringTools.h"
 #include "tests/support/PrivateSession.h"
@@ -8,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,14 +65,6 @@ TEST(SingleCopy, TheLockOfAKilledCopyDoesNotBlockTheNextStart)
     EXPECT_TRUE(next.waitForLine(QStringLiteral("Showing the panel for another launch")));
 }
 
-void git(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral("git"), args);
-    ASSERT_TRUE(p.waitForFinished(30000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-}
-
 // Another session, an ssh log-in or a sandbox gives a launch another runtime folder; on the same
 // store it still hands over and ends, so a TODO written afterwards becomes one issue, not two.
 TEST(SingleCopy, ALaunchWithAnotherRuntimeFolderOnTheSameStoreEndsAndTheTodoIsFiledOnce)
@@ -86,14 +78,7 @@ TEST(SingleCopy, ALaunchWithAnotherRuntimeFolderOnTheSameStoreEndsAndTheTodoIsFi
 
     ProgramRun program;
     const QString repo = program.home() + QStringLiteral("/work/demo");
-    ASSERT_TRUE(QDir().mkpath(repo));
-    git({QStringLiteral("init"), QStringLiteral("-q"), repo});
-    git({QStringLiteral("-C"),
-         repo,
-         QStringLiteral("remote"),
-         QStringLiteral("add"),
-         QStringLiteral("origin"),
-         QStringLiteral("git@github.com:octo/demo.git")});
+    ASSERT_TRUE(test::makeGitTree(repo, QStringLiteral("git@github.com:octo/demo.git")));
     QFile source(repo + QStringLiteral("/main.c"));
     ASSERT_TRUE(source.open(QIODevice::WriteOnly));
     source.write("int main(void) { return 0; }\n");

@@ -59,6 +59,31 @@ private:
     bool m_changed = false;
 };
 
+// A file still being written: opened with its first TODO, finished and closed later.
+struct HeldWriter
+{
+    explicit HeldWriter(const QString& file)
+        : fd(::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644))
+        , begun(fd >= 0 && ::write(fd, "// TODO: begun\n", 15) == 15)
+    {
+    }
+    ~HeldWriter()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool finish()
+    {
+        const bool written = ::write(fd, "// TODO: finished\n", 18) == 18;
+        ::close(fd);
+        fd = -1;
+        return written;
+    }
+
+    int fd;
+    bool begun;
+};
+
 class FileWatcherTest : public ::testing::Test
 {
 public:
@@ -443,13 +468,8 @@ TEST_F(FileWatcherTest, ChangesLostInAQueueOverflowAreFoundByARescan)
     // Their events are lost.
     append("a.c", "// TODO: appended meanwhile\n");
     write("fresh/deep/f.c", "// TODO: in a new directory\n");
-    int writer = ::open(QFile::encodeName(path("fresh/deep/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(writer, 0);
-    const auto closeWriter = qScopeGuard([&] {
-        if (writer >= 0)
-            ::close(writer);
-    });
-    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
+    HeldWriter writer(path("fresh/deep/w.c"));
+    ASSERT_TRUE(writer.begun);
     move(path("old"), path("renamed"));
     ASSERT_TRUE(QDir(path("gone")).removeRecursively());
     held.release();
@@ -462,9 +482,7 @@ TEST_F(FileWatcherTest, ChangesLostInAQueueOverflowAreFoundByARescan)
     EXPECT_EQ(watcher->watchedDirectoryCount(), 4);
 
     // Finished after the rescan: first seen at its writer's close.
-    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
-    ::close(writer);
-    writer = -1;
+    ASSERT_TRUE(writer.finish());
     ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 1"));
     append("fresh/deep/f.c", "// TODO: later in it\n");
     append("renamed/o.c", "// TODO: after the rename\n");
@@ -500,22 +518,15 @@ TEST_P(WatchedRootComesBack, ItIsScannedAndWatchedAgain)
     // It comes back whole, as a move puts it in place, with one file still being written.
     write("fresh/app/a.c", "// TODO: before\n// TODO: came with it\n");
     write("fresh/app/lib/l.c", "int l;\n");
-    int writer = ::open(QFile::encodeName(path("fresh/app/lib/w.c")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(writer, 0);
-    const auto closeWriter = qScopeGuard([&] {
-        if (writer >= 0)
-            ::close(writer);
-    });
-    ASSERT_EQ(::write(writer, "// TODO: begun\n", 15), 15);
+    HeldWriter writer(path("fresh/app/lib/w.c"));
+    ASSERT_TRUE(writer.begun);
     QDir().mkpath(path("code"));
     move(path("fresh/app"), app);
     ASSERT_TRUE(waitForLine("Watched directory is back, watching it again: " + app));
     ASSERT_TRUE(settle(app));
 
     // Finished after the scan: first seen at its writer's close, so nothing in it is new.
-    ASSERT_EQ(::write(writer, "// TODO: finished\n", 18), 18);
-    ::close(writer);
-    writer = -1;
+    ASSERT_TRUE(writer.finish());
     ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 3"));
 
     // Its files were cached by a scan, so a TODO added to one is new.
