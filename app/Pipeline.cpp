@@ -167,18 +167,32 @@ namespace {
 // Tries at a file that keeps changing under the annotation before it is left alone.
 constexpr int kAnnotationAttempts = 3;
 
-// The line of `bytes` that holds the TODO with this hash now: the detected one if it still does, else
-// the first. Nothing when the TODO is gone.
-qint64 lineForReference(const QByteArray& bytes, const QString& path, qint64 lineNumber, const QString& contentHash)
+// The line of `bytes` that takes this issue's reference: of the TODOs with its hash, the one
+// nearest the line it was detected on, first among those without a reference yet, so that two of
+// the same text each get their own. Nothing when the TODO is gone or one of them holds it already.
+qint64 lineForReference(const QByteArray& bytes,
+                        const QString& path,
+                        qint64 lineNumber,
+                        qint64 issueNumber,
+                        const QString& contentHash)
 {
+    const QList<SourceLines::Span> lines = SourceLines::split(bytes);
     qint64 target = 0;
+    bool targetBare = false;
+    qint64 targetDistance = 0;
     for (const ParsedTodo& t : TodoParser::parseUtf8(bytes, path)) {
         if (t.contentHash != contentHash)
             continue;
-        if (t.lineNumber == lineNumber)
-            return lineNumber;
-        if (target == 0)
+        const SourceLines::Span span = lines[t.lineNumber - 1];
+        if (SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
+            return 0;
+        const bool bare = !t.isAnnotated;
+        const qint64 distance = qAbs(t.lineNumber - lineNumber);
+        if (target == 0 || (bare && !targetBare) || (bare == targetBare && distance < targetDistance)) {
             target = t.lineNumber;
+            targetBare = bare;
+            targetDistance = distance;
+        }
     }
     return target;
 }
@@ -204,14 +218,12 @@ void AppDelegate::annotateSourceFile(const QByteArray& localPath,
 
         // The file may have changed since detection: annotate the line that holds this TODO now,
         // and nothing when the TODO is gone.
-        const qint64 target = lineForReference(bytes, path, lineNumber, contentHash);
+        const qint64 target = lineForReference(bytes, path, lineNumber, issueNumber, contentHash);
         if (target == 0)
             return;
         const std::optional<QByteArray> annotated = SourceLines::annotate(bytes, target, issueNumber, issueURL);
         if (!annotated) {
-            const SourceLines::Span span = SourceLines::split(bytes)[target - 1];
-            if (!SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
-                leftWithout(target, QStringLiteral("it would change the TODO's text"));
+            leftWithout(target, QStringLiteral("it would change the TODO's text"));
             return;
         }
 

@@ -445,6 +445,13 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     annotate(QStringLiteral("moved.c"), 2, QStringLiteral("moved"));
     EXPECT_EQ(readFile(QStringLiteral("moved.c")), "a;\nb;\nint y;\n// TODO: moved (#42 " + url + ")\nz;\n");
 
+    // Two of the same text, detected on lines 1 and 3 and moved down since: each its own reference.
+    writeFile(QStringLiteral("twice.c"), "a;\nb;\n// TODO: twice\nc;\n// TODO: twice\n");
+    annotate(QStringLiteral("twice.c"), 1, QStringLiteral("twice"), 42);
+    annotate(QStringLiteral("twice.c"), 3, QStringLiteral("twice"), 43);
+    EXPECT_EQ(readFile(QStringLiteral("twice.c")).toStdString(),
+              ("a;\nb;\n// TODO: twice (#42 " + url + ")\nc;\n// TODO: twice (#43 " + issueUrl(43).toUtf8() + ")\n")
+                  .toStdString());
 
     // Gone, or beyond the end: nothing is written.
     writeFile(QStringLiteral("gone.c"), "int a;\n");
