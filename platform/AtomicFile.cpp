@@ -161,8 +161,9 @@ Outcome replaceFile(const QByteArray& localPath, const QByteArray& bytes, const 
     bool changed = false;
     if (ok && read) {
         struct stat now;
-        changed = ::stat(targetPath.constData(), &now) != 0 || !sameStamps(now, *read)
-                  || !holdsExactly(targetPath, read->bytes);
+        // Stamped after the bytes, so that a save during the comparison shows where the tick allows.
+        changed = !holdsExactly(targetPath, read->bytes) || ::stat(targetPath.constData(), &now) != 0
+                  || !sameStamps(now, *read);
         ok = !changed;
     }
     if (ok && ::rename(tempPath.constData(), targetPath.constData()) != 0) {
