@@ -18,9 +18,6 @@
 #include <QFile>
 #include <QPointer>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace jw {
 
 void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* context)
@@ -165,56 +162,95 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
     log(QStringLiteral("Issue created: #%1 on %2").arg(issue.number).arg(repoFullName));
 }
 
+namespace {
+
+// Tries at a file that keeps changing under the annotation before it is left alone.
+constexpr int kAnnotationAttempts = 3;
+
+// The line of `bytes` that takes this issue's reference: of the TODOs with its hash, the one
+// nearest the line it was detected on, first among those without a reference yet, so that two of
+// the same text each get their own. Nothing when the TODO is gone or one of them holds it already.
+qint64 lineForReference(const QByteArray& bytes,
+                        const QString& path,
+                        qint64 lineNumber,
+                        qint64 issueNumber,
+                        const QString& contentHash)
+{
+    const QList<SourceLines::Span> lines = SourceLines::split(bytes);
+    qint64 target = 0;
+    bool targetBare = false;
+    qint64 targetDistance = 0;
+    for (const ParsedTodo& t : TodoParser::parseUtf8(bytes, path)) {
+        if (t.contentHash != contentHash)
+            continue;
+        const SourceLines::Span span = lines[t.lineNumber - 1];
+        if (SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
+            return 0;
+        const bool bare = !t.isAnnotated;
+        const qint64 distance = qAbs(t.lineNumber - lineNumber);
+        if (target == 0 || (bare && !targetBare) || (bare == targetBare && distance < targetDistance)) {
+            target = t.lineNumber;
+            targetBare = bare;
+            targetDistance = distance;
+        }
+    }
+    return target;
+}
+
+} // namespace
+
 void AppDelegate::annotateSourceFile(const QByteArray& localPath,
                                      qint64 lineNumber,
                                      qint64 issueNumber,
                                      const QString& issueURL,
                                      const QString& contentHash)
 {
-    // Opened by its bytes: a name that is not UTF-8 has no text that opens it.
-    const int fd = ::open(localPath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    if (!isValidUtf8(bytes))
-        return;
     const QString path = QFile::decodeName(localPath);
+    const auto leftWithout = [&](qint64 line, const QString& reason) {
+        log(QStringLiteral("Left %1:%2 without the issue reference: %3").arg(path, QString::number(line), reason));
+    };
+    for (int attempt = 1;; ++attempt) {
+        // Opened by its bytes: a name that is not UTF-8 has no text that opens it.
+        const std::optional<FileSnapshot> read = readFileSnapshot(localPath);
+        if (!read || !isValidUtf8(read->bytes))
+            return;
+        const QByteArray& bytes = read->bytes;
 
-    // The file may have changed since detection: annotate the line that holds this TODO now,
-    // and nothing when the TODO is gone.
-    qint64 target = 0;
-    const QList<ParsedTodo> todos = TodoParser::parseUtf8(bytes, path);
-    for (const ParsedTodo& t : todos) {
-        if (t.contentHash != contentHash)
-            continue;
-        if (t.lineNumber == lineNumber) {
-            target = lineNumber;
-            break;
-        }
+        // The file may have changed since detection: annotate the line that holds this TODO now,
+        // and nothing when the TODO is gone.
+        const qint64 target = lineForReference(bytes, path, lineNumber, issueNumber, contentHash);
         if (target == 0)
-            target = t.lineNumber;
-    }
-    if (target == 0)
-        return;
+            return;
+        const std::optional<QByteArray> annotated = SourceLines::annotate(bytes, target, issueNumber, issueURL);
+        if (!annotated) {
+            leftWithout(target, QStringLiteral("it would change the TODO's text"));
+            return;
+        }
 
-    const std::optional<QByteArray> annotated = SourceLines::annotate(bytes, target, issueNumber, issueURL);
-    if (!annotated) {
-        const SourceLines::Span span = SourceLines::split(bytes)[target - 1];
-        if (!SourceLines::isAnnotated(QString::fromUtf8(bytes.mid(span.start, span.end - span.start)), issueNumber))
-            log(QStringLiteral("Left %1:%2 without the issue reference: it would change the TODO's text")
-                    .arg(path, QString::number(target)));
+        switch (replaceUnchangedFile(localPath, *read, *annotated)) {
+        case Replacement::written:
+        case Replacement::failed:
+            break;
+        case Replacement::changed:
+            if (attempt < kAnnotationAttempts)
+                continue;
+            leftWithout(target, QStringLiteral("the file kept changing"));
+            return;
+        case Replacement::readOnly:
+            leftWithout(target, QStringLiteral("the file is read-only"));
+            return;
+        case Replacement::ownedByAnother:
+            leftWithout(target, QStringLiteral("the file belongs to another user"));
+            return;
+        case Replacement::hardLinked:
+            leftWithout(target, QStringLiteral("the file has more than one hard link"));
+            return;
+        }
+
+        if (FileWatcher* watcher = m_appState->fileWatcher())
+            watcher->updateCache(localPath, QString::fromUtf8(*annotated));
         return;
     }
-    (void)writeFileAtomically(localPath, *annotated);
-
-    if (FileWatcher* watcher = m_appState->fileWatcher())
-        watcher->updateCache(localPath, QString::fromUtf8(*annotated));
 }
 
 } // namespace jw

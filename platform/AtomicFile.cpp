@@ -13,6 +13,8 @@ namespace jw {
 
 namespace {
 
+std::function<void(const QByteArray&)> beforeReplace;
+
 QString systemError(const char* what, int error)
 {
     return QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromLocal8Bit(std::strerror(error)));
@@ -38,9 +40,56 @@ bool writeAll(int fd, const char* data, qsizetype size, int* error)
     return true;
 }
 
-} // namespace
+qint64 modifiedNs(const struct stat& st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
-Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
+bool sameStamps(const struct stat& st, const FileSnapshot& read)
+{
+    return st.st_dev == read.device && st.st_ino == read.inode && st.st_size == read.size
+           && modifiedNs(st) == read.modifiedNs;
+}
+
+// Timestamps tick coarsely: a same-size save within one tick shows only in the bytes.
+bool holdsExactly(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char chunk[65536];
+    qsizetype at = 0;
+    bool same = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            same = n == 0 && at == bytes.size();
+            break;
+        }
+        if (at + n > bytes.size() || std::memcmp(chunk, bytes.constData() + at, static_cast<size_t>(n)) != 0) {
+            same = false;
+            break;
+        }
+        at += n;
+    }
+    ::close(fd);
+    return same;
+}
+
+struct Outcome
+{
+    Replacement replacement;
+    QString error;
+};
+
+Outcome failed(QString error)
+{
+    return {Replacement::failed, std::move(error)};
+}
+
+Outcome replaceFile(const QByteArray& localPath, const QByteArray& bytes, const FileSnapshot* read)
 {
     // Write through a symbolic link instead of replacing the link by a plain file.
     QByteArray targetPath = localPath;
@@ -48,29 +97,40 @@ Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
     if (::lstat(localPath.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
         char* resolved = ::realpath(localPath.constData(), nullptr);
         if (!resolved)
-            return Status::failure(QStringLiteral("The link %1 points nowhere").arg(QFile::decodeName(localPath)));
+            return failed(QStringLiteral("The link %1 points nowhere").arg(QFile::decodeName(localPath)));
         targetPath = resolved;
         std::free(resolved);
     } else if (!targetPath.startsWith('/')) {
         char* cwd = ::getcwd(nullptr, 0);
         if (!cwd)
-            return Status::failure(systemError("getcwd", errno));
+            return failed(systemError("getcwd", errno));
         targetPath = QByteArray(cwd) + '/' + targetPath;
         std::free(cwd);
     }
 
     struct stat original;
     if (::stat(targetPath.constData(), &original) != 0)
-        return Status::failure(systemError("stat", errno));
+        return failed(systemError("stat", errno));
     if (!S_ISREG(original.st_mode))
-        return Status::failure(QStringLiteral("%1 is not a regular file").arg(QFile::decodeName(targetPath)));
+        return failed(QStringLiteral("%1 is not a regular file").arg(QFile::decodeName(targetPath)));
+    if (read) {
+        if (!sameStamps(original, *read))
+            return {Replacement::changed, {}};
+        // Decided by the file's owner and mode, not by what root may do.
+        if (original.st_uid != ::geteuid())
+            return {Replacement::ownedByAnother, {}};
+        if (!(original.st_mode & S_IWUSR))
+            return {Replacement::readOnly, {}};
+        if (original.st_nlink > 1)
+            return {Replacement::hardLinked, {}};
+    }
 
     const qsizetype slash = targetPath.lastIndexOf('/');
     const QByteArray dir = slash == 0 ? QByteArrayLiteral("/") : targetPath.left(slash);
     QByteArray tempPath = dir + "/." + targetPath.mid(slash + 1) + ".jotwarden-XXXXXX";
     const int fd = ::mkstemp(tempPath.data());
     if (fd < 0)
-        return Status::failure(systemError("create temporary file", errno));
+        return failed(systemError("create temporary file", errno));
 
     int error = 0;
     bool ok = writeAll(fd, bytes.constData(), bytes.size(), &error);
@@ -96,20 +156,73 @@ Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
             ok = false;
         }
     }
+    if (ok && beforeReplace)
+        beforeReplace(targetPath);
+    bool changed = false;
+    if (ok && read) {
+        struct stat now;
+        // Stamped after the bytes, so that a save during the comparison shows where the tick allows.
+        changed = !holdsExactly(targetPath, read->bytes) || ::stat(targetPath.constData(), &now) != 0
+                  || !sameStamps(now, *read);
+        ok = !changed;
+    }
     if (ok && ::rename(tempPath.constData(), targetPath.constData()) != 0) {
         error = errno;
         ok = false;
     }
     if (!ok) {
         ::unlink(tempPath.constData());
-        return Status::failure(systemError("write", error));
+        if (changed)
+            return {Replacement::changed, {}};
+        return failed(systemError("write", error));
     }
     // Make the rename itself durable.
     if (const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
         (void)::fsync(dfd);
         ::close(dfd);
     }
-    return {};
+    return {Replacement::written, {}};
+}
+
+} // namespace
+
+Status writeFileAtomically(const QByteArray& localPath, const QByteArray& bytes)
+{
+    const Outcome outcome = replaceFile(localPath, bytes, nullptr);
+    return outcome.replacement == Replacement::written ? Status() : Status::failure(outcome.error);
+}
+
+std::optional<FileSnapshot> readFileSnapshot(const QByteArray& localPath)
+{
+    const int fd = ::open(localPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    // Stamped before reading: a change during the read then shows as a change.
+    struct stat st;
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    FileSnapshot snapshot;
+    snapshot.bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    snapshot.device = st.st_dev;
+    snapshot.inode = st.st_ino;
+    snapshot.size = st.st_size;
+    snapshot.modifiedNs = modifiedNs(st);
+    return snapshot;
+}
+
+Replacement replaceUnchangedFile(const QByteArray& localPath, const FileSnapshot& read, const QByteArray& bytes)
+{
+    return replaceFile(localPath, bytes, &read).replacement;
+}
+
+void setBeforeReplaceHook(std::function<void(const QByteArray& targetPath)> hook)
+{
+    beforeReplace = std::move(hook);
 }
 
 } // namespace jw

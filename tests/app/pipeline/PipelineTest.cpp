@@ -3,6 +3,7 @@
 #include "app/models/SeenTodo.h"
 #include "app/models/WatchedDirectory.h"
 #include "app/views/NotchViewModel.h"
+#include "platform/AtomicFile.h"
 #include "tests/app/pipeline/PipelineFixture.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/mount.h>
@@ -411,6 +413,11 @@ TEST_F(Pipeline, TheDetectionLineKeepsPercentSignsOfTheTitle)
 class Annotation : public PipelineFixture
 {
 protected:
+    void TearDown() override
+    {
+        setBeforeReplaceHook({});
+        PipelineFixture::TearDown();
+    }
     void annotate(const QString& name, qint64 line, const QString& title, qint64 number = 42)
     {
         m_delegate->annotateSourceFile(QFile::encodeName(file(name)),
@@ -438,6 +445,14 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     annotate(QStringLiteral("moved.c"), 2, QStringLiteral("moved"));
     EXPECT_EQ(readFile(QStringLiteral("moved.c")), "a;\nb;\nint y;\n// TODO: moved (#42 " + url + ")\nz;\n");
 
+    // Two of the same text, detected on lines 1 and 3 and moved down since: each its own reference.
+    writeFile(QStringLiteral("twice.c"), "a;\nb;\n// TODO: twice\nc;\n// TODO: twice\n");
+    annotate(QStringLiteral("twice.c"), 1, QStringLiteral("twice"), 42);
+    annotate(QStringLiteral("twice.c"), 3, QStringLiteral("twice"), 43);
+    EXPECT_EQ(readFile(QStringLiteral("twice.c")).toStdString(),
+              ("a;\nb;\n// TODO: twice (#42 " + url + ")\nc;\n// TODO: twice (#43 " + issueUrl(43).toUtf8() + ")\n")
+                  .toStdString());
+
     // Gone, or beyond the end: nothing is written.
     writeFile(QStringLiteral("gone.c"), "int a;\n");
     annotate(QStringLiteral("gone.c"), 12, QStringLiteral("gone"));
@@ -462,6 +477,54 @@ TEST_F(Annotation, OnlyTheTodoLineChangesByteForByte)
     writeFile(QStringLiteral("other.c"), "// TODO: other (#420 https://x/420)\n");
     annotate(QStringLiteral("other.c"), 1, QStringLiteral("other"));
     EXPECT_EQ(readFile(QStringLiteral("other.c")), "// TODO: other (#420 https://x/420) (#42 " + url + ")\n");
+}
+
+// A save that lands after the file was read for annotating is never replaced by older content.
+TEST_F(Annotation, ASaveWhileAnnotatingIsKept)
+{
+    launch();
+    const QByteArray url = issueUrl(42).toUtf8();
+    int replaces = 0;
+    const auto onReplace = [&](auto change) {
+        replaces = 0;
+        setBeforeReplaceHook([&replaces, change](const QByteArray& path) { change(path, ++replaces); });
+    };
+
+    // A line appended meanwhile: annotated again from the new content.
+    writeFile(QStringLiteral("busy.c"), "// TODO: busy\n");
+    onReplace([&](const QByteArray&, int n) {
+        if (n == 1)
+            appendToFile(QStringLiteral("busy.c"), "int saved;\n");
+    });
+    annotate(QStringLiteral("busy.c"), 1, QStringLiteral("busy"));
+    EXPECT_EQ(readFile(QStringLiteral("busy.c")).toStdString(),
+              ("// TODO: busy (#42 " + url + ")\nint saved;\n").toStdString());
+    EXPECT_EQ(replaces, 2);
+
+    // Same inode, size and modification time, other bytes: changed all the same.
+    writeFile(QStringLiteral("same.c"), "// TODO: same\nint a;\n");
+    onReplace([&](const QByteArray& path, int n) {
+        if (n == 1) {
+            struct stat st;
+            ::stat(path.constData(), &st);
+            const int fd = ::open(path.constData(), O_WRONLY);
+            EXPECT_EQ(::pwrite(fd, "b", 1, 18), 1);
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            ::futimens(fd, times);
+            ::close(fd);
+        }
+    });
+    annotate(QStringLiteral("same.c"), 1, QStringLiteral("same"));
+    EXPECT_EQ(readFile(QStringLiteral("same.c")).toStdString(),
+              ("// TODO: same (#42 " + url + ")\nint b;\n").toStdString());
+
+    // A file that never holds still is left as the user saved it last, after a few tries.
+    writeFile(QStringLiteral("restless.c"), "// TODO: restless\n");
+    onReplace([&](const QByteArray&, int) { appendToFile(QStringLiteral("restless.c"), "x;\n"); });
+    annotate(QStringLiteral("restless.c"), 1, QStringLiteral("restless"));
+    EXPECT_EQ(readFile(QStringLiteral("restless.c")).toStdString(), "// TODO: restless\nx;\nx;\nx;\n");
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Left ") + file(QStringLiteral("restless.c"))
+                               + QStringLiteral(":1 without the issue reference: the file kept changing")));
 }
 
 // Where the reference goes so that the comment still holds it, and what the line then parses as.
@@ -566,13 +629,16 @@ TEST_F(Annotation, ScriptsStayExecutableAndLinksStayLinks)
     EXPECT_TRUE(QDir(m_repo).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("jotwarden")).isEmpty());
 }
 
-// A rewrite that cannot land leaves the file as it was; the issue, record and confirmation follow.
+// A rewrite that cannot land, or would undo how the user protects or shares the file, leaves the
+// file as it was; the issue, record and confirmation follow.
 class UnwritableFile : public PipelineFixture, public ::testing::WithParamInterface<const char*>
 {};
 
 TEST_P(UnwritableFile, LeavesTheOriginalAndStillConfirms)
 {
-    const bool full = QByteArray(GetParam()) == "full";
+    const QByteArray kind = GetParam();
+    if (kind == "other-owner" && ::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
     const QString mountPoint = m_home.path() + QStringLiteral("/small");
     ASSERT_TRUE(QDir().mkpath(mountPoint));
     const QByteArray mp = QFile::encodeName(mountPoint);
@@ -598,26 +664,48 @@ TEST_P(UnwritableFile, LeavesTheOriginalAndStillConfirms)
     appendToFile(QStringLiteral("big.c"), "// TODO: no room to annotate\n");
     ASSERT_TRUE(waitForStates(Kind::detecting));
     const QByteArray before = readFile(QStringLiteral("big.c"));
-    if (full) {
+    // The user's protections: the file's mode and owner decide, not whether root could write it.
+    const QByteArray big = QFile::encodeName(file(QStringLiteral("big.c")));
+    QString reason;
+    if (kind == "full") {
         QFile filler(mountPoint + QStringLiteral("/.filler"));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
         const QByteArray chunk(4096, 'f');
         while (filler.write(chunk) == chunk.size() && filler.flush()) {
         }
-    } else {
+    } else if (kind == "read-only") {
         ASSERT_EQ(::mount("tmpfs", mp.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=512k"), 0);
+    } else if (kind == "mode-0444") {
+        ASSERT_EQ(::chmod(big.constData(), 0444), 0);
+        reason = QStringLiteral("the file is read-only");
+    } else if (kind == "other-owner") {
+        ASSERT_EQ(::chown(big.constData(), 4242, 4242), 0);
+        reason = QStringLiteral("the file belongs to another user");
+    } else {
+        ASSERT_EQ(::link(big.constData(), QFile::encodeName(file(QStringLiteral("twin.c"))).constData()), 0);
+        reason = QStringLiteral("the file has more than one hard link");
     }
     ASSERT_TRUE(waitForStates(Kind::confirmed));
     const QByteArray after = readFile(QStringLiteral("big.c"));
+    EXPECT_EQ(m_delegate->appState()->recentIssues().size(), 1);
+    EXPECT_EQ(m_delegate->modelContainer()->mainContext()->fetch<SeenTodo>().value().size(), 1u);
     const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("jotwarden"));
     m_delegate.reset();
     ::umount2(mp.constData(), MNT_DETACH);
     EXPECT_EQ(after, before);
     EXPECT_TRUE(left.isEmpty());
     EXPECT_TRUE(m_log.contains(QStringLiteral("Issue created: #77 on octo/demo")));
+    if (!reason.isEmpty()) {
+        const QString line = QStringLiteral("Left ") + file(QStringLiteral("big.c"))
+                             + QStringLiteral(":40961 without the issue reference: ") + reason;
+        EXPECT_EQ(m_log.lines().filter(QStringLiteral("Left ")).join(QLatin1Char('\n')).toStdString(),
+                  line.toStdString());
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rewrite, UnwritableFile, ::testing::Values("full", "read-only"));
+INSTANTIATE_TEST_SUITE_P(Rewrite,
+                         UnwritableFile,
+                         ::testing::Values("full", "read-only", "mode-0444", "other-owner", "hard-link"));
 
 TEST_F(Pipeline, TheTokenNeverReachesOutputOrTheStore)
 {
