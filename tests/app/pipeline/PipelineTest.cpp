@@ -1,3 +1,4 @@
+#include "app/detection/FileWatcher.h"
 #include "app/detection/TodoParser.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/SeenTodo.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -525,6 +527,30 @@ TEST_F(Annotation, ASaveWhileAnnotatingIsKept)
     EXPECT_EQ(readFile(QStringLiteral("restless.c")).toStdString(), "// TODO: restless\nx;\nx;\nx;\n");
     EXPECT_TRUE(m_log.contains(QStringLiteral("Left ") + file(QStringLiteral("restless.c"))
                                + QStringLiteral(":1 without the issue reference: the file kept changing")));
+}
+
+// A TODO saved while its file is being annotated is still found by the save's own event, however
+// late the watcher gets to it.
+TEST_F(Annotation, ATodoSavedWhileAnnotatingIsStillDetected)
+{
+    writeFile(QStringLiteral("late.c"), "// TODO: first\n");
+    launch();
+    FileWatcher* watcher = m_delegate->appState()->fileWatcher();
+    QSemaphore held;
+    watcher->queue().async([&held] { held.acquire(); });
+    setBeforeReplaceHook([this, saved = false](const QByteArray&) mutable {
+        if (!std::exchange(saved, true))
+            appendToFile(QStringLiteral("late.c"), "// TODO: saved meanwhile\n");
+    });
+    annotate(QStringLiteral("late.c"), 1, QStringLiteral("first"));
+    held.release();
+
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(43));
+    ASSERT_TRUE(waitForStates(IslandState::Kind::confirmed));
+    EXPECT_EQ(issueRequests(), 1);
+    EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(),
+              QStringLiteral("saved meanwhile"));
+    EXPECT_TRUE(m_log.lines().filter(QStringLiteral("TODO detected: \"first\"")).isEmpty());
 }
 
 // Where the reference goes so that the comment still holds it, and what the line then parses as.
