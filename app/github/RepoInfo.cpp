@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -40,6 +41,39 @@ QByteArray collapseSlashes(QByteArray path)
     while (path.contains("//"))
         path.replace("//", "/");
     return path;
+}
+
+// Variables that point git at a repository, or rewrite its config, other than the one `-C` names:
+// git's own list of repository-local variables, with the numbered config entries. The user's own
+// config files (GIT_CONFIG_GLOBAL, GIT_CONFIG_SYSTEM, GIT_CONFIG_NOSYSTEM) stay.
+QProcessEnvironment gitEnvironment()
+{
+    static const char* const kRepositoryVariables[] = {
+        "GIT_ALTERNATE_OBJECT_DIRECTORIES",
+        "GIT_COMMON_DIR",
+        "GIT_CONFIG",
+        "GIT_CONFIG_COUNT",
+        "GIT_CONFIG_PARAMETERS",
+        "GIT_DIR",
+        "GIT_GRAFT_FILE",
+        "GIT_IMPLICIT_WORK_TREE",
+        "GIT_INDEX_FILE",
+        "GIT_INTERNAL_SUPER_PREFIX",
+        "GIT_NO_REPLACE_OBJECTS",
+        "GIT_OBJECT_DIRECTORY",
+        "GIT_PREFIX",
+        "GIT_REPLACE_REF_BASE",
+        "GIT_SHALLOW_FILE",
+        "GIT_WORK_TREE",
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : kRepositoryVariables)
+        env.remove(QLatin1String(name));
+    for (const QString& name : env.keys()) {
+        if (name.startsWith(QLatin1String("GIT_CONFIG_KEY_")) || name.startsWith(QLatin1String("GIT_CONFIG_VALUE_")))
+            env.remove(name);
+    }
+    return env;
 }
 
 bool isGitHubHost(const QString& host)
@@ -119,6 +153,7 @@ std::optional<QString> RepoInfo::runGitRemote(const QByteArray& localRootPath)
                 ::_exit(127);
         });
     }
+    git.setProcessEnvironment(gitEnvironment());
     git.setStandardInputFile(QProcess::nullDevice());
     git.setStandardErrorFile(QProcess::nullDevice());
     git.start();

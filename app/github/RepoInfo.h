@@ -26,7 +26,8 @@ struct RepoInfo
     // The nearest ancestor directory of `forPath` (never the path itself, never "/") that holds a
     // ".git" entry, directory or file.
     static std::optional<QByteArray> findGitRoot(const QByteArray& forLocalPath);
-    // The trimmed output of `git -C rootPath remote get-url origin`; nothing when git fails. A root
+    // The trimmed output of `git -C rootPath remote get-url origin`, with git's variables that
+    // name a repository or add config cleared; nothing when git fails. A root
     // that is not UTF-8 cannot be an argument (they reach the child as UTF-8): git then runs in it,
     // as `git remote get-url origin`.
     static std::optional<QString> runGitRemote(const QByteArray& localRootPath);

@@ -99,15 +99,32 @@ protected:
         git({QStringLiteral("init"), QStringLiteral("-q")}, root);
     }
 
-    void setOrigin(const QString& url)
+    void TearDown() override
     {
-        git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), url}, root);
+        for (auto it = savedEnv.rbegin(); it != savedEnv.rend(); ++it)
+            it->second ? qputenv(it->first.constData(), *it->second) : qunsetenv(it->first.constData());
+    }
+
+    void setOrigin(const QString& url, const QString& dir = {})
+    {
+        git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), url},
+            dir.isEmpty() ? root : dir);
+    }
+
+    // For the test's life; the old value comes back at tear-down.
+    void setEnv(const QByteArray& name, const QByteArray& value)
+    {
+        savedEnv.emplace_back(name,
+                              qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData()))
+                                                                          : std::nullopt);
+        qputenv(name.constData(), value);
     }
 
     QString file(const QString& relative) const { return root + QLatin1Char('/') + relative; }
 
     QTemporaryDir tmp;
     QString root;
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> savedEnv;
 };
 
 class RepoInfoRemoteTest : public RepoInfoWorkTreeTest, public ::testing::WithParamInterface<const char*>
@@ -188,6 +205,44 @@ TEST_F(RepoInfoWorkTreeTest, ARemoteOnAnotherHostGivesNothing)
     setOrigin(QStringLiteral("git@gitlab.com:octo/demo.git"));
     EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
 }
+
+// Variables a git hook or a shell may export, each naming another repository or rewriting its URL.
+struct EnvCase
+{
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> vars; // "%1" stands for the other work tree
+};
+
+class RepoInfoEnvTest : public RepoInfoWorkTreeTest, public ::testing::WithParamInterface<EnvCase>
+{};
+
+TEST_P(RepoInfoEnvTest, InheritedGitVariablesDoNotChooseTheRepository)
+{
+    setOrigin(QStringLiteral("https://github.com/octo/demo"));
+    const QString other = tmp.path() + QStringLiteral("/other");
+    git({QStringLiteral("init"), QStringLiteral("-q"), other}, tmp.path());
+    setOrigin(QStringLiteral("https://github.com/octo/other"), other);
+    for (const auto& [name, value] : GetParam().vars)
+        setEnv(name, QString::fromUtf8(value).arg(other).toUtf8());
+
+    const auto info = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->repo, QStringLiteral("demo"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables,
+    RepoInfoEnvTest,
+    ::testing::Values(EnvCase{"GitDir", {{"GIT_DIR", "%1/.git"}, {"GIT_WORK_TREE", "%1"}}},
+                      EnvCase{"CommonDir", {{"GIT_COMMON_DIR", "%1/.git"}}},
+                      EnvCase{"ConfigParameters",
+                              {{"GIT_CONFIG_PARAMETERS",
+                                "'url.https://github.com/octo/other.insteadOf'='https://github.com/octo/demo'"}}},
+                      EnvCase{"ConfigCount",
+                              {{"GIT_CONFIG_COUNT", "1"},
+                               {"GIT_CONFIG_KEY_0", "url.https://github.com/octo/other.insteadOf"},
+                               {"GIT_CONFIG_VALUE_0", "https://github.com/octo/demo"}}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(RepoInfoWorkTreeTest, PathsOutsideAnyWorkTreeGiveNothing)
 {
