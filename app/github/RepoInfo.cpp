@@ -8,18 +8,32 @@
 #include <QUrl>
 
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace jw {
 namespace {
 
+// What a cached answer was read from: the ".git" entry and the config that holds the remote, each
+// by device, inode, size, modification and change time. A changed remote replaces the config
+// file; another repository at the same path is another ".git".
+using FileStamp = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long>;
+using GitStamp = std::pair<FileStamp, FileStamp>;
+
+struct CacheEntry
+{
+    RepoInfo info;
+    GitStamp stamp;
+};
+
 std::mutex gCacheMutex;
 // Keyed by the root's bytes: roots whose names differ only in bytes that are not UTF-8 read alike
 // as text.
-std::map<QByteArray, RepoInfo> gCache;
+std::map<QByteArray, CacheEntry> gCache;
 std::atomic<int> gGitRuns{0};
 
 // The parent directory by the usual path-string rule: trailing slashes are ignored, "/a" gives
@@ -41,6 +55,55 @@ QByteArray collapseSlashes(QByteArray path)
     while (path.contains("//"))
         path.replace("//", "/");
     return path;
+}
+
+FileStamp stampOf(const QByteArray& path)
+{
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return {};
+    return {st.st_dev,
+            st.st_ino,
+            st.st_size,
+            st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec,
+            st.st_ctim.tv_sec,
+            st.st_ctim.tv_nsec};
+}
+
+// The first line of a small file, without its line end; the path in the file system's bytes.
+QByteArray firstLine(const QByteArray& path)
+{
+    std::ifstream in(path.constData(), std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    return QByteArray::fromStdString(line).trimmed();
+}
+
+QByteArray against(const QByteArray& base, const QByteArray& path)
+{
+    return path.startsWith('/') ? path : base + '/' + path;
+}
+
+// A linked work tree's ".git" file names its git directory, whose "commondir" names the
+// repository that holds the config.
+QByteArray configPathOf(const QByteArray& root)
+{
+    const QByteArray dotGit = root + "/.git";
+    struct stat st;
+    if (::stat(dotGit.constData(), &st) != 0 || S_ISDIR(st.st_mode))
+        return dotGit + "/config";
+    const QByteArray line = firstLine(dotGit);
+    if (!line.startsWith("gitdir:"))
+        return dotGit + "/config";
+    const QByteArray gitDir = against(root, line.mid(7).trimmed());
+    const QByteArray common = firstLine(gitDir + "/commondir");
+    return (common.isEmpty() ? gitDir : against(gitDir, common)) + "/config";
+}
+
+GitStamp stampOfRoot(const QByteArray& root)
+{
+    return {stampOf(root + "/.git"), stampOf(configPathOf(root))};
 }
 
 // Variables that point git at a repository, or rewrite its config, other than the one `-C` names:
@@ -103,10 +166,15 @@ std::optional<RepoInfo> RepoInfo::resolve(const QByteArray& forLocalPath)
     const auto root = findGitRoot(forLocalPath);
     if (!root)
         return std::nullopt;
+    // Taken before git reads the config, so a change while it runs is seen the next time.
+    const GitStamp stamp = stampOfRoot(*root);
     {
         std::lock_guard lock(gCacheMutex);
-        if (auto it = gCache.find(*root); it != gCache.end())
-            return it->second;
+        if (auto it = gCache.find(*root); it != gCache.end()) {
+            if (it->second.stamp == stamp)
+                return it->second.info;
+            gCache.erase(it);
+        }
     }
     const auto remote = runGitRemote(*root);
     if (!remote)
@@ -115,7 +183,7 @@ std::optional<RepoInfo> RepoInfo::resolve(const QByteArray& forLocalPath)
     if (!info)
         return std::nullopt;
     std::lock_guard lock(gCacheMutex);
-    gCache.emplace(*root, *info);
+    gCache.insert_or_assign(*root, CacheEntry{*info, stamp});
     return info;
 }
 

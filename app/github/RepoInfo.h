@@ -19,7 +19,8 @@ struct RepoInfo
     bool operator==(const RepoInfo&) const = default;
 
     // The repository of the work tree holding `forPath` (an absolute path). Successful
-    // resolutions are cached per root for the life of the process, so git runs once per work tree.
+    // resolutions are cached per root, so git runs once per work tree until the root's ".git" or
+    // the config holding its remote changes.
     static std::optional<RepoInfo> resolve(const QString& forPath);
     // The same for a path in the bytes the file system names it by, which need not be UTF-8.
     static std::optional<RepoInfo> resolve(const QByteArray& forLocalPath);

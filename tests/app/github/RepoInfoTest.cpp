@@ -111,6 +111,11 @@ protected:
             dir.isEmpty() ? root : dir);
     }
 
+    void setUrl(const QString& url)
+    {
+        git({QStringLiteral("remote"), QStringLiteral("set-url"), QStringLiteral("origin"), url}, root);
+    }
+
     // For the test's life; the old value comes back at tear-down.
     void setEnv(const QByteArray& name, const QByteArray& value)
     {
@@ -176,6 +181,10 @@ TEST_F(RepoInfoWorkTreeTest, ALinkedWorkTreeWithAGitFileResolves)
     const auto info = RepoInfo::resolve(linked + QStringLiteral("/a.cpp"));
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(*info, (RepoInfo{QStringLiteral("octo"), QStringLiteral("demo"), linked}));
+
+    // The linked tree's remote lives in the main repository's config.
+    setUrl(QStringLiteral("git@github.com:octo/moved.git"));
+    EXPECT_EQ(RepoInfo::resolve(linked + QStringLiteral("/a.cpp"))->repo, QStringLiteral("moved"));
 }
 
 TEST_F(RepoInfoWorkTreeTest, NoOriginGivesNothingAndGitsComplaintStaysOffOurStderr)
@@ -253,21 +262,27 @@ TEST_F(RepoInfoWorkTreeTest, PathsOutsideAnyWorkTreeGiveNothing)
     EXPECT_FALSE(RepoInfo::resolve(QStringLiteral("relative/path/a.cpp")).has_value());
 }
 
-TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitAndKeepsTheFirstAnswer)
+TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitUntilTheRemoteChanges)
 {
     setOrigin(QStringLiteral("https://github.com/octo/demo"));
     const int before = RepoInfo::gitRunCount();
     const auto first = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
     ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
-
-    git({QStringLiteral("remote"),
-         QStringLiteral("set-url"),
-         QStringLiteral("origin"),
-         QStringLiteral("https://github.com/octo/renamed")},
-        root);
     EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))), first);
     EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
+
+    setUrl(QStringLiteral("https://github.com/octo/renamed"));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))),
+              (RepoInfo{QStringLiteral("octo"), QStringLiteral("renamed"), root}));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("a.cpp")))->repo, QStringLiteral("renamed"));
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 2);
+
+    // Another repository cloned where the tree was.
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(root));
+    git({QStringLiteral("init"), QStringLiteral("-q")}, root);
+    setOrigin(QStringLiteral("https://github.com/octo/public"));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("a.cpp")))->repo, QStringLiteral("public"));
 }
 
 TEST_F(RepoInfoWorkTreeTest, WorkTreesNamedByBytesThatAreNotUtf8ResolveEachToItsOwn)
