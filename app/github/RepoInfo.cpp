@@ -1,14 +1,19 @@
 #include "app/github/RepoInfo.h"
 
+#include "platform/Log.h"
+
 #include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QUrl>
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -35,6 +40,8 @@ std::mutex gCacheMutex;
 // as text.
 std::map<QByteArray, CacheEntry> gCache;
 std::atomic<int> gGitRuns{0};
+
+constexpr int kSshTimeoutMs = 5000;
 
 // The parent directory by the usual path-string rule: trailing slashes are ignored, "/a" gives
 // "/", and a relative single component gives "".
@@ -145,6 +152,13 @@ bool isGitHubHost(const QString& host)
            || host.endsWith(QLatin1Char('.') + RepoInfo::kWebHost, Qt::CaseInsensitive);
 }
 
+// A name ssh can take as a host and never as an option.
+bool isPlainHostName(const QString& host)
+{
+    static const QRegularExpression kHostName(QStringLiteral("^[A-Za-z0-9_.][A-Za-z0-9_.-]*$"));
+    return kHostName.match(host).hasMatch();
+}
+
 std::optional<RepoInfo> makeInfo(const QString& owner, QString repo, const QString& rootPath)
 {
     if (repo.endsWith(QLatin1String(".git")))
@@ -152,6 +166,75 @@ std::optional<RepoInfo> makeInfo(const QString& owner, QString repo, const QStri
     if (owner.isEmpty() || repo.isEmpty())
         return std::nullopt;
     return RepoInfo{owner, repo, rootPath};
+}
+
+// Whether a remote's host is GitHub's; `overSsh` tells that ssh would reach it, so an alias of
+// the user's ssh config may stand for it.
+using HostTest = std::function<bool(const QString& host, bool overSsh)>;
+
+std::optional<RepoInfo> parseWith(const QString& remoteURL, const QString& rootPath, const HostTest& isGitHub)
+{
+    const QString text = remoteURL.trimmed();
+
+    // Scp-style "git@host:path": the host ends at the first colon, before any slash.
+    const QLatin1String scpUser("git@");
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (text.startsWith(scpUser) && colon > scpUser.size() && !text.left(colon).contains(QLatin1Char('/'))) {
+        if (!isGitHub(text.mid(scpUser.size(), colon - scpUser.size()), true))
+            return std::nullopt;
+        const QStringList pieces = text.mid(colon + 1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (pieces.size() != 2)
+            return std::nullopt;
+        return makeInfo(pieces[0], pieces[1], rootPath);
+    }
+
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    const bool overSsh =
+        scheme == QLatin1String("ssh") || scheme == QLatin1String("git+ssh") || scheme == QLatin1String("ssh+git");
+    if (!isGitHub(url.host(QUrl::FullyEncoded), overSsh))
+        return std::nullopt;
+    const QStringList components = url.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (components.size() < 2)
+        return std::nullopt;
+    return makeInfo(components[0], components[1], rootPath);
+}
+
+// The host name an ssh alias stands for, as `ssh -G` prints it; nothing when ssh cannot tell.
+std::optional<QString> sshHostName(const QString& alias)
+{
+    if (!isPlainHostName(alias))
+        return std::nullopt;
+    const QString ssh = QStandardPaths::findExecutable(QStringLiteral("ssh"));
+    if (ssh.isEmpty()) {
+        log(QStringLiteral("Could not look up SSH host %1: ssh not found").arg(alias));
+        return std::nullopt;
+    }
+    QProcess child;
+    child.setProgram(ssh);
+    child.setArguments({QStringLiteral("-G"), QStringLiteral("--"), alias});
+    child.setStandardInputFile(QProcess::nullDevice());
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start();
+    if (!child.waitForStarted())
+        return std::nullopt;
+    if (!child.waitForFinished(kSshTimeoutMs)) {
+        child.kill();
+        child.waitForFinished(-1);
+        log(QStringLiteral("Could not look up SSH host %1: ssh did not answer within %2 s")
+                .arg(alias)
+                .arg(kSshTimeoutMs / 1000));
+        return std::nullopt;
+    }
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return std::nullopt;
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("hostname "))
+            return QString::fromUtf8(line.mid(9).trimmed());
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -179,7 +262,14 @@ std::optional<RepoInfo> RepoInfo::resolve(const QByteArray& forLocalPath)
     const auto remote = runGitRemote(*root);
     if (!remote)
         return std::nullopt;
-    auto info = parse(*remote, QFile::decodeName(*root));
+    const auto info = parseWith(*remote, QFile::decodeName(*root), [](const QString& host, bool overSsh) {
+        if (isGitHubHost(host))
+            return true;
+        if (!overSsh)
+            return false;
+        const auto name = sshHostName(host);
+        return name && isGitHubHost(*name);
+    });
     if (!info)
         return std::nullopt;
     std::lock_guard lock(gCacheMutex);
@@ -240,23 +330,7 @@ std::optional<QString> RepoInfo::runGitRemote(const QByteArray& localRootPath)
 
 std::optional<RepoInfo> RepoInfo::parse(const QString& remoteURL, const QString& rootPath)
 {
-    const QString text = remoteURL.trimmed();
-
-    const QString scpPrefix = QStringLiteral("git@") + kWebHost + QLatin1Char(':');
-    if (text.startsWith(scpPrefix)) {
-        const QStringList pieces = text.mid(scpPrefix.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        if (pieces.size() != 2)
-            return std::nullopt;
-        return makeInfo(pieces[0], pieces[1], rootPath);
-    }
-
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || !isGitHubHost(url.host(QUrl::FullyEncoded)))
-        return std::nullopt;
-    const QStringList components = url.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (components.size() < 2)
-        return std::nullopt;
-    return makeInfo(components[0], components[1], rootPath);
+    return parseWith(remoteURL, rootPath, [](const QString& host, bool) { return isGitHubHost(host); });
 }
 
 int RepoInfo::gitRunCount()

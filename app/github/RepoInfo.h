@@ -20,7 +20,8 @@ struct RepoInfo
 
     // The repository of the work tree holding `forPath` (an absolute path). Successful
     // resolutions are cached per root, so git runs once per work tree until the root's ".git" or
-    // the config holding its remote changes.
+    // the config holding its remote changes. An ssh remote on a host alias of the user's ssh
+    // config resolves through the host name ssh gives for it.
     static std::optional<RepoInfo> resolve(const QString& forPath);
     // The same for a path in the bytes the file system names it by, which need not be UTF-8.
     static std::optional<RepoInfo> resolve(const QByteArray& forLocalPath);
@@ -33,7 +34,7 @@ struct RepoInfo
     // as `git remote get-url origin`.
     static std::optional<QString> runGitRemote(const QByteArray& localRootPath);
     // Owner and name from an scp-style ("git@github.com:owner/repo.git") or URL-style remote on
-    // github.com or one of its subdomains; a trailing ".git" of the name is dropped.
+    // github.com or one of its subdomains, in any case; a trailing ".git" of the name is dropped.
     static std::optional<RepoInfo> parse(const QString& remoteURL, const QString& rootPath);
 
     static inline const QString kWebHost = QStringLiteral("github.com");

@@ -1,5 +1,7 @@
 #include "app/github/RepoInfo.h"
 
+#include "tests/support/LogCapture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace jw {
@@ -56,6 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ScpExtraPiece", "git@github.com:owner/repo/extra", std::nullopt},
         ParseCase{"ScpOnePiece", "git@github.com:repo.git", std::nullopt},
         ParseCase{"ScpOtherHost", "git@gitlab.com:owner/repo.git", std::nullopt},
+        ParseCase{"ScpSubdomain", "git@ssh.github.com:owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"ScpHostInOtherCase", "git@GitHub.com:owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"ScpHostEndingInTheText", "git@notgithub.com:owner/repo.git", std::nullopt},
+        // Parsing alone never asks ssh what an alias stands for.
+        ParseCase{"ScpHostAlias", "git@github-work:owner/repo.git", std::nullopt},
         ParseCase{"HttpsTrailingLineFeed", "https://github.com/owner/repo.git\n", ownerRepo("owner", "repo")},
         ParseCase{"HttpsExtraComponents", "https://github.com/owner/repo/tree/main", ownerRepo("owner", "repo")},
         ParseCase{"HttpsTrailingSlash", "https://github.com/owner/repo.git/", ownerRepo("owner", "repo")},
@@ -125,6 +134,18 @@ protected:
         qputenv(name.constData(), value);
     }
 
+    // ssh reads the user's config from the password database's home, so an `ssh` first on PATH
+    // hands the real one a config of the test's own.
+    void useSshConfig(const char* config)
+    {
+        const QByteArray dir = QFile::encodeName(tmp.path());
+        std::ofstream(dir + "/ssh_config") << config;
+        std::ofstream(dir + "/ssh") << "#!/bin/sh\nexec /usr/bin/ssh -F '" << dir.constData()
+                                    << "/ssh_config' \"$@\"\n";
+        ASSERT_EQ(::chmod(dir + "/ssh", 0700), 0);
+        setEnv("PATH", dir + ':' + qgetenv("PATH"));
+    }
+
     QString file(const QString& relative) const { return root + QLatin1Char('/') + relative; }
 
     QTemporaryDir tmp;
@@ -137,6 +158,7 @@ class RepoInfoRemoteTest : public RepoInfoWorkTreeTest, public ::testing::WithPa
 
 TEST_P(RepoInfoRemoteTest, ResolvesAFileDeepInTheTreeToTheRoot)
 {
+    useSshConfig("Host github-work\n  HostName github.com\n");
     setOrigin(QString::fromUtf8(GetParam()));
     const auto info = RepoInfo::resolve(file(QStringLiteral("src/deep/parser.cpp")));
     ASSERT_TRUE(info.has_value());
@@ -148,7 +170,11 @@ INSTANTIATE_TEST_SUITE_P(Remotes,
                          ::testing::Values("git@github.com:octo/demo.git",
                                            "https://github.com/octo/demo.git",
                                            "ssh://git@github.com/octo/demo.git",
-                                           "https://github.com/octo/demo/tree/main"),
+                                           "https://github.com/octo/demo/tree/main",
+                                           "git@github-work:octo/demo.git",
+                                           "ssh://git@github-work/octo/demo.git",
+                                           "git@ssh.github.com:octo/demo.git",
+                                           "git@GitHub.com:octo/demo.git"),
                          [](const auto& p) { return std::to_string(p.index); });
 
 TEST_F(RepoInfoWorkTreeTest, AFileDirectlyInTheRootResolvesToTheRoot)
@@ -213,6 +239,19 @@ TEST_F(RepoInfoWorkTreeTest, ARemoteOnAnotherHostGivesNothing)
 {
     setOrigin(QStringLiteral("git@gitlab.com:octo/demo.git"));
     EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+}
+
+TEST_F(RepoInfoWorkTreeTest, AnSshAliasOfAnotherHostOrWithoutSshGivesNothing)
+{
+    useSshConfig("Host github-work\n  HostName gitlab.com\n");
+    setOrigin(QStringLiteral("git@github-work:octo/demo.git"));
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+
+    setEnv("PATH", "/nonexistent");
+    test::LogCapture log;
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+    EXPECT_TRUE(log.contains(QStringLiteral("Could not look up SSH host github-work: ssh not found")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 // Variables a git hook or a shell may export, each naming another repository or rewriting its URL.
