@@ -19,19 +19,22 @@ struct RepoInfo
     bool operator==(const RepoInfo&) const = default;
 
     // The repository of the work tree holding `forPath` (an absolute path). Successful
-    // resolutions are cached per root for the life of the process, so git runs once per work tree.
+    // resolutions are cached per root, so git runs once per work tree until the root's ".git" or
+    // the config holding its remote changes. An ssh remote on a host alias of the user's ssh
+    // config resolves through the host name ssh gives for it.
     static std::optional<RepoInfo> resolve(const QString& forPath);
     // The same for a path in the bytes the file system names it by, which need not be UTF-8.
     static std::optional<RepoInfo> resolve(const QByteArray& forLocalPath);
     // The nearest ancestor directory of `forPath` (never the path itself, never "/") that holds a
     // ".git" entry, directory or file.
     static std::optional<QByteArray> findGitRoot(const QByteArray& forLocalPath);
-    // The trimmed output of `git -C rootPath remote get-url origin`; nothing when git fails. A root
+    // The trimmed output of `git -C rootPath remote get-url origin`, with git's variables that
+    // name a repository or add config cleared; nothing when git fails. A root
     // that is not UTF-8 cannot be an argument (they reach the child as UTF-8): git then runs in it,
     // as `git remote get-url origin`.
     static std::optional<QString> runGitRemote(const QByteArray& localRootPath);
     // Owner and name from an scp-style ("git@github.com:owner/repo.git") or URL-style remote on
-    // github.com or one of its subdomains; a trailing ".git" of the name is dropped.
+    // github.com or one of its subdomains, in any case; a trailing ".git" of the name is dropped.
     static std::optional<RepoInfo> parse(const QString& remoteURL, const QString& rootPath);
 
     static inline const QString kWebHost = QStringLiteral("github.com");

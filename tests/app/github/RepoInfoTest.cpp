@@ -1,5 +1,7 @@
 #include "app/github/RepoInfo.h"
 
+#include "tests/support/LogCapture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace jw {
@@ -56,6 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ScpExtraPiece", "git@github.com:owner/repo/extra", std::nullopt},
         ParseCase{"ScpOnePiece", "git@github.com:repo.git", std::nullopt},
         ParseCase{"ScpOtherHost", "git@gitlab.com:owner/repo.git", std::nullopt},
+        ParseCase{"ScpSubdomain", "git@ssh.github.com:owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"ScpHostInOtherCase", "git@GitHub.com:owner/repo.git", ownerRepo("owner", "repo")},
+        ParseCase{"ScpHostEndingInTheText", "git@notgithub.com:owner/repo.git", std::nullopt},
+        // Parsing alone never asks ssh what an alias stands for.
+        ParseCase{"ScpHostAlias", "git@github-work:owner/repo.git", std::nullopt},
         ParseCase{"HttpsTrailingLineFeed", "https://github.com/owner/repo.git\n", ownerRepo("owner", "repo")},
         ParseCase{"HttpsExtraComponents", "https://github.com/owner/repo/tree/main", ownerRepo("owner", "repo")},
         ParseCase{"HttpsTrailingSlash", "https://github.com/owner/repo.git/", ownerRepo("owner", "repo")},
@@ -99,15 +108,49 @@ protected:
         git({QStringLiteral("init"), QStringLiteral("-q")}, root);
     }
 
-    void setOrigin(const QString& url)
+    void TearDown() override
     {
-        git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), url}, root);
+        for (auto it = savedEnv.rbegin(); it != savedEnv.rend(); ++it)
+            it->second ? qputenv(it->first.constData(), *it->second) : qunsetenv(it->first.constData());
+    }
+
+    void setOrigin(const QString& url, const QString& dir = {})
+    {
+        git({QStringLiteral("remote"), QStringLiteral("add"), QStringLiteral("origin"), url},
+            dir.isEmpty() ? root : dir);
+    }
+
+    void setUrl(const QString& url)
+    {
+        git({QStringLiteral("remote"), QStringLiteral("set-url"), QStringLiteral("origin"), url}, root);
+    }
+
+    // For the test's life; the old value comes back at tear-down.
+    void setEnv(const QByteArray& name, const QByteArray& value)
+    {
+        savedEnv.emplace_back(name,
+                              qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData()))
+                                                                          : std::nullopt);
+        qputenv(name.constData(), value);
+    }
+
+    // ssh reads the user's config from the password database's home, so an `ssh` first on PATH
+    // hands the real one a config of the test's own.
+    void useSshConfig(const char* config)
+    {
+        const QByteArray dir = QFile::encodeName(tmp.path());
+        std::ofstream(dir + "/ssh_config") << config;
+        std::ofstream(dir + "/ssh") << "#!/bin/sh\nexec /usr/bin/ssh -F '" << dir.constData()
+                                    << "/ssh_config' \"$@\"\n";
+        ASSERT_EQ(::chmod(dir + "/ssh", 0700), 0);
+        setEnv("PATH", dir + ':' + qgetenv("PATH"));
     }
 
     QString file(const QString& relative) const { return root + QLatin1Char('/') + relative; }
 
     QTemporaryDir tmp;
     QString root;
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> savedEnv;
 };
 
 class RepoInfoRemoteTest : public RepoInfoWorkTreeTest, public ::testing::WithParamInterface<const char*>
@@ -115,6 +158,7 @@ class RepoInfoRemoteTest : public RepoInfoWorkTreeTest, public ::testing::WithPa
 
 TEST_P(RepoInfoRemoteTest, ResolvesAFileDeepInTheTreeToTheRoot)
 {
+    useSshConfig("Host github-work\n  HostName github.com\n");
     setOrigin(QString::fromUtf8(GetParam()));
     const auto info = RepoInfo::resolve(file(QStringLiteral("src/deep/parser.cpp")));
     ASSERT_TRUE(info.has_value());
@@ -126,7 +170,11 @@ INSTANTIATE_TEST_SUITE_P(Remotes,
                          ::testing::Values("git@github.com:octo/demo.git",
                                            "https://github.com/octo/demo.git",
                                            "ssh://git@github.com/octo/demo.git",
-                                           "https://github.com/octo/demo/tree/main"),
+                                           "https://github.com/octo/demo/tree/main",
+                                           "git@github-work:octo/demo.git",
+                                           "ssh://git@github-work/octo/demo.git",
+                                           "git@ssh.github.com:octo/demo.git",
+                                           "git@GitHub.com:octo/demo.git"),
                          [](const auto& p) { return std::to_string(p.index); });
 
 TEST_F(RepoInfoWorkTreeTest, AFileDirectlyInTheRootResolvesToTheRoot)
@@ -159,6 +207,10 @@ TEST_F(RepoInfoWorkTreeTest, ALinkedWorkTreeWithAGitFileResolves)
     const auto info = RepoInfo::resolve(linked + QStringLiteral("/a.cpp"));
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(*info, (RepoInfo{QStringLiteral("octo"), QStringLiteral("demo"), linked}));
+
+    // The linked tree's remote lives in the main repository's config.
+    setUrl(QStringLiteral("git@github.com:octo/moved.git"));
+    EXPECT_EQ(RepoInfo::resolve(linked + QStringLiteral("/a.cpp"))->repo, QStringLiteral("moved"));
 }
 
 TEST_F(RepoInfoWorkTreeTest, NoOriginGivesNothingAndGitsComplaintStaysOffOurStderr)
@@ -189,6 +241,57 @@ TEST_F(RepoInfoWorkTreeTest, ARemoteOnAnotherHostGivesNothing)
     EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
 }
 
+TEST_F(RepoInfoWorkTreeTest, AnSshAliasOfAnotherHostOrWithoutSshGivesNothing)
+{
+    useSshConfig("Host github-work\n  HostName gitlab.com\n");
+    setOrigin(QStringLiteral("git@github-work:octo/demo.git"));
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+
+    setEnv("PATH", "/nonexistent");
+    test::LogCapture log;
+    EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
+    EXPECT_TRUE(log.contains(QStringLiteral("Could not look up SSH host github-work: ssh not found")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+// Variables a git hook or a shell may export, each naming another repository or rewriting its URL.
+struct EnvCase
+{
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> vars; // "%1" stands for the other work tree
+};
+
+class RepoInfoEnvTest : public RepoInfoWorkTreeTest, public ::testing::WithParamInterface<EnvCase>
+{};
+
+TEST_P(RepoInfoEnvTest, InheritedGitVariablesDoNotChooseTheRepository)
+{
+    setOrigin(QStringLiteral("https://github.com/octo/demo"));
+    const QString other = tmp.path() + QStringLiteral("/other");
+    git({QStringLiteral("init"), QStringLiteral("-q"), other}, tmp.path());
+    setOrigin(QStringLiteral("https://github.com/octo/other"), other);
+    for (const auto& [name, value] : GetParam().vars)
+        setEnv(name, QString::fromUtf8(value).arg(other).toUtf8());
+
+    const auto info = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->repo, QStringLiteral("demo"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables,
+    RepoInfoEnvTest,
+    ::testing::Values(EnvCase{"GitDir", {{"GIT_DIR", "%1/.git"}, {"GIT_WORK_TREE", "%1"}}},
+                      EnvCase{"CommonDir", {{"GIT_COMMON_DIR", "%1/.git"}}},
+                      EnvCase{"ConfigParameters",
+                              {{"GIT_CONFIG_PARAMETERS",
+                                "'url.https://github.com/octo/other.insteadOf'='https://github.com/octo/demo'"}}},
+                      EnvCase{"ConfigCount",
+                              {{"GIT_CONFIG_COUNT", "1"},
+                               {"GIT_CONFIG_KEY_0", "url.https://github.com/octo/other.insteadOf"},
+                               {"GIT_CONFIG_VALUE_0", "https://github.com/octo/demo"}}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 TEST_F(RepoInfoWorkTreeTest, PathsOutsideAnyWorkTreeGiveNothing)
 {
     QTemporaryDir bare;
@@ -198,21 +301,27 @@ TEST_F(RepoInfoWorkTreeTest, PathsOutsideAnyWorkTreeGiveNothing)
     EXPECT_FALSE(RepoInfo::resolve(QStringLiteral("relative/path/a.cpp")).has_value());
 }
 
-TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitAndKeepsTheFirstAnswer)
+TEST_F(RepoInfoWorkTreeTest, ASecondResolutionRunsNoGitUntilTheRemoteChanges)
 {
     setOrigin(QStringLiteral("https://github.com/octo/demo"));
     const int before = RepoInfo::gitRunCount();
     const auto first = RepoInfo::resolve(file(QStringLiteral("a.cpp")));
     ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
-
-    git({QStringLiteral("remote"),
-         QStringLiteral("set-url"),
-         QStringLiteral("origin"),
-         QStringLiteral("https://github.com/octo/renamed")},
-        root);
     EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))), first);
     EXPECT_EQ(RepoInfo::gitRunCount(), before + 1);
+
+    setUrl(QStringLiteral("https://github.com/octo/renamed"));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("src/deep/b.cpp"))),
+              (RepoInfo{QStringLiteral("octo"), QStringLiteral("renamed"), root}));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("a.cpp")))->repo, QStringLiteral("renamed"));
+    EXPECT_EQ(RepoInfo::gitRunCount(), before + 2);
+
+    // Another repository cloned where the tree was.
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(root));
+    git({QStringLiteral("init"), QStringLiteral("-q")}, root);
+    setOrigin(QStringLiteral("https://github.com/octo/public"));
+    EXPECT_EQ(RepoInfo::resolve(file(QStringLiteral("a.cpp")))->repo, QStringLiteral("public"));
 }
 
 TEST_F(RepoInfoWorkTreeTest, WorkTreesNamedByBytesThatAreNotUtf8ResolveEachToItsOwn)

@@ -364,6 +364,29 @@ TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
     EXPECT_EQ(issueRequests(), 2);
 }
 
+TEST_F(Pipeline, ATodoAfterTheOriginMovedIsFiledInTheNewRepository)
+{
+    launch();
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(3));
+    appendToFile(QStringLiteral("main.c"), "// TODO: before the move\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/usr/bin/git"),
+                                {QStringLiteral("-C"),
+                                 m_repo,
+                                 QStringLiteral("remote"),
+                                 QStringLiteral("set-url"),
+                                 QStringLiteral("origin"),
+                                 QStringLiteral("git@github.com:octo/moved.git")}),
+              0);
+
+    m_server.enqueue("/repos/octo/moved/issues", issueAnswer(4));
+    appendToFile(QStringLiteral("main.c"), "// TODO: after the move\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    ASSERT_EQ(issueRequests(), 2);
+    EXPECT_EQ(m_server.requests().last().path.toStdString(), "/repos/octo/moved/issues");
+    EXPECT_EQ(m_shown.last().repoFullName.toStdString(), "octo/moved");
+}
+
 TEST_F(Pipeline, ATodoInAWorkTreeWithALatin1NameInsideAnotherIsFiledThereAndAnnotated)
 {
     // The inner work tree's directory is named by the Latin-1 bytes of "café", which no text names.
