@@ -136,6 +136,7 @@ void FileWatcher::start(const QStringList& directories, bool initialScan)
         m_queue->sync([&] { m_streamRoots.insert(stream, localDirectory(directory)); });
         stream->start();
         m_streams.push_back(stream);
+        m_streamDirectories << directory;
     }
     m_isRunning = true;
     log(QStringLiteral("FSEvents streams started for ") + QString::number(m_streams.size())
@@ -150,6 +151,7 @@ void FileWatcher::stop()
         stream->release();
     }
     m_streams.clear();
+    m_streamDirectories.clear();
     m_queue->sync([this] { m_streamRoots.clear(); });
     m_isRunning = false;
 }
@@ -204,6 +206,16 @@ bool FileWatcher::hasSeenHash(const QString& hash) const
     bool seen = false;
     m_queue->sync([&] { seen = m_seenHashes.contains(hash); });
     return seen;
+}
+
+QStringList FileWatcher::directoriesMissingWatches() const
+{
+    QStringList missing;
+    for (size_t i = 0; i < m_streams.size(); ++i) {
+        if (m_streams[i]->missesWatches())
+            missing << m_streamDirectories.at(qsizetype(i));
+    }
+    return missing;
 }
 
 int FileWatcher::watchedDirectoryCount() const

@@ -62,6 +62,9 @@ public:
     bool hasSeenHash(const QString& hash) const;
     int streamCount() const { return int(m_streams.size()); }
     int watchedDirectoryCount() const;
+    // The directories, as given to start, with a part left unwatched for want of inotify
+    // resources (the watch limit, or no instance at all).
+    QStringList directoriesMissingWatches() const;
 
 private:
     static void eventCallback(fsevents::EventStream* stream,
@@ -83,6 +86,7 @@ private:
     void forget(const QByteArray& directory);
 
     std::vector<fsevents::EventStream*> m_streams;
+    QStringList m_streamDirectories; // the directory of each stream, as given to start
     std::unique_ptr<SerialQueue> m_queue;
     // Keyed by the bytes the file system names a file by: names that are not UTF-8 stay apart.
     QHash<QByteArray, DigestSet> m_fileCache;

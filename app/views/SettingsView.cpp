@@ -262,6 +262,8 @@ void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     refreshDates();
+    // The limit can be reached by directories made since the last look.
+    refreshWatchNotice();
     m_dateTimer->start();
 }
 
@@ -470,6 +472,12 @@ QGroupBox* SettingsView::buildDirectoriesBox()
     m_directoryRows->setContentsMargins(0, 0, 0, 0);
     content->addLayout(m_directoryRows);
 
+    m_watchNotice = label(QString(), style::caption(font()), style::secondaryOn(palette(), style::backdrop(box)), box);
+    m_watchNotice->setObjectName(QStringLiteral("watchNotice"));
+    m_watchNotice->setWordWrap(true);
+    m_watchNotice->hide();
+    content->addWidget(m_watchNotice);
+
     auto* addRow = new QHBoxLayout;
     addRow->setContentsMargins(0, 2, 0, 0);
     auto* add = new QPushButton(QStringLiteral("Add Directory..."), box);
@@ -640,6 +648,21 @@ void SettingsView::refreshDirectories()
         m_directoryRows->insertWidget(index++, row);
         row->show();
     }
+    refreshWatchNotice();
+}
+
+void SettingsView::refreshWatchNotice()
+{
+    const FileWatcher* watcher = m_appState ? m_appState->fileWatcher() : nullptr;
+    const QStringList missing = watcher ? watcher->directoriesMissingWatches() : QStringList();
+    QStringList shownPaths;
+    for (const auto& directory : m_directories) {
+        if (missing.contains(directory->path()))
+            shownPaths << directory->displayPath();
+    }
+    m_watchNotice->setText(shownPaths.isEmpty() ? QString()
+                                                : kWatchLimitMessage.arg(shownPaths.join(QStringLiteral(", "))));
+    m_watchNotice->setVisible(!shownPaths.isEmpty());
 }
 
 void SettingsView::refreshRecent()
@@ -800,6 +823,7 @@ void SettingsView::restartWatcher()
         if (directory->isEnabled())
             paths << directory->path();
     m_appState->fileWatcher()->start(paths, true);
+    refreshWatchNotice();
 }
 
 void SettingsView::setWatching(bool value)
@@ -814,6 +838,7 @@ void SettingsView::setWatching(bool value)
         restartWatcher();
     else if (m_appState && m_appState->fileWatcher())
         m_appState->fileWatcher()->stop();
+    refreshWatchNotice();
     // The switch shows the state in memory, whatever the click did to the button.
     refreshHeader();
 }

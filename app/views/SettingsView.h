@@ -50,6 +50,10 @@ public:
     static inline const QString kUnlockToSaveMessage = QStringLiteral("Unlock the keyring to save the token.");
     static inline const QString kSaveStayedLockedMessage =
         QStringLiteral("The token was not saved: the keyring stayed locked.");
+    // The line under the directory rows when some of their folders cannot be watched.
+    static inline const QString kWatchLimitMessage =
+        QStringLiteral("Changes in some folders of %1 are missed: the system's limit on file watches is reached"
+                       " (fs.inotify.max_user_watches).");
 
     // What the panel asks of the desktop. Tests replace it (a "next answer" seam for the modal
     // chooser); the default uses the real dialogs, browser and application.
@@ -120,6 +124,7 @@ private:
     void refreshHeader();
     void refreshToken();
     void refreshDirectories();
+    void refreshWatchNotice();
     void refreshRecent();
     void refreshDates();
 
@@ -148,6 +153,7 @@ private:
     QLabel* m_tokenMessage = nullptr;
     QLabel* m_noDirectories = nullptr;
     QVBoxLayout* m_directoryRows = nullptr;
+    QLabel* m_watchNotice = nullptr;
     QHash<WatchedDirectory*, DirectoryRow> m_rows;
     QGroupBox* m_recentBox = nullptr;
     QVBoxLayout* m_recentRows = nullptr;

@@ -20,7 +20,9 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <linux/openat2.h>
+#include <map>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -39,6 +41,9 @@ constexpr uint32_t kTreeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_M
 constexpr uint32_t kSelfMask = IN_MOVE_SELF | IN_DELETE_SELF;
 // For a child that is missing or cannot be read: its arrival, or a change of its permissions.
 constexpr uint32_t kChildMask = IN_CREATE | IN_MOVED_TO | IN_ATTRIB;
+// For a symbolic link on the way to a root: its replacement, which retargets the root while the
+// watches stay on the old target.
+constexpr uint32_t kLinkMask = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
 
 // Bounds the looks at a root whose path keeps changing while it is looked at; when they run out,
 // it is looked at again after a pause.
@@ -140,6 +145,149 @@ Writers openWriters(int dirFd, const char* name)
     return writers;
 }
 
+// One inotify instance serves every stream whose queue runs on this thread: the kernel grants a
+// user few instances (fs.inotify.max_user_instances, 128 by default, shared with every program
+// the user runs), while watches are plentiful. One inode has one watch in an instance, so streams
+// whose trees meet share it; a watch is removed once no stream holds it.
+class Inotify : public std::enable_shared_from_this<Inotify>
+{
+public:
+    struct Reader
+    {
+        // Takes one event; returns whether it should open a batch at once.
+        std::function<bool(const inotify_event*)> handle;
+        // After the events read at once: whether one of them opened a batch.
+        std::function<void(bool)> endOfRead;
+        QSet<int> held;
+        bool triggered = false;
+    };
+
+    // The calling thread's instance, opened on first use; null when the kernel refuses (logged).
+    static std::shared_ptr<Inotify> ofThisThread(QObject* context)
+    {
+        thread_local std::weak_ptr<Inotify> current;
+        if (auto existing = current.lock())
+            return existing;
+        const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0) {
+            log(QStringLiteral("Could not start watching files: ") + errorText(errno));
+            return nullptr;
+        }
+        auto made = std::shared_ptr<Inotify>(new Inotify(fd, context));
+        current = made;
+        return made;
+    }
+
+    ~Inotify()
+    {
+        // deleteLater: the last stream may stop inside a delivery that the notifier started.
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        ::close(m_fd);
+    }
+
+    Inotify(const Inotify&) = delete;
+    Inotify& operator=(const Inotify&) = delete;
+
+    int subscribe(Reader reader)
+    {
+        const int id = m_nextId++;
+        m_readers.emplace(id, std::move(reader));
+        return id;
+    }
+
+    void unsubscribe(int id)
+    {
+        const auto it = m_readers.find(id);
+        if (it == m_readers.end())
+            return;
+        const QSet<int> held = std::move(it->second.held);
+        m_readers.erase(it);
+        for (const int wd : held)
+            release(wd);
+    }
+
+    // inotify_add_watch for one reader; errno tells why it failed.
+    int addWatch(int id, const QByteArray& path, uint32_t mask)
+    {
+        const int wd = inotify_add_watch(m_fd, path.constData(), mask);
+        const int error = errno;
+        const auto it = m_readers.find(id);
+        if (wd >= 0 && it != m_readers.end() && !it->second.held.contains(wd)) {
+            it->second.held.insert(wd);
+            ++m_holders[wd];
+        }
+        errno = error;
+        return wd;
+    }
+
+    void removeWatch(int id, int wd)
+    {
+        const auto it = m_readers.find(id);
+        if (it != m_readers.end() && it->second.held.remove(wd))
+            release(wd);
+    }
+
+private:
+    Inotify(int fd, QObject* context)
+        : m_fd(fd)
+        , m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, context))
+    {
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { onReadable(); });
+    }
+
+    void release(int wd)
+    {
+        const auto it = m_holders.find(wd);
+        if (it == m_holders.end())
+            return;
+        if (--*it == 0) {
+            m_holders.erase(it);
+            inotify_rm_watch(m_fd, wd);
+        }
+    }
+
+    void onReadable()
+    {
+        // A reader's delivery may stop the last stream, which releases this instance.
+        const std::shared_ptr<Inotify> keep = shared_from_this();
+        alignas(inotify_event) char buffer[64 * 1024];
+        while (!m_readers.empty()) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break; // EAGAIN: drained
+            for (ssize_t offset = 0; offset < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buffer + offset);
+                for (auto& [id, reader] : m_readers)
+                    reader.triggered |= reader.handle(e);
+                if (e->mask & IN_IGNORED) {
+                    m_holders.remove(e->wd);
+                    for (auto& [id, reader] : m_readers)
+                        reader.held.remove(e->wd);
+                }
+                offset += ssize_t(sizeof(inotify_event) + e->len);
+            }
+        }
+        std::vector<int> ids;
+        for (const auto& [id, reader] : m_readers)
+            ids.push_back(id);
+        for (const int id : ids) {
+            const auto it = m_readers.find(id);
+            if (it == m_readers.end())
+                continue;
+            const bool triggered = std::exchange(it->second.triggered, false);
+            const std::function<void(bool)> endOfRead = it->second.endOfRead;
+            endOfRead(triggered);
+        }
+    }
+
+    int m_fd;
+    QSocketNotifier* m_notifier;
+    QHash<int, int> m_holders; // watch descriptor -> readers holding it
+    std::map<int, Reader> m_readers;
+    int m_nextId = 1;
+};
+
 } // namespace
 
 struct EventStream::State : std::enable_shared_from_this<EventStream::State>
@@ -192,6 +340,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             size_t root;
             QByteArray child; // the next name on the way down to the root
             bool waiting;     // the child is missing, or is the root and not watched
+            bool link;        // the child is a symbolic link
         };
         std::vector<Role> roles;
     };
@@ -210,9 +359,9 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     Clock::duration latency{};
     SerialQueue* queue = nullptr;
 
-    int fd = -1;
+    std::shared_ptr<Inotify> inotify;
+    int reader = 0;
     bool running = false;
-    QSocketNotifier* notifier = nullptr;
     QTimer* timer = nullptr;
     QTimer* recheckTimer = nullptr;
     QSet<size_t> unsettledRoots; // roots whose looks ran out, waiting for recheckTimer
@@ -232,33 +381,43 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     std::vector<MovedAway> movedAway; // directories moved from a tree, not (yet) seen arriving
     EventId nextId = 1;
     bool watchLimitLogged = false;
+    bool missingWatches = false; // some directory could not be watched for want of inotify resources
 
     ~State() { closeFd(); }
 
     void closeFd()
     {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
+        if (inotify)
+            inotify->unsubscribe(reader);
+        inotify.reset();
     }
+
+    int addWatch(const QByteArray& path, uint32_t mask) { return inotify->addWatch(reader, path, mask); }
+    void removeWatch(int wd) { inotify->removeWatch(reader, wd); }
 
     bool startOnQueue()
     {
         if (running)
             return true;
-        if (fd < 0)
-            fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd < 0) {
-            log(QStringLiteral("Could not start watching files: ") + errorText(errno));
-            return false;
+        std::weak_ptr<State> weak = shared_from_this();
+        missingWatches = false;
+        if (!inotify) {
+            inotify = Inotify::ofThisThread(queue->context());
+            missingWatches = !inotify;
+            if (!inotify)
+                return false;
+            reader = inotify->subscribe({[weak](const inotify_event* e) {
+                                             auto self = weak.lock();
+                                             return self && self->running && self->handle(e);
+                                         },
+                                         [weak](bool triggered) {
+                                             if (auto self = weak.lock())
+                                                 self->endOfRead(triggered);
+                                         },
+                                         {},
+                                         false});
         }
         running = true;
-        notifier = new QSocketNotifier(fd, QSocketNotifier::Read, queue->context());
-        std::weak_ptr<State> weak = shared_from_this();
-        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [weak] {
-            if (auto self = weak.lock())
-                self->onReadable();
-        });
         timer = new QTimer(queue->context());
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
@@ -288,9 +447,6 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             return;
         running = false;
         // deleteLater: stop may be called from inside a delivery that the notifier started.
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-        notifier = nullptr;
         timer->stop();
         timer->deleteLater();
         timer = nullptr;
@@ -356,12 +512,13 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             // Below the roots, a symbolic link to a directory is not followed.
             const uint32_t mask =
                 kTreeMask | IN_ONLYDIR | IN_MASK_ADD | (isRoot && isTop ? kSelfMask : uint32_t(IN_DONT_FOLLOW));
-            const int wd = inotify_add_watch(fd, dir.constData(), mask);
+            const int wd = addWatch(dir, mask);
             if (isTop)
                 topResult = wd >= 0 ? wd : -errno;
             if (wd < 0) {
                 const int error = errno;
                 if (error == ENOSPC) {
+                    missingWatches = true;
                     if (!watchLimitLogged)
                         log(QStringLiteral("Could not watch ") + shown(dir)
                             + QStringLiteral(": the inotify watch limit (fs.inotify.max_user_watches) is reached;"
@@ -375,7 +532,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 // the root's anchor.)
                 if (error == EACCES && !(isRoot && isTop)) {
                     blocked.insert(dir);
-                    inotify_add_watch(fd, parentOf(dir).constData(), IN_ATTRIB | IN_MASK_ADD | IN_ONLYDIR);
+                    addWatch(parentOf(dir), IN_ATTRIB | IN_MASK_ADD | IN_ONLYDIR);
                 }
                 continue;
             }
@@ -428,7 +585,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         for (auto it = dirs.begin(); it != dirs.end();) {
             if (isWithin(it.value(), top)) {
                 if (!anchors.contains(it.key()))
-                    inotify_rm_watch(fd, it.key());
+                    removeWatch(it.key());
                 it = dirs.erase(it);
             } else {
                 ++it;
@@ -537,12 +694,14 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             struct stat st;
             const bool waiting =
                 k == names.size() - 1 ? root.status != RootStatus::Watched : !isDirectory(childPath, &st);
+            const bool link = ::lstat(childPath.constData(), &st) == 0 && S_ISLNK(st.st_mode);
             // The file-system root never moves: it is watched only for what it is awaited to hold.
-            if (waiting || dir != "/") {
-                const uint32_t mask = kSelfMask | (waiting ? kChildMask : 0u) | IN_ONLYDIR | IN_MASK_ADD;
-                const int wd = inotify_add_watch(fd, dir.constData(), mask);
+            if (waiting || link || dir != "/") {
+                const uint32_t mask =
+                    kSelfMask | (waiting ? kChildMask : 0u) | (link ? kLinkMask : 0u) | IN_ONLYDIR | IN_MASK_ADD;
+                const int wd = addWatch(dir, mask);
                 if (wd >= 0)
-                    anchors[wd].roles.push_back({i, child, waiting});
+                    anchors[wd].roles.push_back({i, child, waiting, link});
                 else if (errno == ENOENT || errno == ENOTDIR)
                     return false;
             }
@@ -564,7 +723,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                         roles.end());
             if (roles.empty()) {
                 if (!dirs.contains(it.key()))
-                    inotify_rm_watch(fd, it.key());
+                    removeWatch(it.key());
                 it = anchors.erase(it);
             } else {
                 ++it;
@@ -617,7 +776,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         }
         for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
             if (!dirs.contains(it.key()) && !anchors.contains(it.key()))
-                inotify_rm_watch(fd, it.key());
+                removeWatch(it.key());
         }
         return reported;
     }
@@ -642,7 +801,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
             for (const Anchor::Role& role : anchor->roles) {
                 const bool moved = e->mask & (kSelfMask | IN_IGNORED);
                 const bool awaited = role.waiting && (e->mask & kChildMask) && (name.isEmpty() || name == role.child);
-                if (moved || awaited)
+                const bool relinked = role.link && (e->mask & kLinkMask) && name == role.child;
+                if (moved || awaited || relinked)
                     affected.push_back(role.root);
             }
             if (e->mask & IN_IGNORED)
@@ -761,20 +921,8 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         return false;
     }
 
-    void onReadable()
+    void endOfRead(bool triggered)
     {
-        alignas(inotify_event) char buffer[64 * 1024];
-        bool triggered = false;
-        while (running) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break; // EAGAIN: drained
-            for (ssize_t offset = 0; offset < n && running;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(buffer + offset);
-                triggered |= handle(e);
-                offset += ssize_t(sizeof(inotify_event) + e->len);
-            }
-        }
         // A rename within the trees queues both of its halves at once: a directory whose arrival
         // did not follow its leaving went out of them.
         for (const MovedAway& m : movedAway)
@@ -849,15 +997,9 @@ EventStream* EventStream::create(StreamCallback callback,
     Q_UNUSED(flags);
     if (!callback || pathsToWatch.isEmpty())
         return nullptr;
-    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0) {
-        log(QStringLiteral("Could not start watching files: ") + errorText(errno));
-        return nullptr;
-    }
     auto* stream = new EventStream;
     stream->m_state = std::make_shared<State>();
     State& s = *stream->m_state;
-    s.fd = fd;
     s.owner = stream;
     s.callback = callback;
     s.info = context ? context->info : nullptr;
@@ -928,6 +1070,16 @@ QSet<QByteArray> EventStream::filesAwaitingClose() const
     const State* s = m_state.get();
     m_queue->sync([&] { files = s->awaitingClose; });
     return files;
+}
+
+bool EventStream::missesWatches() const
+{
+    if (!m_queue)
+        return false;
+    bool missing = false;
+    const State* s = m_state.get();
+    m_queue->sync([&] { missing = s->missingWatches; });
+    return missing;
 }
 
 int EventStream::watchedDirectoryCount() const

@@ -64,7 +64,8 @@ using StreamCallback = void (*)(EventStream* stream,
 // its tree is no longer watched, and events of its files still pending are dropped.
 //
 // Events name each file by its current path. A root that is moved or deleted, itself or through
-// a directory above it, is reported as root-changed and its tree is no longer watched; the stream
+// a directory above it, or retargeted by a symbolic link on the way to it, is reported as
+// root-changed and its tree is no longer watched; the stream
 // watches the nearest existing directory above it and, when the root is back, watches its tree
 // again and reports it as root-changed and must-scan: what is inside was not reported. A root
 // moved away and back has its tree set up again and is reported as must-scan. A directory that
@@ -88,7 +89,8 @@ using StreamCallback = void (*)(EventStream* stream,
 class EventStream
 {
 public:
-    // Returns nullptr when the kernel refuses a new inotify instance (logged).
+    // Streams on one queue share one inotify instance; start fails when the kernel refuses it
+    // (logged).
     static EventStream* create(StreamCallback callback,
                                const StreamContext* context,
                                const QStringList& pathsToWatch,
@@ -110,6 +112,9 @@ public:
 
     // Directories of the trees currently watched (read on the queue).
     int watchedDirectoryCount() const;
+    // Whether some directory of the trees is not watched for want of inotify resources: no
+    // instance, or the watch limit reached (read on the queue).
+    bool missesWatches() const;
     // Files held back while a writer still holds them open: each is reported as created at its
     // writer's close (read on the queue).
     QSet<QByteArray> filesAwaitingClose() const;

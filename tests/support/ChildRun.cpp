@@ -14,7 +14,7 @@ bool inChild()
     return !qEnvironmentVariableIsEmpty(kChildMarker);
 }
 
-::testing::AssertionResult passesInChild(QProcessEnvironment env)
+::testing::AssertionResult passesInChild(QProcessEnvironment env, const QStringList& wrapper)
 {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const QString filter =
@@ -23,7 +23,9 @@ bool inChild()
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + filter});
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath() << QStringLiteral("--gtest_filter=") + filter;
+    child.start(command.first(), command.mid(1));
     if (!child.waitForFinished(240000)) {
         child.kill();
         child.waitForFinished();

@@ -30,6 +30,18 @@ int countEntries(const char* dir)
     return int(QDir(QString::fromLatin1(dir)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }
 
+int inotifyInstances()
+{
+    int n = 0;
+    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System)) {
+        char target[64] = {};
+        const QByteArray link = "/proc/self/fd/" + fd.toLatin1();
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 && qstrcmp(target, "anon_inode:inotify") == 0)
+            ++n;
+    }
+    return n;
+}
+
 // Root passes every permission check; without these two capabilities it is held to the mode bits
 // like anyone else. Threads started afterwards (the watcher's queue, the scan's workers) inherit
 // the set of the thread that starts them.
@@ -318,6 +330,27 @@ TEST_F(FileWatcherTest, NestedDirectoriesHandleAChangeTwiceAndReportItOnce)
     EXPECT_EQ(detectedTodos().size(), 2);
 }
 
+// The kernel grants a user 128 instances by default, shared with every program they run.
+TEST_F(FileWatcherTest, ThreeHundredDirectoriesAreWatchedThroughOneInstance)
+{
+    QStringList directories;
+    for (int i = 0; i < 300; ++i) {
+        write(QStringLiteral("p%1/a.c").arg(i), "int a;\n");
+        directories << path(QStringLiteral("p%1").arg(i));
+    }
+    const int before = inotifyInstances();
+    watcher->start(directories, true);
+    EXPECT_EQ(inotifyInstances(), before + 1);
+    EXPECT_TRUE(logs.contains("FSEvents streams started for 300 directory(ies)"));
+    EXPECT_TRUE(logs.lines().filter("Could not start watching").isEmpty());
+    EXPECT_TRUE(watcher->directoriesMissingWatches().isEmpty());
+    append("p0/a.c", "// TODO: first\n");
+    append("p299/a.c", "// TODO: last\n");
+    ASSERT_TRUE(waitForTitles({"first", "last"}));
+    watcher->stop();
+    EXPECT_EQ(inotifyInstances(), before);
+}
+
 TEST_F(FileWatcherTest, WatchedDirectoryBelowAnIgnoredNameHandlesNothing)
 {
     write("out/proj/a.c", "// TODO: a\n");
@@ -562,6 +595,33 @@ INSTANTIATE_TEST_SUITE_P(FileWatcher,
                                                         return f.path("code.old/app");
                                                     }}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// As a root that went away and came back: the new target's TODOs count as seen, the old target's
+// edits are no longer read under the link's name.
+TEST_F(FileWatcherTest, RetargetedLinkRootIsScannedAndWatchedAgain)
+{
+    write("one/a.c", "int a;\n");
+    write("two/a.c", "// TODO: already in two\n");
+    write("two/lib/l.c", "int l;\n");
+    HeldWriter writer(path("two/lib/w.c"));
+    ASSERT_TRUE(writer.begun);
+    const QString app = path("app");
+    ASSERT_TRUE(QFile::link(path("one"), app));
+    watcher->start({app + '/'}, true);
+
+    ASSERT_EQ(QProcess::execute("ln", {"-sfn", path("two"), app}), 0);
+    ASSERT_TRUE(waitForLine("Watched directory is back, watching it again: " + app));
+    EXPECT_TRUE(logs.contains("Watched directory is gone, waiting for it to come back: " + app));
+    append("one/a.c", "// TODO: in the old target\n");
+
+    // Still being written at the switch: first seen at its writer's close, once.
+    ASSERT_TRUE(writer.finish());
+    ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 1"));
+    append("app/lib/l.c", "// TODO: after the switch\n");
+    ASSERT_TRUE(waitForTitles({"after the switch"}));
+    EXPECT_EQ(logs.count("File event: " + app + "/lib/w.c"), 1);
+    EXPECT_FALSE(logs.contains("File event: " + app + "/a.c"));
+}
 
 TEST_F(FileWatcherTest, SubdirectoryMovedOutStopsAndOneRenamedInsideFollows)
 {

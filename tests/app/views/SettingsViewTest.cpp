@@ -325,6 +325,53 @@ TEST_F(SettingsViewTest, AddingStoresThePathWithASlashListsItFirstAndRestartsThe
     EXPECT_FALSE(view->directories().front()->selectedProjectNodeId().has_value());
 }
 
+// In a child process of a user namespace of its own, whose limit on inotify watches is low.
+class SettingsViewWithFewWatches : public SettingsViewTest
+{
+protected:
+    void SetUp() override { replaceDesktop(); }
+};
+
+TEST_F(SettingsViewWithFewWatches, DirectoriesNotWatchedWholeAreNamedUnderTheRows)
+{
+    if (!test::inChild()) {
+        if (QProcess::execute(QStringLiteral("unshare"), {"--user", "--map-root-user", "true"}) != 0)
+            GTEST_SKIP() << "no user namespaces here";
+        EXPECT_TRUE(test::passesInChild(QProcessEnvironment::systemEnvironment(),
+                                        {"unshare",
+                                         "--user",
+                                         "--map-root-user",
+                                         "sh",
+                                         "-c",
+                                         "echo 12 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\""}));
+        return;
+    }
+    const QString small = subdir(QStringLiteral("small"));
+    for (int i = 0; i < 20; ++i)
+        subdir(QStringLiteral("big/d%1").arg(i));
+    watcher();
+    open();
+    nextDirectory = small;
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("addDirectoryButton")), Qt::LeftButton);
+    ASSERT_TRUE(waitForRows(1));
+    EXPECT_EQ(one(QStringLiteral("watchNotice")), nullptr);
+
+    nextDirectory = tree.filePath(QStringLiteral("big"));
+    QTest::mouseClick(one<QPushButton>(QStringLiteral("addDirectoryButton")), Qt::LeftButton);
+    ASSERT_TRUE(waitForRows(2));
+    auto* notice = one<QLabel>(QStringLiteral("watchNotice"));
+    ASSERT_NE(notice, nullptr);
+    // The newer directory, listed first, took the watches left.
+    EXPECT_EQ(notice->text().toStdString(),
+              QStringLiteral("Changes in some folders of %1/, %2/ are missed: the system's limit on file watches is"
+                             " reached (fs.inotify.max_user_watches).")
+                  .arg(nextDirectory, small)
+                  .toStdString());
+
+    view->removeDirectory(view->directories().front());
+    EXPECT_EQ(one(QStringLiteral("watchNotice")), nullptr);
+}
+
 TEST_F(SettingsViewTest, ThePanelClosedByTheChooserComesBack)
 {
     open();
