@@ -1,7 +1,8 @@
 // Renders the settings panel offscreen in its main states and writes PNG files next to this
 // program (build/bench/screenshots/settings/): empty; a saved token with three directories, one
 // with a board, and seven recent issues; a picker menu open with two owners; a failed fetch;
-// GitHub's longest owner and repository names; pickers showing short board names.
+// GitHub's longest owner and repository names; pickers showing short board names; the keyring's
+// messages; a panel built under a light palette and then switched to a dark one.
 #include "app/AppState.h"
 #include "app/models/ProjectCache.h"
 #include "app/models/Schema.h"
@@ -243,6 +244,33 @@ int main(int argc, char** argv)
             field->setText(QStringLiteral("ghp_typed_but_not_saved"));
         spin([] { return false; }, 100);
         save(s.view->grab().toImage(), out, name);
+    }
+
+    {
+        // Built light, then the desktop turns dark: the texts must read as on a panel built dark.
+        const QPalette before = QApplication::palette();
+        QApplication::setPalette(QPalette(QColor(0xef, 0xef, 0xef)));
+        Scene s;
+        s.state.setGithubToken(QStringLiteral("ghp_not_a_real_token"));
+        addBoard(s.context(), QStringLiteral("PVT_1"), QStringLiteral("Roadmap"), QStringLiteral("octo"), true);
+        addDirectory(s.context(), home + QStringLiteral("/code/jotwarden/"), 30);
+        addDirectory(s.context(), home + QStringLiteral("/code/website/"), 20)
+            ->setSelectedProjectNodeId(QStringLiteral("PVT_1"));
+        (void)s.context()->save();
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 0; i < 3; ++i)
+            s.state.addRecentIssue(
+                CreatedIssue(QStringLiteral("todo %1").arg(i),
+                             10 + i,
+                             QStringLiteral("octo/jotwarden"),
+                             QStringLiteral("https://github.com/octo/jotwarden/issues/%1").arg(10 + i),
+                             now.addSecs(-60 * (30 - 10 * i))));
+        s.open();
+        QApplication::setPalette(QPalette(QColor(0x2d, 0x2d, 0x2d)));
+        spin([] { return false; }, 200);
+        save(s.view->grab().toImage(), out, QStringLiteral("9-light-then-dark"));
+        s.view.reset();
+        QApplication::setPalette(before);
     }
     return 0;
 }

@@ -101,24 +101,24 @@ void DynamicIslandController::fillViewModel(const IslandState& state)
     Row row;
     switch (state.kind) {
     case IslandState::Kind::detecting:
-        row = {"gear", SystemColor::blue(), IconAnimation::rotating, QStringLiteral("TODO detected"), state.title};
+        row = {"gear", SystemColor::blue(), IconAnimation::rotating, tr("TODO detected"), state.title};
         break;
     case IslandState::Kind::creating:
         row = {"arrow.trianglehead.2.counterclockwise",
                SystemColor::orange(),
                IconAnimation::rotating,
-               QStringLiteral("Creating issue..."),
+               tr("Creating issue..."),
                state.title};
         break;
     case IslandState::Kind::confirmed:
         row = {"checkmark.circle.fill",
                SystemColor::green(),
                IconAnimation::pulsing,
-               QStringLiteral("Pushed #") + QString::number(state.issueNumber),
+               tr("Pushed #%1").arg(state.issueNumber),
                state.repoFullName};
         break;
     case IslandState::Kind::error:
-        row = {"xmark.circle.fill", SystemColor::red(), IconAnimation::none, QStringLiteral("Failed"), state.message};
+        row = {"xmark.circle.fill", SystemColor::red(), IconAnimation::none, tr("Failed"), state.message};
         break;
     case IslandState::Kind::hidden:
         return;

@@ -29,7 +29,7 @@ public:
     explicit OpenButton(QWidget* parent)
         : QAbstractButton(parent)
     {
-        setText(QStringLiteral("Open"));
+        setText(NotchExpandedView::tr("Open"));
         setFont(NotchExpandedView::captionFont());
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::NoFocus);

@@ -81,7 +81,7 @@ QString ProjectBadge::symbolName() const
 
 QString ProjectBadge::text() const
 {
-    return m_failed ? QStringLiteral("Failed: ") + m_name : m_name;
+    return m_failed ? tr("Failed: %1").arg(m_name) : m_name;
 }
 
 QFont ProjectBadge::textFont() const

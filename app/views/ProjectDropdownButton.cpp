@@ -127,8 +127,12 @@ void ProjectDropdownButton::setCachedProjects(ProjectList projects)
 
 void ProjectDropdownButton::setToken(std::optional<QString> token)
 {
+    const bool arrived = !m_token && token;
     m_token = std::move(token);
     rebuildMenu();
+    // A token saved or unlocked while the panel is up starts what opening the panel would have.
+    if (arrived && isVisible())
+        autoFetchIfNeeded();
 }
 
 void ProjectDropdownButton::setIsFetching(bool value)
@@ -215,18 +219,28 @@ void ProjectDropdownButton::clearSelection()
 void ProjectDropdownButton::autoFetchIfNeeded()
 {
     if (m_cachedProjects.empty() && m_token)
-        startTask([self = QPointer(this)] { return runRefresh(self); });
+        startTask([self = QPointer(this)] { return runRefresh(self, true); });
 }
 
 void ProjectDropdownButton::refreshButtonAction()
 {
-    startTask([self = QPointer(this)] { return runRefresh(self); });
+    startTask([self = QPointer(this)] { return runRefresh(self, false); });
 }
 
-QCoro::Task<> ProjectDropdownButton::runRefresh(QPointer<ProjectDropdownButton> button)
+QCoro::Task<> ProjectDropdownButton::runRefresh(QPointer<ProjectDropdownButton> button, bool automatic)
 {
-    if (button)
-        co_await button->refreshProjects();
+    if (!button)
+        co_return;
+    if (OwnerFetches* fetches = button->m_ownerFetches; fetches && button->m_token) {
+        // An owner that had no board is not asked again at every opening, only when the user asks.
+        if (const std::optional<QString> owner = button->resolveRepo()) {
+            if (!automatic)
+                fetches->empty.remove(*owner);
+            else if (fetches->empty.contains(*owner))
+                co_return;
+        }
+    }
+    co_await button->refreshProjects();
 }
 
 QCoro::Task<> ProjectDropdownButton::refreshProjects()
@@ -238,9 +252,16 @@ QCoro::Task<> ProjectDropdownButton::refreshProjects()
         co_return;
     const std::optional<QString> owner = resolveRepo();
     if (!owner) {
-        setFetchError(kNoRemoteText);
+        setFetchError(tr(kNoRemoteText));
         co_return;
     }
+    // One fetch per owner at a time: its answer reaches the other pickers of that owner through
+    // the store.
+    QPointer<OwnerFetches> fetches = m_ownerFetches;
+    if (fetches && fetches->running.contains(*owner))
+        co_return;
+    if (fetches)
+        fetches->running.insert(*owner);
     const ProjectList known = m_cachedProjects;
     QPointer<store::ModelContext> context = m_modelContext;
     GitHubProjectsClient client(m_apiBaseUrl);
@@ -248,6 +269,11 @@ QCoro::Task<> ProjectDropdownButton::refreshProjects()
     setFetchError(std::nullopt);
 
     auto result = co_await client.fetchOwnerProjects(*owner, *token);
+    if (fetches) {
+        fetches->running.remove(*owner);
+        if (result && result.value().empty())
+            fetches->empty.insert(*owner);
+    }
     if (result) {
         QSet<QString> knownIds;
         for (const auto& project : known)
@@ -326,7 +352,7 @@ void ProjectDropdownButton::changeEvent(QEvent* event)
 
 void ProjectDropdownButton::rebuildMenu()
 {
-    const QString refreshText = m_isFetching ? kFetchingText : kRefreshText;
+    const QString refreshText = m_isFetching ? tr(kFetchingText) : tr(kRefreshText);
     const bool canRefresh = !m_isFetching && m_token.has_value();
     // Rebuilding an open menu would pull the item under the pointer away; every opening rebuilds.
     if (m_menu->isVisible()) {
@@ -358,7 +384,7 @@ void ProjectDropdownButton::rebuildMenu()
 
     const std::optional<QString> selectedId = m_directory ? m_directory->selectedProjectNodeId() : std::nullopt;
     m_menu->addSeparator();
-    QAction* none = m_menu->addAction(markedText(kNoProjectText, !selectedId.has_value()));
+    QAction* none = m_menu->addAction(markedText(tr(kNoProjectText), !selectedId.has_value()));
     connect(none, &QAction::triggered, this, &ProjectDropdownButton::clearSelection);
     m_menu->addSeparator();
 

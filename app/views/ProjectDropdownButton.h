@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QCoroTask>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 
 #include <memory>
@@ -23,16 +24,27 @@ namespace jw {
 
 using ProjectList = std::vector<std::shared_ptr<ProjectCache>>;
 
+// What the pickers of one panel know of their owners' board fetches: the owners whose fetch is on
+// its way, and those whose last answer held no board (kept until Refresh Projects asks again).
+class OwnerFetches : public QObject
+{
+public:
+    using QObject::QObject;
+    QSet<QString> running;
+    QSet<QString> empty;
+};
+
 // The capsule-shaped menu button of a directory row: shows the board chosen for the directory,
 // lets the user choose another or none, and lists the owner's boards from GitHub into the store.
 class ProjectDropdownButton : public QAbstractButton
 {
     Q_OBJECT
 public:
-    static inline const QString kRefreshText = QStringLiteral("Refresh Projects");
-    static inline const QString kFetchingText = QStringLiteral("Fetching") + QChar(0x2026);
-    static inline const QString kNoProjectText = QStringLiteral("No project");
-    static inline const QString kNoRemoteText = QStringLiteral("Could not resolve git remote");
+    // Fixed texts, translated where they are shown.
+    static constexpr const char* kRefreshText = QT_TR_NOOP("Refresh Projects");
+    static constexpr const char* kFetchingText = QT_TR_NOOP("Fetching\u2026");
+    static constexpr const char* kNoProjectText = QT_TR_NOOP("No project");
+    static constexpr const char* kNoRemoteText = QT_TR_NOOP("Could not resolve git remote");
     static inline const QString kCheckMark = QString(QChar(0x2713));
 
     // A menu item's text, with the trailing check mark when it is the current choice.
@@ -51,6 +63,9 @@ public:
     void setCachedProjects(ProjectList projects);
     const std::optional<QString>& token() const { return m_token; }
     void setToken(std::optional<QString> token);
+    // Shared with the panel's other pickers, so that an owner is asked once at a time; none: every
+    // refresh fetches.
+    void setOwnerFetches(OwnerFetches* fetches) { m_ownerFetches = fetches; }
     bool isFetching() const { return m_isFetching; }
     const std::optional<QString>& fetchError() const { return m_fetchError; }
 
@@ -87,7 +102,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    static QCoro::Task<> runRefresh(QPointer<ProjectDropdownButton> button);
+    static QCoro::Task<> runRefresh(QPointer<ProjectDropdownButton> button, bool automatic);
     void setIsFetching(bool value);
     void setFetchError(std::optional<QString> value);
     void rebuildMenu();
@@ -100,6 +115,7 @@ private:
     std::optional<QString> m_token;
     QPointer<store::ModelContext> m_modelContext;
     QUrl m_apiBaseUrl;
+    QPointer<OwnerFetches> m_ownerFetches;
     bool m_isFetching = false;
     std::optional<QString> m_fetchError;
     QMenu* m_menu;

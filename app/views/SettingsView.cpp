@@ -39,6 +39,54 @@ constexpr int kBoxSpacing = 16;
 constexpr int kBoxContentSpacing = 8;
 constexpr int kDirectoryRowSpacing = 6;
 constexpr int kDateRefreshMs = 30'000;
+constexpr qreal kFocusRingWidth = 1.5;
+constexpr int kFocusRingRoom = 2;
+
+// The foreground level a text or symbol is drawn in. It stays on the widget, so that a change of
+// palette or style (light to dark) draws it anew by the same rule.
+enum class Tone
+{
+    primary,
+    secondary,      // the secondary level made legible on what lies beneath
+    secondaryLevel, // the bare secondary level
+    quaternary,
+};
+const char* const kToneProperty = "tone";
+
+QColor toneColour(Tone tone, const QWidget* widget, const QPalette& panel)
+{
+    switch (tone) {
+    case Tone::primary:
+        return style::primary(panel);
+    case Tone::secondary:
+        return style::secondaryOn(panel, style::backdrop(widget));
+    case Tone::secondaryLevel:
+        return style::secondary(panel);
+    case Tone::quaternary:
+        return style::quaternary(panel);
+    }
+    return style::primary(panel);
+}
+
+// A symbol's pixmap or icon, a button's text or a label's text, in `tone` of the panel's palette.
+void applyTone(QWidget* widget, Tone tone, const QPalette& panel)
+{
+    widget->setProperty(kToneProperty, int(tone));
+    const QColor colour = toneColour(tone, widget, panel);
+    const QString symbol = widget->property("symbol").toString();
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    auto* label = qobject_cast<QLabel*>(widget);
+    if (button && !symbol.isEmpty()) {
+        button->setIcon(Symbols::icon(symbol, colour));
+    } else if (label && !symbol.isEmpty()) {
+        const QSize size = label->size();
+        label->setPixmap(Symbols::pixmap(symbol, size, colour, label->devicePixelRatioF()));
+    } else {
+        QPalette pal = widget->palette();
+        pal.setColor(button ? QPalette::ButtonText : QPalette::WindowText, colour);
+        widget->setPalette(pal);
+    }
+}
 
 // A failure reads as one, and as text, on the panel's background whatever the theme.
 QColor errorRed(const QPalette& palette)
@@ -141,6 +189,13 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
     return l;
 }
 
+QLabel* label(const QString& text, const QFont& font, Tone tone, const QPalette& panel, QWidget* parent)
+{
+    QLabel* l = label(text, font, QColor(), parent);
+    applyTone(l, tone, panel);
+    return l;
+}
+
 QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font, QWidget* parent)
 {
     auto* l = new QLabel(parent);
@@ -151,16 +206,42 @@ QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font,
     return l;
 }
 
-QToolButton* plainSymbolButton(const QString& name, const QColor& color, const QFont& font, QWidget* parent)
+// An icon-only button. Its frame is taken away, and the style's focus frame with it, so it draws
+// its own ring while it has the keyboard: without one, Tab reaching it would show nothing.
+class SymbolButton : public QToolButton
 {
-    auto* b = new QToolButton(parent);
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QToolButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        // 3:1 against what lies beneath, as a control's outline needs.
+        p.setPen(QPen(style::legible(style::blue(), style::backdrop(this), 3.0), kFocusRingWidth));
+        p.setBrush(Qt::NoBrush);
+        const qreal inset = kFocusRingWidth / 2;
+        p.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), 3, 3);
+    }
+};
+
+QToolButton*
+plainSymbolButton(const QString& name, Tone tone, const QPalette& panel, const QFont& font, QWidget* parent)
+{
+    auto* b = new SymbolButton(parent);
     const int size = QFontMetrics(font).height() - 2;
-    b->setIcon(Symbols::icon(name, color));
+    b->setProperty("symbol", name);
+    applyTone(b, tone, panel);
     b->setIconSize(QSize(size, size));
+    // Room for the focus ring around the symbol.
+    b->setFixedSize(size + 2 * kFocusRingRoom, size + 2 * kFocusRingRoom);
     b->setAutoRaise(true);
     b->setCursor(Qt::PointingHandCursor);
     b->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0px; background: transparent; }"));
-    b->setProperty("symbol", name);
     return b;
 }
 
@@ -184,8 +265,10 @@ groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget
     titleRow->setSpacing(4);
     QFont bold = style::caption(body);
     bold.setBold(true);
-    titleRow->addWidget(symbolLabel(symbol, style::primary(box->palette()), bold, box));
-    QLabel* titleLabel = label(title, bold, style::primary(box->palette()), box);
+    QLabel* titleSymbol = symbolLabel(symbol, style::primary(box->palette()), bold, box);
+    applyTone(titleSymbol, Tone::primary, box->palette());
+    titleRow->addWidget(titleSymbol);
+    QLabel* titleLabel = label(title, bold, Tone::primary, box->palette(), box);
     titleLabel->setObjectName(QStringLiteral("boxTitle"));
     titleRow->addWidget(titleLabel);
     titleRow->addStretch(1);
@@ -221,7 +304,8 @@ SettingsView::SettingsView(AppState* appState,
     , m_modelContext(modelContext)
     , m_projectsApiBaseUrl(std::move(projectsApiBaseUrl))
 {
-    setWindowTitle(QStringLiteral("Jot Warden"));
+    setWindowTitle(tr("Jot Warden"));
+    m_ownerFetches = new OwnerFetches(this);
     buildUi();
     if (m_modelContext)
         connect(m_modelContext, &store::ModelContext::changed, this, &SettingsView::storeChanged);
@@ -256,6 +340,29 @@ QString SettingsView::trimBlanksAndTabs(const QString& text)
     while (end > begin && blank(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Deferred: the view hears of a new palette before its children take it, and what lies
+    // beneath a text is read off the children.
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) && !m_recolourQueued) {
+        m_recolourQueued = true;
+        QMetaObject::invokeMethod(this, &SettingsView::recolour, Qt::QueuedConnection);
+    }
+}
+
+void SettingsView::recolour()
+{
+    m_recolourQueued = false;
+    for (QWidget* widget : findChildren<QWidget*>()) {
+        const QVariant tone = widget->property(kToneProperty);
+        if (tone.isValid())
+            applyTone(widget, Tone(tone.toInt()), palette());
+    }
+    refreshHeader();
+    refreshToken();
 }
 
 void SettingsView::showEvent(QShowEvent* event)
@@ -340,6 +447,26 @@ void SettingsView::refresh()
     refreshToken();
     refreshDirectories();
     refreshRecent();
+    updateTabOrder();
+}
+
+// Tab walks the panel as it reads, top to bottom, whatever order the rows were made in.
+void SettingsView::updateTabOrder()
+{
+    QList<QWidget*> chain{m_switch, m_changeButton, m_tokenField, m_saveButton};
+    for (const auto& directory : m_directories) {
+        const DirectoryRow row = m_rows.value(directory.get());
+        if (row.row)
+            chain << row.picker << row.remove;
+    }
+    chain << m_addButton;
+    for (int i = 0; i < m_recentRows->count(); ++i)
+        if (QWidget* row = m_recentRows->itemAt(i)->widget())
+            if (auto* open = row->findChild<QToolButton*>(QStringLiteral("openIssueButton")))
+                chain << open;
+    chain << m_quitButton;
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i], chain[i + 1]);
 }
 
 // ---- layout ----
@@ -358,6 +485,9 @@ void SettingsView::buildUi()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // It would be a stop of its own for Tab, with nothing to show for it; the area scrolls to
+    // whatever control inside it takes the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("scrollContent"));
     auto* stack = new QVBoxLayout(content);
@@ -384,13 +514,13 @@ QWidget* SettingsView::buildHeader()
     symbol->setPixmap(JotwardenApp::menuBarIcon().pixmap(size, size));
     symbol->setObjectName(QStringLiteral("headerSymbol"));
     row->addWidget(symbol);
-    QLabel* title = label(QStringLiteral("Jot Warden"), style::headline(font()), style::primary(palette()), header);
+    QLabel* title = label(tr("Jot Warden"), style::headline(font()), Tone::primary, palette(), header);
     title->setObjectName(QStringLiteral("title"));
     row->addWidget(title);
     row->addStretch(1);
     m_switch = new ToggleSwitch(header);
     m_switch->setObjectName(QStringLiteral("watchSwitch"));
-    m_switch->setAccessibleName(QStringLiteral("Watching"));
+    m_switch->setAccessibleName(tr("Watching"));
     connect(m_switch, &QAbstractButton::clicked, this, [this](bool value) { setWatching(value); });
     row->addWidget(m_switch);
     m_status = label(QString(), style::caption(font()), style::primary(palette()), header);
@@ -402,24 +532,22 @@ QWidget* SettingsView::buildHeader()
 QGroupBox* SettingsView::buildTokenBox()
 {
     QVBoxLayout* content = nullptr;
-    QGroupBox* box = groupBox(QStringLiteral("GitHub Token"), QStringLiteral("key.fill"), font(), this, &content);
+    QGroupBox* box = groupBox(tr("GitHub Token"), QStringLiteral("key.fill"), font(), this, &content);
     box->setObjectName(QStringLiteral("tokenBox"));
 
     m_maskedRow = new QWidget(box);
     auto* masked = new QHBoxLayout(m_maskedRow);
     masked->setContentsMargins(0, 0, 0, 0);
-    QLabel* maskedText = label(kMaskedToken,
-                               style::monospaced(style::caption(font())),
-                               style::secondaryOn(palette(), style::backdrop(box)),
-                               m_maskedRow);
+    QLabel* maskedText =
+        label(kMaskedToken, style::monospaced(style::caption(font())), Tone::secondary, palette(), m_maskedRow);
     maskedText->setObjectName(QStringLiteral("maskedToken"));
     masked->addWidget(maskedText);
     masked->addStretch(1);
-    auto* change = new QPushButton(QStringLiteral("Change"), m_maskedRow);
-    change->setObjectName(QStringLiteral("changeTokenButton"));
-    change->setFont(style::caption(font()));
-    connect(change, &QPushButton::clicked, this, &SettingsView::beginTokenChange);
-    masked->addWidget(change);
+    m_changeButton = new QPushButton(tr("Change"), m_maskedRow);
+    m_changeButton->setObjectName(QStringLiteral("changeTokenButton"));
+    m_changeButton->setFont(style::caption(font()));
+    connect(m_changeButton, &QPushButton::clicked, this, &SettingsView::beginTokenChange);
+    masked->addWidget(m_changeButton);
     content->addWidget(m_maskedRow);
 
     m_entryRow = new QWidget(box);
@@ -429,7 +557,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField = new QLineEdit(m_entryRow);
     m_tokenField->setObjectName(QStringLiteral("tokenField"));
     m_tokenField->setEchoMode(QLineEdit::Password);
-    m_tokenField->setPlaceholderText(QStringLiteral("ghp_..."));
+    m_tokenField->setPlaceholderText(tr("ghp_..."));
     m_tokenField->setFont(style::monospaced(style::caption(font())));
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -437,7 +565,7 @@ QGroupBox* SettingsView::buildTokenBox()
         m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
     });
     entry->addWidget(m_tokenField, 1);
-    m_saveButton = new QPushButton(QStringLiteral("Save"), m_entryRow);
+    m_saveButton = new QPushButton(tr("Save"), m_entryRow);
     m_saveButton->setObjectName(QStringLiteral("saveTokenButton"));
     m_saveButton->setEnabled(false);
     // Return in the field runs nothing, so Save must never be the dialog's default button.
@@ -457,13 +585,9 @@ QGroupBox* SettingsView::buildTokenBox()
 QGroupBox* SettingsView::buildDirectoriesBox()
 {
     QVBoxLayout* content = nullptr;
-    QGroupBox* box =
-        groupBox(QStringLiteral("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
+    QGroupBox* box = groupBox(tr("Watched Directories"), QStringLiteral("folder.fill"), font(), this, &content);
     box->setObjectName(QStringLiteral("directoriesBox"));
-    m_noDirectories = label(QStringLiteral("No directories added yet."),
-                            style::caption(font()),
-                            style::secondaryOn(palette(), style::backdrop(box)),
-                            box);
+    m_noDirectories = label(tr("No directories added yet."), style::caption(font()), Tone::secondary, palette(), box);
     m_noDirectories->setObjectName(QStringLiteral("noDirectories"));
     m_noDirectories->setContentsMargins(0, 4, 0, 4);
     content->addWidget(m_noDirectories);
@@ -472,7 +596,7 @@ QGroupBox* SettingsView::buildDirectoriesBox()
     m_directoryRows->setContentsMargins(0, 0, 0, 0);
     content->addLayout(m_directoryRows);
 
-    m_watchNotice = label(QString(), style::caption(font()), style::secondaryOn(palette(), style::backdrop(box)), box);
+    m_watchNotice = label(QString(), style::caption(font()), Tone::secondary, palette(), box);
     m_watchNotice->setObjectName(QStringLiteral("watchNotice"));
     m_watchNotice->setWordWrap(true);
     m_watchNotice->hide();
@@ -480,15 +604,16 @@ QGroupBox* SettingsView::buildDirectoriesBox()
 
     auto* addRow = new QHBoxLayout;
     addRow->setContentsMargins(0, 2, 0, 0);
-    auto* add = new QPushButton(QStringLiteral("Add Directory..."), box);
-    add->setObjectName(QStringLiteral("addDirectoryButton"));
-    add->setFont(style::caption(font()));
-    const int plusSize = QFontMetrics(add->font()).height() - 2;
-    add->setIcon(Symbols::icon(QStringLiteral("plus"), style::primary(palette())));
-    add->setIconSize(QSize(plusSize, plusSize));
-    add->setAutoDefault(false);
-    connect(add, &QPushButton::clicked, this, &SettingsView::addDirectory);
-    addRow->addWidget(add);
+    m_addButton = new QPushButton(tr("Add Directory..."), box);
+    m_addButton->setObjectName(QStringLiteral("addDirectoryButton"));
+    m_addButton->setFont(style::caption(font()));
+    const int plusSize = QFontMetrics(m_addButton->font()).height() - 2;
+    m_addButton->setProperty("symbol", QStringLiteral("plus"));
+    applyTone(m_addButton, Tone::primary, palette());
+    m_addButton->setIconSize(QSize(plusSize, plusSize));
+    m_addButton->setAutoDefault(false);
+    connect(m_addButton, &QPushButton::clicked, this, &SettingsView::addDirectory);
+    addRow->addWidget(m_addButton);
     addRow->addStretch(1);
     content->addLayout(addRow);
     return box;
@@ -497,8 +622,7 @@ QGroupBox* SettingsView::buildDirectoriesBox()
 QGroupBox* SettingsView::buildRecentBox()
 {
     QVBoxLayout* content = nullptr;
-    m_recentBox =
-        groupBox(QStringLiteral("Recent Issues"), QStringLiteral("checkmark.circle.fill"), font(), this, &content);
+    m_recentBox = groupBox(tr("Recent Issues"), QStringLiteral("checkmark.circle.fill"), font(), this, &content);
     m_recentBox->setObjectName(QStringLiteral("recentBox"));
     m_recentRows = new QVBoxLayout;
     m_recentRows->setSpacing(kBoxContentSpacing);
@@ -512,17 +636,15 @@ QWidget* SettingsView::buildFooter()
     auto* footer = new QWidget(this);
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(kPadding, 8, kPadding, 8);
-    auto* quitButton = new QPushButton(QStringLiteral("Quit Jot Warden"), footer);
-    quitButton->setObjectName(QStringLiteral("quitButton"));
-    quitButton->setFont(style::caption(font()));
-    QPalette pal = quitButton->palette();
-    pal.setColor(QPalette::ButtonText, style::secondary(palette()));
-    quitButton->setPalette(pal);
-    quitButton->setAutoDefault(false);
-    connect(quitButton, &QPushButton::clicked, this, &SettingsView::quit);
-    row->addWidget(quitButton);
+    m_quitButton = new QPushButton(tr("Quit Jot Warden"), footer);
+    m_quitButton->setObjectName(QStringLiteral("quitButton"));
+    m_quitButton->setFont(style::caption(font()));
+    applyTone(m_quitButton, Tone::secondaryLevel, palette());
+    m_quitButton->setAutoDefault(false);
+    connect(m_quitButton, &QPushButton::clicked, this, &SettingsView::quit);
+    row->addWidget(m_quitButton);
     row->addStretch(1);
-    QLabel* version = label(QStringLiteral("v2.0.0"), style::caption2(font()), style::quaternary(palette()), footer);
+    QLabel* version = label(tr("v2.0.0"), style::caption2(font()), Tone::quaternary, palette(), footer);
     version->setObjectName(QStringLiteral("version"));
     row->addWidget(version);
     return footer;
@@ -550,18 +672,20 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
                                              m_projectsApiBaseUrl,
                                              row);
     picker->setObjectName(QStringLiteral("projectPicker"));
+    picker->setOwnerFetches(m_ownerFetches);
     layout->addWidget(picker);
     QToolButton* remove =
-        plainSymbolButton(QStringLiteral("xmark.circle.fill"), style::secondary(palette()), caption, row);
+        plainSymbolButton(QStringLiteral("xmark.circle.fill"), Tone::secondaryLevel, palette(), caption, row);
     remove->setObjectName(QStringLiteral("removeDirectoryButton"));
-    remove->setToolTip(QStringLiteral("Remove"));
+    remove->setToolTip(tr("Remove"));
+    remove->setAccessibleName(tr("Remove %1").arg(directory->displayPath()));
     std::weak_ptr<WatchedDirectory> weak = directory;
     connect(remove, &QToolButton::clicked, this, [this, weak] {
         if (auto d = weak.lock())
             removeDirectory(d);
     });
     layout->addWidget(remove);
-    m_rows.insert(directory.get(), DirectoryRow{row, path, picker});
+    m_rows.insert(directory.get(), DirectoryRow{row, path, picker, remove});
     return row;
 }
 
@@ -571,7 +695,7 @@ void SettingsView::refreshHeader()
 {
     const bool watching = m_appState ? m_appState->isWatchingEnabled() : true;
     m_switch->setChecked(watching);
-    m_status->setText(watching ? QStringLiteral("Active") : QStringLiteral("Paused"));
+    m_status->setText(watching ? tr("Active") : tr("Paused"));
     QPalette pal = m_status->palette();
     // Green as it is would be too pale to read on a light panel.
     const QColor active = style::legible(style::green(), palette().color(QPalette::Window));
@@ -610,11 +734,11 @@ QString SettingsView::tokenMessage() const
     case KeyringState::available:
         return {};
     case KeyringState::notRunning:
-        return kNoKeyringMessage;
+        return tr(kNoKeyringMessage);
     case KeyringState::waitingForUnlock:
-        return kLockedAtStartMessage;
+        return tr(kLockedAtStartMessage);
     case KeyringState::stayedLocked:
-        return kStayedLockedAtStartMessage;
+        return tr(kStayedLockedAtStartMessage);
     }
     return {};
 }
@@ -632,6 +756,7 @@ void SettingsView::refreshDirectories()
         DirectoryRow row = m_rows.take(directory.get());
         row.path->setText(directory->displayPath());
         row.path->setToolTip(row.path->text());
+        row.remove->setAccessibleName(tr("Remove %1").arg(directory->displayPath()));
         row.picker->setCachedProjects(m_cachedProjects);
         row.picker->setToken(m_appState ? m_appState->githubToken() : std::nullopt);
         kept.insert(directory.get(), row);
@@ -661,7 +786,7 @@ void SettingsView::refreshWatchNotice()
             shownPaths << directory->displayPath();
     }
     m_watchNotice->setText(shownPaths.isEmpty() ? QString()
-                                                : kWatchLimitMessage.arg(shownPaths.join(QStringLiteral(", "))));
+                                                : tr(kWatchLimitMessage).arg(shownPaths.join(QStringLiteral(", "))));
     m_watchNotice->setVisible(!shownPaths.isEmpty());
 }
 
@@ -679,7 +804,6 @@ void SettingsView::refreshRecent()
     const QDateTime now = QDateTime::currentDateTime();
     const QFont caption = style::caption(font());
     const QFont caption2 = style::caption2(font());
-    const QColor secondary = style::secondaryOn(palette(), style::backdrop(m_recentBox));
     for (const CreatedIssue& issue : issues.mid(0, kRecentRows)) {
         auto* row = new QWidget(m_recentBox);
         row->setObjectName(QStringLiteral("recentRow"));
@@ -689,27 +813,25 @@ void SettingsView::refreshRecent()
         layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"), style::green(), caption2, row));
         QFont numberFont = style::monospaced(caption);
         numberFont.setBold(true);
-        QLabel* number =
-            label(QStringLiteral("#") + QString::number(issue.issueNumber), numberFont, style::primary(palette()), row);
+        QLabel* number = label(tr("#%1").arg(issue.issueNumber), numberFont, Tone::primary, palette(), row);
         number->setObjectName(QStringLiteral("issueNumber"));
         layout->addWidget(number);
         auto* repo = new ElidedLabel(issue.repoFullName, Qt::ElideRight, row);
         repo->setObjectName(QStringLiteral("repoName"));
         repo->setFont(caption);
-        QPalette repoPalette = repo->palette();
-        repoPalette.setColor(QPalette::WindowText, secondary);
-        repo->setPalette(repoPalette);
+        applyTone(repo, Tone::secondary, palette());
         repo->setToolTip(issue.repoFullName);
         layout->addWidget(repo);
         layout->addStretch(1);
-        QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, secondary, row);
+        QLabel* date = label(relativeDateText(issue.createdAt, now), caption2, Tone::secondary, palette(), row);
         date->setObjectName(QStringLiteral("relativeDate"));
         date->setProperty("createdAt", issue.createdAt);
         layout->addWidget(date);
         QToolButton* open =
-            plainSymbolButton(QStringLiteral("arrow.up.right"), style::primary(palette()), caption2, row);
+            plainSymbolButton(QStringLiteral("arrow.up.right"), Tone::primary, palette(), caption2, row);
         open->setObjectName(QStringLiteral("openIssueButton"));
         open->setToolTip(issue.issueURL);
+        open->setAccessibleName(tr("Open issue #%1").arg(issue.issueNumber));
         connect(open, &QToolButton::clicked, this, [this, issue] { openIssue(issue); });
         layout->addWidget(open);
         m_recentRows->addWidget(row);
@@ -751,7 +873,7 @@ void SettingsView::saveToken()
         this,
         token,
         [this] {
-            m_saveMessage = kUnlockToSaveMessage;
+            m_saveMessage = tr(kUnlockToSaveMessage);
             refreshToken();
         },
         [this, token](int status) {
@@ -765,14 +887,14 @@ void SettingsView::saveToken()
                 m_tokenInput.clear();
                 m_showTokenField = false;
             } else if (status == KeychainStatus::notAvailable) {
-                m_saveMessage = kNoKeyringMessage;
+                m_saveMessage = tr(kNoKeyringMessage);
                 log(QStringLiteral("Token not saved: no keyring (Secret Service) is running"));
             } else if (status == KeychainStatus::interactionNotAllowed) {
-                m_saveMessage = kSaveStayedLockedMessage;
+                m_saveMessage = tr(kSaveStayedLockedMessage);
                 log(QStringLiteral("Token not saved: the keyring stayed locked"));
             } else {
                 const QString reason = KeychainError::saveFailed(status).description;
-                m_saveMessage = QStringLiteral("The token was not saved: ") + reason;
+                m_saveMessage = tr("The token was not saved: %1").arg(reason);
                 log(QStringLiteral("Token not saved: ") + reason);
             }
             refreshToken();
@@ -783,7 +905,7 @@ void SettingsView::addDirectory()
 {
     const QPointer<QWidget> panel = window();
     const bool wasShown = panel->isVisible();
-    const QString chosen = desktop().chooseDirectory(panel, kChooserMessage);
+    const QString chosen = desktop().chooseDirectory(panel, tr(kChooserMessage));
     // The tray's panel is a popup, which closes when the modal chooser opens: bring it back.
     if (panel && wasShown && !panel->isVisible()) {
         panel->show();

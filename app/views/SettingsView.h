@@ -27,6 +27,7 @@ class QVBoxLayout;
 
 namespace jw {
 
+class OwnerFetches;
 class ProjectDropdownButton;
 
 // The content of the menu-bar window: the pause switch, the token, the watched directories with
@@ -36,24 +37,24 @@ class SettingsView : public QWidget
 {
     Q_OBJECT
 public:
-    static inline const QString kChooserMessage =
-        QStringLiteral("Choose a project directory to watch for TODO comments");
+    // Fixed texts, translated where they are shown.
+    static constexpr const char* kChooserMessage = QT_TR_NOOP("Choose a project directory to watch for TODO comments");
     static inline const QString kMaskedToken = QStringLiteral("ghp_") + QString(16, QChar(0x2022));
     static constexpr int kRecentRows = 5;
     // The line under the token field when the keyring stands in the way.
-    static inline const QString kNoKeyringMessage =
-        QStringLiteral("The token cannot be saved: no keyring (Secret Service) is running.");
-    static inline const QString kLockedAtStartMessage =
-        QStringLiteral("The keyring is locked. Unlock it to use the saved token.");
-    static inline const QString kStayedLockedAtStartMessage =
-        QStringLiteral("The keyring stayed locked, so the saved token was not loaded.");
-    static inline const QString kUnlockToSaveMessage = QStringLiteral("Unlock the keyring to save the token.");
-    static inline const QString kSaveStayedLockedMessage =
-        QStringLiteral("The token was not saved: the keyring stayed locked.");
+    static constexpr const char* kNoKeyringMessage =
+        QT_TR_NOOP("The token cannot be saved: no keyring (Secret Service) is running.");
+    static constexpr const char* kLockedAtStartMessage =
+        QT_TR_NOOP("The keyring is locked. Unlock it to use the saved token.");
+    static constexpr const char* kStayedLockedAtStartMessage =
+        QT_TR_NOOP("The keyring stayed locked, so the saved token was not loaded.");
+    static constexpr const char* kUnlockToSaveMessage = QT_TR_NOOP("Unlock the keyring to save the token.");
+    static constexpr const char* kSaveStayedLockedMessage =
+        QT_TR_NOOP("The token was not saved: the keyring stayed locked.");
     // The line under the directory rows when some of their folders cannot be watched.
-    static inline const QString kWatchLimitMessage =
-        QStringLiteral("Changes in some folders of %1 are missed: the system's limit on file watches is reached"
-                       " (fs.inotify.max_user_watches).");
+    static constexpr const char* kWatchLimitMessage =
+        QT_TR_NOOP("Changes in some folders of %1 are missed: the system's limit on file watches is reached"
+                   " (fs.inotify.max_user_watches).");
 
     // What the panel asks of the desktop. Tests replace it (a "next answer" seam for the modal
     // chooser); the default uses the real dialogs, browser and application.
@@ -98,6 +99,7 @@ public:
     static QString trimBlanksAndTabs(const QString& text);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -107,6 +109,7 @@ private:
         QWidget* row = nullptr;
         QLabel* path = nullptr;
         ProjectDropdownButton* picker = nullptr;
+        QAbstractButton* remove = nullptr;
     };
 
     void buildUi();
@@ -127,6 +130,8 @@ private:
     void refreshWatchNotice();
     void refreshRecent();
     void refreshDates();
+    void recolour();
+    void updateTabOrder();
 
     QPointer<AppState> m_appState;
     QPointer<store::ModelContext> m_modelContext;
@@ -137,6 +142,8 @@ private:
     std::vector<std::shared_ptr<ProjectCache>> m_cachedProjects;
     bool m_queriesStale = true;
     bool m_refreshQueued = false;
+    bool m_recolourQueued = false;
+    OwnerFetches* m_ownerFetches = nullptr;
 
     QString m_tokenInput;
     bool m_showTokenField = false;
@@ -145,6 +152,9 @@ private:
     QString m_saveMessage;
 
     QAbstractButton* m_switch = nullptr;
+    QPushButton* m_changeButton = nullptr;
+    QPushButton* m_addButton = nullptr;
+    QPushButton* m_quitButton = nullptr;
     QLabel* m_status = nullptr;
     QWidget* m_maskedRow = nullptr;
     QWidget* m_entryRow = nullptr;

@@ -7,6 +7,7 @@
 #include "platform/keychain/Keychain.h"
 #include "tests/app/views/ViewTestSupport.h"
 #include "tests/support/ChildRun.h"
+#include "tests/support/FakeGitHubServer.h"
 #include "tests/support/KeyringTools.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PrivateSession.h"
@@ -17,12 +18,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -65,9 +68,9 @@ protected:
         KeychainHelper::setAccountForTesting(std::nullopt);
     }
 
-    SettingsView& open()
+    SettingsView& open(const QUrl& apiBaseUrl = GitHubClient::kDefaultBaseUrl)
     {
-        view = std::make_unique<SettingsView>(&env.appState, env.context());
+        view = std::make_unique<SettingsView>(&env.appState, env.context(), apiBaseUrl);
         view->resize(480, 440);
         view->show();
         return *view;
@@ -109,6 +112,14 @@ protected:
         (void)QTest::qWaitFor([&] { return (message = one<QLabel>(QStringLiteral("tokenMessage"))) != nullptr; },
                               kWaitMs);
         return message;
+    }
+
+    // A work tree whose origin is a GitHub repository of `owner`, watched.
+    void addWorkTree(const QString& name, const QString& owner)
+    {
+        const QString path = tree.filePath(name);
+        ASSERT_TRUE(test::makeGitTree(path, QStringLiteral("https://github.com/%1/demo.git").arg(owner)));
+        addRecord(path + QLatin1Char('/'));
     }
 
     bool waitForRows(int count)
@@ -738,34 +749,54 @@ TEST_F(SettingsViewTest, TheKeyringMessageReadsOnLightAndDarkThemes)
     QApplication::setPalette(before);
 }
 
-// Secondary texts on the group boxes, the picker's face among them: the colour each is drawn in,
-// over what the style drew beneath it. Pixels of small text never show a stem's full colour.
+// Secondary texts on the group boxes, the picker's face among them, and the titles: the colour each
+// is drawn in, over what the style drew beneath it. Pixels of small text never show a stem's full colour.
 TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkThemes)
 {
     const QPalette before = QApplication::palette();
     env.appState.setGithubToken(QStringLiteral("ghp_present"));
     env.appState.addRecentIssue(issue(7, QDateTime::currentDateTime().addDays(-3)));
-    const QColor windows[] = {QColor(0xef, 0xef, 0xef), QColor(0xd6, 0xd6, 0xd6), QColor(0x2d, 0x2d, 0x2d)};
-    for (const QColor& window : windows) {
-        QApplication::setPalette(QPalette(window));
+    const QColor light(0xef, 0xef, 0xef);
+    const QColor dark(0x2d, 0x2d, 0x2d);
+    const QColor mid(0xd6, 0xd6, 0xd6);
+    // Each theme as the panel is built under it, and as the desktop switches to it from the other end.
+    const std::pair<QColor, QColor> themes[] = {{light, light}, {mid, mid}, {dark, dark}, {light, dark}, {dark, light}};
+    // The panel takes a new palette on a later turn of the event loop.
+    const auto follows = [&](const QColor& window) {
+        return QTest::qWaitFor(
+            [&] {
+                auto* title = one<QLabel>(QStringLiteral("title"));
+                return style::contrast(title->palette().color(title->foregroundRole()), window) >= 4.5;
+            },
+            kWaitMs);
+    };
+    for (const auto& [builtUnder, window] : themes) {
+        QApplication::setPalette(QPalette(builtUnder));
         open();
+        QApplication::setPalette(QPalette(window));
+        ASSERT_TRUE(follows(window));
         ASSERT_TRUE(QTest::qWaitFor([&] { return one<QLabel>(QStringLiteral("repoName"))->height() > 0; }, kWaitMs));
         const QImage image = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        for (const char* name : {"maskedToken", "noDirectories", "repoName", "relativeDate"}) {
-            auto* text = one<QLabel>(QString::fromLatin1(name));
-            ASSERT_NE(text, nullptr) << name;
-            const QRect area(text->mapTo(view.get(), QPoint()), text->size());
-            const QColor beneath = test::drawnText(image, area).background;
-            const QColor ink = style::composite(text->palette().color(text->foregroundRole()), beneath);
-            EXPECT_GE(style::contrast(ink, beneath), 4.5) << name << " on " << window.name().toStdString();
+        for (const char* name : {"maskedToken", "noDirectories", "repoName", "relativeDate", "title", "boxTitle"}) {
+            const auto texts = shown<QLabel>(view.get(), QString::fromLatin1(name));
+            ASSERT_FALSE(texts.isEmpty()) << name;
+            for (QLabel* text : texts) {
+                const QRect area(text->mapTo(view.get(), QPoint()), text->size());
+                const QColor beneath = test::drawnText(image, area).background;
+                const QColor ink = style::composite(text->palette().color(text->foregroundRole()), beneath);
+                EXPECT_GE(style::contrast(ink, beneath), 4.5)
+                    << name << " on " << window.name().toStdString() << " built on " << builtUnder.name().toStdString();
+            }
         }
         view.reset();
     }
     // An unselected picker's face, on its capsule.
     addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
-    for (const QColor& window : windows) {
-        QApplication::setPalette(QPalette(window));
+    for (const auto& [builtUnder, window] : themes) {
+        QApplication::setPalette(QPalette(builtUnder));
         open();
+        QApplication::setPalette(QPalette(window));
+        ASSERT_TRUE(follows(window));
         ASSERT_TRUE(waitForRows(1));
         ProjectDropdownButton* picker = view->projectPickers().value(0);
         ASSERT_NE(picker, nullptr);
@@ -778,6 +809,121 @@ TEST_F(SettingsViewTest, SecondaryTextsReadOnTheGroupBoxesOnLightMidAndDarkTheme
         view.reset();
     }
     QApplication::setPalette(before);
+}
+
+// ---- keyboard ----
+
+TEST_F(SettingsViewTest, TabWalksThePanelDownwardsAndIconButtonsShowTheFocusAndNameWhatTheyAct)
+{
+    env.appState.setGithubToken(QStringLiteral("ghp_present"));
+    env.appState.addRecentIssue(issue(12, QDateTime::currentDateTime()));
+    addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    // A row made after the others is still walked in screen order.
+    addRecord(subdir(QStringLiteral("b")) + QLatin1Char('/'));
+    ASSERT_TRUE(waitForRows(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown(view.get(), QStringLiteral("recentRow")).size() == 1; }, kWaitMs));
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* remove = shown<QToolButton>(view.get(), QStringLiteral("removeDirectoryButton")).value(0);
+    auto* openIssue = one<QToolButton>(QStringLiteral("openIssueButton"));
+    ASSERT_NE(remove, nullptr);
+    ASSERT_NE(openIssue, nullptr);
+    EXPECT_EQ(remove->accessibleName(),
+              QStringLiteral("Remove ") + shown<QLabel>(view.get(), QStringLiteral("displayPath"))[0]->text());
+    EXPECT_EQ(openIssue->accessibleName(), QStringLiteral("Open issue #12"));
+
+    const QImage unfocused = view->grab().toImage();
+    one(QStringLiteral("watchSwitch"))->setFocus(Qt::TabFocusReason);
+    QStringList order;
+    for (int i = 0; i < 10; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        order << focused->objectName();
+        if (focused == remove || focused == openIssue) {
+            // A ring at least once around: pixels that now stand out at 3:1 from what they were.
+            const QImage now = view->grab().toImage();
+            const QRect area(focused->mapTo(view.get(), QPoint()), focused->size());
+            int ring = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    ring += style::contrast(now.pixelColor(x, y), unfocused.pixelColor(x, y)) >= 3.0;
+            EXPECT_GE(ring, area.width() + area.height()) << focused->objectName().toStdString();
+        }
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_EQ(order.join(QLatin1Char(' ')).toStdString(),
+              "watchSwitch changeTokenButton projectPicker removeDirectoryButton projectPicker "
+              "removeDirectoryButton addDirectoryButton openIssueButton quitButton watchSwitch");
+}
+
+// ---- board fetches ----
+
+// Work trees of two owners without boards, slow answers, a panel opened again and again: each
+// owner is asked once, and again only by Refresh Projects.
+TEST_F(SettingsViewTest, BoardsAreFetchedOncePerOwnerAndAnEmptyAnswerIsKeptUntilARefresh)
+{
+    test::FakeGitHubServer server;
+    ASSERT_TRUE(server.start());
+    server.setAnswer(
+        "/graphql",
+        test::FakeResponse::json(200, R"({"data":{"organization":null,"user":{"projectsV2":{"nodes":[]}}}})")
+            .after(std::chrono::milliseconds(300)));
+    addWorkTree(QStringLiteral("a"), QStringLiteral("octo"));
+    addWorkTree(QStringLiteral("b"), QStringLiteral("octo"));
+    addWorkTree(QStringLiteral("c"), QStringLiteral("acme"));
+    const auto reopenTillIdle = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            view->hide();
+            view->show();
+            QCoreApplication::processEvents();
+        }
+        const auto pickers = view->projectPickers();
+        return QTest::qWaitFor(
+            [&] { return std::none_of(pickers.begin(), pickers.end(), [](auto* p) { return p->isFetching(); }); },
+            kWaitMs);
+    };
+    open(server.baseUrl());
+    ASSERT_TRUE(waitForRows(3));
+    // The first save while the panel is up fetches what an opening would have.
+    env.appState.setGithubToken(QStringLiteral("ghp_new"));
+    EXPECT_TRUE(server.waitForRequests(2));
+    ASSERT_TRUE(reopenTillIdle(3));
+    EXPECT_EQ(server.requests().size(), 2);
+
+    ASSERT_TRUE(reopenTillIdle(3));
+    EXPECT_EQ(server.requests().size(), 2) << "an owner with no boards is asked again";
+    view->projectPickers().value(0)->refreshButtonAction();
+    EXPECT_TRUE(server.waitForRequests(3));
+    ASSERT_TRUE(reopenTillIdle(2));
+    EXPECT_EQ(server.requests().size(), 3);
+}
+
+// ---- translation ----
+
+// Wraps every text it is asked for: a fixed text shown bare never reached it.
+struct WrappingTranslator : QTranslator
+{
+    QString translate(const char*, const char* source, const char*, int) const override
+    {
+        return QStringLiteral("[%1]").arg(QString::fromUtf8(source));
+    }
+    bool isEmpty() const override { return false; }
+};
+
+TEST_F(SettingsViewTest, FixedTextsGoThroughTheTranslator)
+{
+    WrappingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    addRecord(subdir(QStringLiteral("a")) + QLatin1Char('/'));
+    open();
+    ASSERT_TRUE(waitForRows(1));
+    const QString texts = one<QLabel>(QStringLiteral("title"))->text() + one<QLabel>(QStringLiteral("version"))->text()
+                          + one<QLineEdit>(QStringLiteral("tokenField"))->placeholderText()
+                          + view->projectPickers().value(0)->menu()->actions().value(0)->text();
+    QCoreApplication::removeTranslator(&translator);
+    EXPECT_EQ(texts, QStringLiteral("[Jot Warden][v2.0.0][ghp_...][Refresh Projects]"));
 }
 
 // ---- relative dates ----
