@@ -113,17 +113,14 @@ GitStamp stampOfRoot(const QByteArray& root)
     return {stampOf(root + "/.git"), stampOf(configPathOf(root))};
 }
 
-// Variables that point git at a repository, or rewrite its config, other than the one `-C` names:
-// git's own list of repository-local variables, with the numbered config entries. The user's own
-// config files (GIT_CONFIG_GLOBAL, GIT_CONFIG_SYSTEM, GIT_CONFIG_NOSYSTEM) stay.
+// Variables that point git at a repository, or at config, other than what `-C` names: git's own
+// list of repository-local variables, and every GIT_CONFIG* (a global file or entries exported
+// by a hook or a shell would answer for every work tree).
 QProcessEnvironment gitEnvironment()
 {
     static const char* const kRepositoryVariables[] = {
         "GIT_ALTERNATE_OBJECT_DIRECTORIES",
         "GIT_COMMON_DIR",
-        "GIT_CONFIG",
-        "GIT_CONFIG_COUNT",
-        "GIT_CONFIG_PARAMETERS",
         "GIT_DIR",
         "GIT_GRAFT_FILE",
         "GIT_IMPLICIT_WORK_TREE",
@@ -140,7 +137,7 @@ QProcessEnvironment gitEnvironment()
     for (const char* name : kRepositoryVariables)
         env.remove(QLatin1String(name));
     for (const QString& name : env.keys()) {
-        if (name.startsWith(QLatin1String("GIT_CONFIG_KEY_")) || name.startsWith(QLatin1String("GIT_CONFIG_VALUE_")))
+        if (name.startsWith(QLatin1String("GIT_CONFIG")))
             env.remove(name);
     }
     return env;

@@ -286,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EnvCase{"ConfigParameters",
                               {{"GIT_CONFIG_PARAMETERS",
                                 "'url.https://github.com/octo/other.insteadOf'='https://github.com/octo/demo'"}}},
+                      EnvCase{"ConfigGlobal", {{"GIT_CONFIG_GLOBAL", "%1/.git/config"}}},
                       EnvCase{"ConfigCount",
                               {{"GIT_CONFIG_COUNT", "1"},
                                {"GIT_CONFIG_KEY_0", "url.https://github.com/octo/other.insteadOf"},
