@@ -11,7 +11,7 @@ PACKAGES=(
     xdg-utils gnome-keyring fonts-dejavu-core ca-certificates
     # test
     googletest libgtest-dev libgmock-dev libbenchmark-dev libsecret-tools
-    xvfb xauth dbus-x11 trayer xdotool openssh-client
+    xvfb xauth dbus-x11 trayer xdotool openssh-client vim
     # house format; fuzzing (clang with libFuzzer and its sanitizer runtimes)
     clang-format clang libclang-rt-14-dev
 )

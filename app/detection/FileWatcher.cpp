@@ -59,8 +59,10 @@ bool hasIgnoredComponent(const QString& path)
 constexpr fsevents::EventFlags kHandledChanges =
     fsevents::kEventFlagItemCreated | fsevents::kEventFlagItemRenamed | fsevents::kEventFlagItemModified;
 
-// A read buffer grown by one huge file is not kept for the life of the watcher.
-constexpr qsizetype kKeptBufferBytes = 4 * 1024 * 1024;
+void logTooLarge(const QString& path)
+{
+    log(QStringLiteral("Skipping file larger than 32 MiB: ") + path);
+}
 
 } // namespace
 
@@ -229,6 +231,8 @@ int FileWatcher::watchedDirectoryCount() const
 void FileWatcher::scan(const QByteArray& directory, ScanStats& stats, const QSet<QByteArray>& leftOut)
 {
     TreeScanner::scan(directory, extensionSet(), ignoredSet(), [&](TreeScanner::File& file) {
+        if (file.tooLarge)
+            logTooLarge(file.path);
         if (!file.readable || leftOut.contains(file.localPath))
             return;
         ++stats.files;
@@ -275,6 +279,8 @@ void FileWatcher::rescanChanged(const fsevents::EventStream* stream, const QByte
         extensionSet(),
         ignoredSet(),
         [&](TreeScanner::File& file) {
+            if (file.tooLarge)
+                logTooLarge(file.path);
             if (!file.readable || leftOut.contains(file.localPath))
                 return;
             ++files;
@@ -346,15 +352,22 @@ void FileWatcher::handleFileChange(const QByteArray& localPath)
         log(QStringLiteral("Skipping ignored directory: ") + path);
         return;
     }
-    const bool readable = TreeScanner::readUtf8(localPath, m_readBuffer);
-    const QList<ParsedTodo> todos = readable ? TodoParser::parseUtf8(m_readBuffer, path) : QList<ParsedTodo>();
-    // A huge file's buffer is not kept, whether it could be read or not.
-    if (m_readBuffer.capacity() > kKeptBufferBytes)
-        m_readBuffer = QByteArray();
-    if (!readable) {
+    TreeScanner::File file;
+    TreeScanner::read(localPath, file, m_readBuffer);
+    if (file.beingWritten) {
+        // Its writer's close brings another event, with the whole text.
+        log(QStringLiteral("File is still being written, waiting for its writer to close it: ") + path);
+        return;
+    }
+    if (file.tooLarge) {
+        logTooLarge(path);
+        return;
+    }
+    if (!file.readable) {
         log(QStringLiteral("Could not read file: ") + path);
         return;
     }
+    const QList<ParsedTodo>& todos = file.todos;
 
     const bool cached = m_fileCache.contains(localPath);
     log(QStringLiteral("File has ") + QString::number(todos.size()) + QStringLiteral(" TODO(s), cached: ")

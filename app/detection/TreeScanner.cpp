@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -84,6 +85,7 @@ qsizetype completeBoundary(const char* data, qsizetype from, qsizetype end)
 enum class Streamed
 {
     Invalid,
+    TooLarge,
     NoTodo,
     MayHoldTodo
 };
@@ -107,6 +109,8 @@ Streamed streamFile(int fd, QByteArray& buffer, qint64& total)
         if (n == 0)
             break;
         total += n;
+        if (total > TreeScanner::kMaxFileBytes)
+            return Streamed::TooLarge; // grown since it was measured
         const qsizetype end = keep + n;
         const qsizetype cut = completeBoundary(data, validFrom, end);
         if (!isValidUtf8(QByteArrayView(data + validFrom, cut - validFrom)))
@@ -122,32 +126,118 @@ Streamed streamFile(int fd, QByteArray& buffer, qint64& total)
     return tag ? Streamed::MayHoldTodo : Streamed::NoTodo;
 }
 
-void readOne(const QByteArray& path, TreeScanner::File& out, QByteArray& buffer)
+// While the reader holds a read lease, no writer can open the file: the text cannot change under
+// it. The kernel refuses the lease while anyone holds the file open for writing; where it refuses
+// leases altogether (another owner's file, some file systems) the file is read without one.
+class ReadLease
 {
-    out.path = QFile::decodeName(path);
-    out.localPath = path;
-    struct stat st;
-    if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kChunkBytes) {
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0)
+public:
+    explicit ReadLease(int fd)
+        : m_fd(fd)
+    {
+        // A writer's open breaks the lease and signals its holder: SIGIO would end the process,
+        // SIGURG is ignored unless handled. The writer waits until the lease is let go.
+        if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
             return;
+        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+            m_held = true;
+        else
+            m_writerHoldsFile = errno == EAGAIN;
+    }
+    ~ReadLease()
+    {
+        if (m_held)
+            ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+    }
+    ReadLease(const ReadLease&) = delete;
+    ReadLease& operator=(const ReadLease&) = delete;
+
+    bool writerHoldsFile() const { return m_writerHoldsFile; }
+
+private:
+    int m_fd;
+    bool m_held = false;
+    bool m_writerHoldsFile = false;
+};
+
+// Reads the rest of the file into buffer; false when it fails or holds more than the bound.
+bool readAll(int fd, qint64 sizeHint, QByteArray& buffer, bool& tooLarge)
+{
+    const qsizetype limit = qsizetype(TreeScanner::kMaxFileBytes) + 1;
+    qsizetype size = 0;
+    qsizetype capacity = std::clamp<qsizetype>(qsizetype(sizeHint) + 1, 4096, limit);
+    buffer.resize(capacity);
+    for (;;) {
+        if (size == capacity) {
+            if (capacity == limit) {
+                tooLarge = true;
+                return false;
+            }
+            capacity = std::min(capacity * 2, limit);
+            buffer.resize(capacity);
+        }
+        const ssize_t n = ::read(fd, buffer.data() + size, size_t(capacity - size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            break;
+        size += n;
+    }
+    buffer.resize(size);
+    return true;
+}
+
+void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const ReadLease lease(fd);
+    if (lease.writerHoldsFile()) {
+        out.beingWritten = true;
+        return;
+    }
+    if (st.st_size > TreeScanner::kMaxFileBytes) {
+        out.tooLarge = true;
+        return;
+    }
+    if (st.st_size > kChunkBytes) {
         qint64 total = 0;
         const Streamed verdict = streamFile(fd, buffer, total);
-        ::close(fd);
-        buffer = QByteArray();
-        if (verdict == Streamed::Invalid)
+        out.tooLarge = verdict == Streamed::TooLarge;
+        if (verdict == Streamed::Invalid || verdict == Streamed::TooLarge)
             return;
         if (verdict == Streamed::NoTodo) {
             out.readable = true;
             out.bytes = total;
             return;
         }
+        if (::lseek(fd, 0, SEEK_SET) != 0)
+            return;
     }
-    out.readable = TreeScanner::readUtf8(path, buffer);
-    if (out.readable) {
-        out.bytes = buffer.size();
-        out.todos = TodoParser::parseUtf8(buffer, out.path);
-    }
+    if (!readAll(fd, st.st_size, buffer, out.tooLarge) || !isValidUtf8(buffer))
+        return;
+    if (buffer.startsWith("\xEF\xBB\xBF"))
+        buffer.remove(0, 3);
+    out.readable = true;
+    out.bytes = buffer.size();
+    out.todos = TodoParser::parseUtf8(buffer, out.path);
+}
+
+void readOne(const QByteArray& path, TreeScanner::File& out, QByteArray& buffer)
+{
+    out.path = QFile::decodeName(path);
+    out.localPath = path;
+    // Non-blocking open: a FIFO with a code extension must not hang the reader.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return;
+    readOpen(fd, out, buffer);
+    ::close(fd);
+    // A buffer grown by one large file is not kept.
     if (buffer.capacity() > 2 * kChunkBytes)
         buffer = QByteArray();
 }
@@ -164,43 +254,9 @@ QString TreeScanner::lowerExtension(QStringView path)
     return name.mid(dot + 1).toString().toLower();
 }
 
-bool TreeScanner::readUtf8(const QByteArray& path, QByteArray& buffer)
+void TreeScanner::read(const QByteArray& path, File& out, QByteArray& buffer)
 {
-    // Non-blocking open: a FIFO with a code extension must not hang the reader.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    qsizetype size = 0;
-    qsizetype capacity = std::max<qsizetype>(qsizetype(st.st_size) + 1, 4096);
-    buffer.resize(capacity);
-    for (;;) {
-        if (size == capacity) {
-            capacity *= 2;
-            buffer.resize(capacity);
-        }
-        const ssize_t n = ::read(fd, buffer.data() + size, size_t(capacity - size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        size += n;
-    }
-    ::close(fd);
-    buffer.resize(size);
-    if (!isValidUtf8(buffer))
-        return false;
-    if (buffer.startsWith("\xEF\xBB\xBF"))
-        buffer.remove(0, 3);
-    return true;
+    readOne(path, out, buffer);
 }
 
 void TreeScanner::scan(const QByteArray& root,

@@ -22,6 +22,10 @@ public:
         QString path;         // as text, for the TODOs and the log
         QByteArray localPath; // the bytes the file system names it by
         bool readable = false;
+        // Not read: larger than any source file.
+        bool tooLarge = false;
+        // Not read: a writer holds it open, and its close tells when it is complete.
+        bool beingWritten = false;
         qint64 bytes = 0;
         QList<ParsedTodo> todos;
     };
@@ -42,9 +46,14 @@ public:
                      const std::function<void(File&)>& sink,
                      Hidden hidden = Hidden::Skipped);
 
-    // Reads a file as strict UTF-8 into buffer, without a leading byte-order mark. False when it is
-    // not a readable regular file or not valid UTF-8.
-    static bool readUtf8(const QByteArray& path, QByteArray& buffer);
+    // Code files above this size are never read: no source file is that large, and what is
+    // (a database dump, a disk image, a capture) would cost its size in memory.
+    static constexpr qint64 kMaxFileBytes = 32 * 1024 * 1024;
+
+    // Reads and parses one file as the scan does, as strict UTF-8 without a leading byte-order
+    // mark, holding at most kMaxFileBytes of it; buffer is reused between calls. Not readable when
+    // it is not a regular file, not valid UTF-8, too large or being written.
+    static void read(const QByteArray& path, File& out, QByteArray& buffer);
 
     // The file name's extension lower-cased, as the platform's path-extension rule gives it.
     static QString lowerExtension(QStringView path);

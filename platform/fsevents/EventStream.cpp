@@ -471,6 +471,16 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         return std::any_of(names.begin(), names.end(), [&](const QByteArray& n) { return excluded.contains(n); });
     }
 
+    // A file that a writer holds open is reported at its writer's close, complete; what is pending
+    // for it until then goes with that close.
+    void holdUntilClosed(const QByteArray& path)
+    {
+        awaitingClose.insert(path);
+        const auto it = batchIndex.constFind(path);
+        if (it != batchIndex.constEnd())
+            batch[*it].flags = 0;
+    }
+
     void add(const QByteArray& path, EventFlags flags)
     {
         const auto it = batchIndex.constFind(path);
@@ -839,7 +849,7 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
                 // empty file waits for the close its creation promises.
                 const Writers writers = openWriters(AT_FDCWD, path.constData());
                 if (writers == Writers::Some || (writers == Writers::Unknown && st.st_size == 0))
-                    awaitingClose.insert(path);
+                    holdUntilClosed(path);
                 else
                     add(path, kEventFlagItemCreated | kEventFlagItemIsFile);
             } else {
@@ -960,10 +970,33 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         if (!running || batch.empty())
             return;
         timer->stop();
+        // A writer may hold a file open since its event came (an editor writing anew a file it
+        // renamed away): the receiver would read it half-written. It is reported at the close. A
+        // writer whose close came may not have let go of the file yet (the kernel tells of the
+        // close first, and a file system may flush it in between): that one is looked at again.
+        std::vector<Pending> later;
+        for (Pending& p : batch) {
+            if (!(p.flags & kEventFlagItemIsFile)
+                || !(p.flags & (kEventFlagItemCreated | kEventFlagItemRenamed | kEventFlagItemModified))
+                || openWriters(AT_FDCWD, p.path.constData()) != Writers::Some)
+                continue;
+            if (p.flags & kEventFlagItemModified)
+                later.push_back(std::exchange(p, Pending{p.path, 0}));
+            else
+                holdUntilClosed(p.path);
+        }
         std::vector<Pending> events;
         events.swap(batch);
         batchIndex.clear();
-        lastDelivery = Clock::now();
+        std::erase_if(events, [](const Pending& p) { return p.flags == 0; });
+        const Clock::time_point now = Clock::now();
+        for (Pending& p : later)
+            add(p.path, p.flags);
+        if (!later.empty())
+            arm(now + latency, now);
+        if (events.empty())
+            return;
+        lastDelivery = now;
         delivered = true;
 
         QByteArrayList paths;

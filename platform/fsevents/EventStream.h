@@ -58,8 +58,9 @@ using StreamCallback = void (*)(EventStream* stream,
 // except directories with an excluded name and everything below them; directories that appear
 // later are watched as they appear and the files already inside them are reported as created.
 // A file's content changes are reported when its writer closes it, so a reader never sees a
-// half-written file. A new file is reported once no writer holds it open: at once when its
-// writer has already closed it, otherwise together with that close. A rename reports the old and
+// half-written file. A file's events are reported once no writer holds it open: at once when
+// its writer has already closed it, otherwise together with that close (so a file renamed away
+// and written anew under its name is reported once, complete). A rename reports the old and
 // the new path; one into the tree from outside counts as created too. A directory moved out of
 // its tree is no longer watched, and events of its files still pending are dropped.
 //

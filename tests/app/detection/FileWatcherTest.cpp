@@ -42,6 +42,12 @@ int inotifyInstances()
     return n;
 }
 
+ino_t inodeOf(const QString& file)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
 // Root passes every permission check; without these two capabilities it is held to the mode bits
 // like anyone else. Threads started afterwards (the watcher's queue, the scan's workers) inherit
 // the set of the thread that starts them.
@@ -90,6 +96,13 @@ struct HeldWriter
         ::close(fd);
         fd = -1;
         return written;
+    }
+
+    // Another writer opens and closes the file (now at file) meanwhile, changing nothing.
+    static bool touch(const QString& file)
+    {
+        const int other = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CLOEXEC);
+        return other >= 0 && ::close(other) == 0;
     }
 
     int fd;
@@ -142,6 +155,17 @@ public:
             f.write(bytes);
         }
         ASSERT_EQ(::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path(rel)).constData()), 0);
+    }
+
+    // The file's text with its line "NOTE: <note>" turned into a TODO; empty when it has none.
+    QByteArray withTodo(const QString& rel, const QByteArray& note) const
+    {
+        QFile f(path(rel));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray text = f.readAll();
+        const qsizetype at = text.indexOf("NOTE: " + note + '\n');
+        return at < 0 ? QByteArray() : text.replace(at, 4, "TODO");
     }
 
     static void move(const QString& from, const QString& to)
@@ -242,7 +266,8 @@ TEST_F(FileWatcherTest, FileFirstSeenAfterStartReportsOnlyLaterTodos)
 struct SaveStyle
 {
     const char* name;
-    std::function<void(FileWatcherTest&, const QString& rel)> save;
+    // Turns the file's line "NOTE: <note>" into a TODO, saving it the way the editor does.
+    std::function<void(FileWatcherTest&, const QString& rel, const QByteArray& note)> save;
 };
 void PrintTo(const SaveStyle& s, std::ostream* os)
 {
@@ -256,30 +281,107 @@ TEST_P(EditorSaves, NewTodoIsDetected)
 {
     write("lib/x.rs", "fn main() {}\n// NOTE: keep\n");
     watcher->start({root}, true);
-    GetParam().save(*this, "lib/x.rs");
+    GetParam().save(*this, "lib/x.rs", "keep");
     ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() == 1; }, kWaitMs));
     EXPECT_EQ(detectedTodos()[0].title, "keep");
     EXPECT_EQ(detectedTodos()[0].filePath, path("lib/x.rs"));
+}
+
+// Source files of a few megabytes, full of old TODOs: one there at the scan, one copied in while
+// the watcher runs. Each is saved several times in a row, each save turning one note into a TODO.
+TEST_P(EditorSaves, LargeFilesSavedAgainAndAgainReportOnlyEachAddedTodoOnce)
+{
+    const auto source = [](const QByteArray& tag) {
+        QByteArray text;
+        for (int i = 0; i < 55000; ++i) {
+            text +=
+                "    value_" + QByteArray::number(i) + " = compute(value_" + QByteArray::number(i) + ", table, 42);\n";
+            if (i % 55 == 0)
+                text += "    // TODO: old " + tag + ' ' + QByteArray::number(i) + "\n";
+            if (i % 18000 == 9000)
+                text += "    // NOTE: added " + tag + ' ' + QByteArray::number(i / 18000) + "\n";
+        }
+        return text;
+    };
+    write("big.c", source("big"));
+    watcher->start({root}, true);
+    write(path("copied.c") + ".src", source("copied"));
+    ASSERT_EQ(QProcess::execute("cp", {path("copied.c") + ".src", path("copied.c")}), 0);
+    ASSERT_TRUE(waitForLine("File has 1000 TODO(s), cached: false, seenHashes: 1000"));
+
+    QStringList expected;
+    for (const QByteArray note : {"0", "1", "2"}) {
+        for (const QByteArray file : {"big", "copied"}) {
+            // Saves a person makes are apart: the first event of each is delivered at once.
+            QTest::qWait(300);
+            GetParam().save(*this, file + ".c", "added " + file + ' ' + note);
+            expected << QString::fromLatin1("added " + file + ' ' + note);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return detectedTodos().size() >= expected.size(); }, kWaitMs));
+        }
+    }
+    ASSERT_TRUE(settle());
+    QStringList titles = detectedTitles();
+    titles.sort();
+    expected.sort();
+    EXPECT_EQ(titles.filter("old ").size(), 0) << "old TODOs reported";
+    EXPECT_EQ(titles.join(", ").toStdString(), expected.join(", ").toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     FileWatcher,
     EditorSaves,
     ::testing::Values(SaveStyle{"rewrite",
-                                [](FileWatcherTest& fixture, const QString& rel) {
-                                    fixture.write(rel, "fn main() {}\n// TODO: keep\n");
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    fixture.write(rel, fixture.withTodo(rel, note));
                                 }},
                       SaveStyle{"atomicRename",
-                                [](FileWatcherTest& fixture, const QString& rel) {
-                                    fixture.writeAtomically(rel, "fn main() {}\n// TODO: keep\n");
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    fixture.writeAtomically(rel, fixture.withTodo(rel, note));
                                 }},
                       SaveStyle{"sedInPlace",
-                                [](FileWatcherTest& fixture, const QString& rel) {
-                                    ASSERT_EQ(QProcess::execute("sed", {"-i", "s/NOTE:/TODO:/", fixture.path(rel)}), 0);
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    const QString expression = "s/NOTE: " + note + "$/TODO: " + note + "/";
+                                    ASSERT_EQ(QProcess::execute("sed", {"-i", expression, fixture.path(rel)}), 0);
                                 }},
                       SaveStyle{"append",
-                                [](FileWatcherTest& fixture, const QString& rel) {
-                                    fixture.append(rel, "// TODO: keep\n");
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    fixture.append(rel, "// TODO: " + note + "\n");
+                                }},
+                      // Vim's defaults (writebackup, backupcopy=auto) for a file outside the
+                      // temporary directories, which backupskip leaves out: the file is renamed to
+                      // its backup name, written anew in pieces, and the backup deleted.
+                      SaveStyle{"vim",
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    const ino_t before = inodeOf(fixture.path(rel));
+                                    QTemporaryDir home;
+                                    QProcess vim;
+                                    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                                    env.insert("HOME", home.path());
+                                    vim.setProcessEnvironment(env);
+                                    vim.setStandardInputFile(QProcess::nullDevice());
+                                    const QString edit = "%s/NOTE: " + note + "$/TODO: " + note + "/";
+                                    vim.start("vim",
+                                              QStringLiteral("-u NONE -i NONE -N -es -c").split(' ')
+                                                  << "set writebackup backupcopy=auto backupskip="
+                                                  << "-c" << edit << "-c"
+                                                  << "wq" << fixture.path(rel));
+                                    ASSERT_TRUE(vim.waitForFinished(kWaitMs));
+                                    ASSERT_EQ(vim.exitCode(), 0) << vim.readAllStandardError().toStdString();
+                                    ASSERT_NE(inodeOf(fixture.path(rel)), before) << "not renamed away";
+                                    ASSERT_TRUE(fixture.withTodo(rel, note).isEmpty()) << "vim did not save";
+                                }},
+                      // Emacs's first save of a session: renamed to "~", written anew in 16 KB
+                      // pieces, the backup kept.
+                      SaveStyle{"emacs",
+                                [](FileWatcherTest& fixture, const QString& rel, const QByteArray& note) {
+                                    const QByteArray text = fixture.withTodo(rel, note);
+                                    FileWatcherTest::move(fixture.path(rel), fixture.path(rel) + '~');
+                                    QFile f(fixture.path(rel));
+                                    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+                                    for (qsizetype at = 0; at < text.size(); at += 16384) {
+                                        ASSERT_GT(f.write(text.mid(at, 16384)), 0);
+                                        ::usleep(2000);
+                                    }
                                 }}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -372,6 +474,43 @@ TEST_F(FileWatcherTest, ScanReadsLargeFilesInChunks)
     watcher->start({root}, true);
     EXPECT_TRUE(logs.contains("Initial scan complete. Cached 3 files, 1 existing TODOs"));
     EXPECT_TRUE(watcher->hasSeenHash(TodoParser::contentHash("straddles the chunk")));
+}
+
+qint64 peakResidentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    return text.mid(text.indexOf("VmHWM:") + 6).trimmed().split(' ').first().toLongLong();
+}
+
+// A database dump of tens of GiB (sparse here) and a video capture named like code: neither is
+// held in memory, on an event or at a scan, and each is named once in the log.
+TEST_F(FileWatcherTest, FilesTooLargeForSourceAreSkippedInBoundedMemory)
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (!clearRefs.open(QIODevice::WriteOnly) || clearRefs.write("5") != 1)
+        GTEST_SKIP() << "the peak resident size cannot be reset";
+    clearRefs.close();
+    watcher->start({root}, true);
+    const qint64 before = peakResidentKb();
+    const auto sparse = [&](const QString& rel, qint64 size, const QByteArray& tail) {
+        const int fd = ::open(QFile::encodeName(path(rel)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        ASSERT_EQ(::pwrite(fd, tail.constData(), size_t(tail.size()), size - tail.size()), tail.size());
+        ::close(fd);
+    };
+    sparse("dump.sql", qint64(40) << 30, "-- TODO: at the end of the dump\n");
+    sparse("capture.ts", qint64(400) << 20, "\x47\xff\x10\x00 // TODO: in a capture\n");
+    for (const char* rel : {"dump.sql", "capture.ts"})
+        ASSERT_TRUE(waitForLine("Skipping file larger than 32 MiB: " + path(rel))) << rel;
+    watcher->start({root}, true);
+    EXPECT_EQ(logs.count("Skipping file larger than 32 MiB: " + path("dump.sql")), 2);
+    EXPECT_LT(peakResidentKb() - before, 64 * 1024) << "peak resident size grew, in KiB";
+
+    // Below the bound, a large file is read whole.
+    write("capture.ts", QByteArray(4 << 20, ' ') + "// TODO: kept\n");
+    EXPECT_TRUE(waitForLine("File has 1 TODO(s), cached: false, seenHashes: 0"));
 }
 
 TEST_F(FileWatcherTest, InvalidUtf8IsAReadFailureAndTheWatcherGoesOn)
@@ -514,7 +653,9 @@ TEST_F(FileWatcherTest, ChangesLostInAQueueOverflowAreFoundByARescan)
     // The root, renamed, fresh and fresh/deep.
     EXPECT_EQ(watcher->watchedDirectoryCount(), 4);
 
-    // Finished after the rescan: first seen at its writer's close.
+    // Finished after the rescan: first seen at its writer's close, whatever else touched it.
+    ASSERT_TRUE(writer.touch(path("fresh/deep/w.c")));
+    ASSERT_TRUE(settle());
     ASSERT_TRUE(writer.finish());
     ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 1"));
     append("fresh/deep/f.c", "// TODO: later in it\n");
@@ -559,6 +700,8 @@ TEST_P(WatchedRootComesBack, ItIsScannedAndWatchedAgain)
     ASSERT_TRUE(settle(app));
 
     // Finished after the scan: first seen at its writer's close, so nothing in it is new.
+    ASSERT_TRUE(writer.touch(app + "/lib/w.c"));
+    ASSERT_TRUE(settle(app));
     ASSERT_TRUE(writer.finish());
     ASSERT_TRUE(waitForLine("File has 2 TODO(s), cached: false, seenHashes: 3"));
 
