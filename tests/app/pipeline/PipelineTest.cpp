@@ -179,6 +179,31 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
               QStringLiteral("flaky test"));
 }
 
+// The fake server refuses a title over 256 characters as GitHub does; nothing is scripted here.
+TEST_F(Pipeline, ATitleTooLongForGitHubIsFiledCutWhileItsHashAndAnnotationKeepTheWholeText)
+{
+    launch();
+    const QString title = QStringLiteral("rework") + QStringLiteral(" the cache").repeated(40);
+    appendToFile(QStringLiteral("main.c"), "// TODO: " + title.toUtf8() + "\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    ASSERT_EQ(issueRequests(), 1);
+    const QJsonObject sent = m_server.requests().first().json();
+    EXPECT_EQ(sent.value(QStringLiteral("title")).toString(),
+              QStringLiteral("rework") + QStringLiteral(" the cache").repeated(24) + QStringLiteral(" the")
+                  + QChar(0x2026));
+    EXPECT_TRUE(sent.value(QStringLiteral("body")).toString().startsWith(title + QStringLiteral("\n\n---\n`")));
+
+    const GitHubIssueResponse fixture =
+        GitHubIssueResponse::decode(FakeGitHubServer::fixture(QStringLiteral("rest-create-issue-201.json")), 201)
+            .value();
+    EXPECT_EQ(lines(readFile(QStringLiteral("main.c")))[1],
+              "// TODO: " + title.toUtf8() + " (#1 " + fixture.htmlUrl.toUtf8() + ")");
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.front()->contentHash(), TodoParser::contentHash(title));
+    EXPECT_EQ(stored.front()->title(), title);
+}
+
 TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
 {
     const QString plain = m_home.path() + QStringLiteral("/plain");
