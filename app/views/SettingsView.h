@@ -90,9 +90,6 @@ public:
     // The pickers of the directory rows, in row order.
     QList<ProjectDropdownButton*> projectPickers() const;
 
-    // Whole blanks and tabs off both ends; line breaks stay.
-    static QString trimBlanksAndTabs(const QString& text);
-
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
