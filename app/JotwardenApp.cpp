@@ -12,7 +12,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -210,7 +209,7 @@ void JotwardenApp::showPanel()
     m_panel->activateWindow();
 }
 
-int JotwardenApp::main(int argc, char** argv)
+int JotwardenApp::main(int argc, char** argv, std::optional<QUrl> gitHubApiBaseUrl)
 {
     const bool choseX11 = preferX11OnWayland();
     QApplication app(argc, argv);
@@ -243,11 +242,8 @@ int JotwardenApp::main(int argc, char** argv)
         log(QStringLiteral("Could not make sure only one copy runs: ") + single.errorText());
     else if (!single.errorText().isEmpty())
         log(QStringLiteral("Later launches cannot reach this copy: ") + single.errorText());
-    // A stand-in of the GitHub API on this machine, as tests run the real program against. Only a
-    // loopback address is taken, so the token can never be sent elsewhere through it.
-    const QUrl apiStandIn(qEnvironmentVariable("JOTWARDEN_GITHUB_API_URL"));
-    if (QHostAddress(apiStandIn.host()).isLoopback())
-        scene.appDelegate()->setGitHubApiBaseUrl(apiStandIn);
+    if (gitHubApiBaseUrl)
+        scene.appDelegate()->setGitHubApiBaseUrl(*gitHubApiBaseUrl);
     QObject::connect(&single, &SingleInstance::showRequested, &scene, [&scene] {
         log(QStringLiteral("Showing the panel for another launch"));
         scene.showPanel();

@@ -3,9 +3,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QUrl>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace jw {
 
@@ -23,8 +25,9 @@ public:
     JotwardenApp();
     ~JotwardenApp() override;
 
-    // The process entry: runs the application on the GUI thread until it quits.
-    static int main(int argc, char** argv);
+    // The process entry: runs the application on the GUI thread until it quits. The API address
+    // is for the tests' build only, which files against their fake server on this machine.
+    static int main(int argc, char** argv, std::optional<QUrl> gitHubApiBaseUrl = std::nullopt);
 
     AppDelegate* appDelegate() const { return m_appDelegate.get(); }
     QWidget* panel() const { return m_panel; }

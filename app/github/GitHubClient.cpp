@@ -3,7 +3,71 @@
 #include "app/github/ErrorText.h"
 #include "platform/http/JsonDecoder.h"
 
+#include <QTextBoundaryFinder>
+
 namespace jw {
+namespace {
+
+// GitHub's limits, which it counts in Unicode code points.
+constexpr qsizetype kMaxTitleLength = 256;
+constexpr qsizetype kMaxBodyLength = 65536;
+
+qsizetype codePoints(QStringView text)
+{
+    qsizetype count = text.size();
+    for (qsizetype i = 1; i < text.size(); ++i)
+        if (text[i].isLowSurrogate() && text[i - 1].isHighSurrogate())
+            --count;
+    return count;
+}
+
+// The start of `text` and "…", at most `limit` code points in all: cut after the last whole word
+// that fits, or, when a single word is longer, between two characters.
+QString shortened(const QString& text, qsizetype limit)
+{
+    if (codePoints(text) <= limit)
+        return text;
+    qsizetype end = 0;
+    for (qsizetype n = 0; n < limit - 1; ++n)
+        end += text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate() ? 2 : 1;
+    qsizetype cut = end;
+    if (!text[end].isSpace()) {
+        qsizetype wordStart = end;
+        while (wordStart > 0 && !text[wordStart - 1].isSpace())
+            --wordStart;
+        if (wordStart > 0) {
+            cut = wordStart;
+        } else {
+            // An accent or a joined emoji stays with the character it belongs to.
+            QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+            graphemes.setPosition(end);
+            if (!graphemes.isAtBoundary() && graphemes.toPreviousBoundary() > 0)
+                cut = graphemes.position();
+        }
+    }
+    while (cut > 0 && text[cut - 1].isSpace())
+        --cut;
+    if (cut == 0)
+        cut = end;
+    return text.first(cut) + QChar(0x2026);
+}
+
+// A body over the limit keeps its last paragraph, which names the TODO's file and line.
+QString fittedBody(const QString& body)
+{
+    if (codePoints(body) <= kMaxBodyLength)
+        return body;
+    const qsizetype lastParagraph = body.lastIndexOf(QStringLiteral("\n\n"));
+    if (lastParagraph > 0) {
+        const QString tail = body.sliced(lastParagraph);
+        const qsizetype tailLength = codePoints(tail);
+        if (tailLength <= kMaxBodyLength / 2)
+            return shortened(body.first(lastParagraph), kMaxBodyLength - tailLength) + tail;
+    }
+    return shortened(body, kMaxBodyLength);
+}
+
+} // namespace
 
 Expected<GitHubIssueResponse> GitHubIssueResponse::decode(const QByteArray& body, std::optional<int> responseCode)
 {
@@ -76,7 +140,12 @@ QCoro::Task<Expected<GitHubIssueResponse>> GitHubClient::createIssue(QString own
     const QUrl url(base + QStringLiteral("/repos/") + owner + QLatin1Char('/') + repo + QStringLiteral("/issues"),
                    QUrl::StrictMode);
 
-    QJsonObject parameters{{QStringLiteral("title"), title}, {QStringLiteral("body"), body}};
+    // GitHub refuses a longer title: the issue gets a cut one, and its body the whole.
+    if (codePoints(title) > kMaxTitleLength) {
+        body = (body.isEmpty() || body.startsWith(QLatin1Char('\n')) ? title : title + QLatin1Char('\n')) + body;
+        title = shortened(title, kMaxTitleLength);
+    }
+    QJsonObject parameters{{QStringLiteral("title"), title}, {QStringLiteral("body"), fittedBody(body)}};
     auto response = co_await HttpClient::postJson(url,
                                                   std::move(parameters),
                                                   headers(token),

@@ -79,7 +79,7 @@ std::optional<QString> KeychainHelper::loadToken()
 
 Expected<Unit> KeychainHelper::saveToken(const QString& token)
 {
-    const std::optional<QByteArray> data = encodeToken(token);
+    const std::optional<QByteArray> data = encodeToken(trimmedToken(token));
     if (!data)
         return KeychainError::saveFailed(KeychainStatus::param);
     const int status = Keychain::store(account(), *data, kItemLabel);
@@ -120,7 +120,7 @@ void KeychainHelper::saveTokenInBackground(QObject* receiver,
     const QPointer<QObject> guard(receiver);
     Keychain::runInBackground([guard, token = std::move(token), waitingForUnlock, done, name = account()] {
         int status = KeychainStatus::param;
-        if (const std::optional<QByteArray> data = encodeToken(token)) {
+        if (const std::optional<QByteArray> data = encodeToken(trimmedToken(token))) {
             status = Keychain::probeStore();
             if (status == KeychainStatus::interactionRequired)
                 toReceiver(guard, waitingForUnlock);

@@ -38,8 +38,10 @@ public:
     // Waits as long as an unlock prompt is open: never call it on the GUI thread.
     static std::optional<QString> loadToken();
     // Replaces the stored token in one keyring call; on failure the previous token stays. Waits
-    // like loadToken.
+    // like loadToken. Both saves store the token as trimmedToken gives it.
     static Expected<Unit> saveToken(const QString& token);
+    // The token without the white space (line breaks included) that a paste brings at either end.
+    static QString trimmedToken(const QString& text) { return text.trimmed(); }
 
     // The same on the keyring's own thread, for the GUI thread, which must never wait on the
     // keyring. `waitingForUnlock` comes first when the keyring is locked and its unlock prompt is

@@ -328,20 +328,6 @@ SettingsView::SettingsView(AppState* appState,
 
 SettingsView::~SettingsView() = default;
 
-QString SettingsView::trimBlanksAndTabs(const QString& text)
-{
-    const auto blank = [](QChar c) {
-        return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-    };
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && blank(text.at(begin)))
-        ++begin;
-    while (end > begin && blank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 void SettingsView::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
@@ -562,7 +548,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_tokenInput = text;
-        m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
+        m_saveButton->setEnabled(!m_saving && !KeychainHelper::trimmedToken(m_tokenInput).isEmpty());
     });
     entry->addWidget(m_tokenField, 1);
     m_saveButton = new QPushButton(tr("Save"), m_entryRow);
@@ -711,7 +697,7 @@ void SettingsView::refreshToken()
     m_entryRow->setVisible(!masked);
     if (m_tokenField->text() != m_tokenInput)
         m_tokenField->setText(m_tokenInput);
-    m_saveButton->setEnabled(!m_saving && !trimBlanksAndTabs(m_tokenInput).isEmpty());
+    m_saveButton->setEnabled(!m_saving && !KeychainHelper::trimmedToken(m_tokenInput).isEmpty());
 
     const QString message = tokenMessage();
     // Waiting for the user's answer to an unlock prompt is no failure.
@@ -860,7 +846,7 @@ void SettingsView::beginTokenChange()
 
 void SettingsView::saveToken()
 {
-    const QString token = trimBlanksAndTabs(m_tokenInput);
+    const QString token = KeychainHelper::trimmedToken(m_tokenInput);
     if (token.isEmpty() || m_saving)
         return;
     // The field stays open with its text until the keyring has the token: a locked keyring

@@ -95,9 +95,6 @@ public:
     // The pickers of the directory rows, in row order.
     QList<ProjectDropdownButton*> projectPickers() const;
 
-    // Whole blanks and tabs off both ends; line breaks stay.
-    static QString trimBlanksAndTabs(const QString& text);
-
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;

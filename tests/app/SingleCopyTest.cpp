@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,6 +66,29 @@ TEST(SingleCopy, TheLockOfAKilledCopyDoesNotBlockTheNextStart)
     EXPECT_TRUE(next.waitForLine(QStringLiteral("Showing the panel for another launch")));
 }
 
+// A store that watches a GitHub work tree with one C file, the token in the keyring and the
+// API address in the environment: a TODO appended to the file is for the program to file.
+void prepareFiling(ProgramRun& program, const test::PrivateKeyring& keyring, const QUrl& api, QFile& source)
+{
+    const QString repo = program.home() + QStringLiteral("/work/demo");
+    ASSERT_TRUE(test::makeGitTree(repo, QStringLiteral("git@github.com:octo/demo.git")));
+    source.setFileName(repo + QStringLiteral("/main.c"));
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+    source.write("int main(void) { return 0; }\n");
+    source.close();
+    store::ModelConfiguration config = jotwardenConfiguration();
+    config.filePath = program.storePath();
+    ASSERT_TRUE(QDir().mkpath(program.dataHome() + QStringLiteral("/jotwarden")));
+    auto container = store::ModelContainer::open(jotwardenSchema(), config);
+    ASSERT_TRUE(container);
+    container.value()->mainContext()->insert(std::make_shared<WatchedDirectory>(repo + QLatin1Char('/'), true));
+    ASSERT_TRUE(container.value()->mainContext()->save().ok());
+
+    QProcessEnvironment& env = program.environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(keyring.bus().address()));
+    env.insert(QStringLiteral("JOTWARDEN_GITHUB_API_URL"), api.toString());
+}
+
 // Another session, an ssh log-in or a sandbox gives a launch another runtime folder; on the same
 // store it still hands over and ends, so a TODO written afterwards becomes one issue, not two.
 TEST(SingleCopy, ALaunchWithAnotherRuntimeFolderOnTheSameStoreEndsAndTheTodoIsFiledOnce)
@@ -77,25 +101,9 @@ TEST(SingleCopy, ALaunchWithAnotherRuntimeFolderOnTheSameStoreEndsAndTheTodoIsFi
     ASSERT_TRUE(server.start());
 
     ProgramRun program;
-    const QString repo = program.home() + QStringLiteral("/work/demo");
-    ASSERT_TRUE(test::makeGitTree(repo, QStringLiteral("git@github.com:octo/demo.git")));
-    QFile source(repo + QStringLiteral("/main.c"));
-    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
-    source.write("int main(void) { return 0; }\n");
-    source.close();
-    {
-        store::ModelConfiguration config = jotwardenConfiguration();
-        config.filePath = program.storePath();
-        ASSERT_TRUE(QDir().mkpath(program.dataHome() + QStringLiteral("/jotwarden")));
-        auto container = store::ModelContainer::open(jotwardenSchema(), config);
-        ASSERT_TRUE(container);
-        container.value()->mainContext()->insert(std::make_shared<WatchedDirectory>(repo + QLatin1Char('/'), true));
-        ASSERT_TRUE(container.value()->mainContext()->save().ok());
-    }
-
+    QFile source;
+    ASSERT_NO_FATAL_FAILURE(prepareFiling(program, keyring, server.baseUrl(), source));
     QProcessEnvironment& env = program.environment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(keyring.bus().address()));
-    env.insert(QStringLiteral("JOTWARDEN_GITHUB_API_URL"), server.baseUrl().toString());
     RunningCopy first(env);
     ASSERT_TRUE(first.waitForLine(QStringLiteral("Bootstrap complete. Token: present")))
         << first.logLines().join(QLatin1Char('\n')).toStdString();
@@ -119,6 +127,20 @@ TEST(SingleCopy, ALaunchWithAnotherRuntimeFolderOnTheSameStoreEndsAndTheTodoIsFi
         },
         60000));
     EXPECT_EQ(server.requests().size(), 1);
+}
+
+// Only the tests' own build of the program takes the API address from the environment: the one
+// users run holds no trace of the variable, so a stray export cannot send the token elsewhere.
+// Read off the binaries rather than run: the shipped one would try GitHub's host itself.
+TEST(SingleCopy, TheShippedProgramCannotReadTheApiAddressFromTheEnvironment)
+{
+    const auto holdsTheName = [](const QString& path) {
+        QFile binary(path);
+        EXPECT_TRUE(binary.open(QIODevice::ReadOnly)) << path.toStdString();
+        return binary.readAll().contains("JOTWARDEN_GITHUB_API_URL");
+    };
+    EXPECT_TRUE(holdsTheName(test::programPath()));
+    EXPECT_FALSE(holdsTheName(test::shippedProgramPath()));
 }
 
 } // namespace

@@ -215,8 +215,26 @@ FakeResponse FakeGitHubServer::defaultAnswer(const RecordedRequest& request)
 {
     const QByteArray path = pathOnly(request.path);
     const QList<QByteArray> parts = path.split('/');
-    if (request.method == "POST" && parts.size() == 5 && parts[1] == "repos" && parts[4] == "issues")
+    if (request.method == "POST" && parts.size() == 5 && parts[1] == "repos" && parts[4] == "issues") {
+        // GitHub's own limits, which it counts in code points.
+        const QJsonObject fields = request.json();
+        for (const auto& [field, limit] : {std::pair{"title", 256}, std::pair{"body", 65536}}) {
+            if (fields.value(QLatin1String(field)).toString().toUcs4().size() <= limit)
+                continue;
+            const QString reason = QStringLiteral("%1 is too long (maximum is %2 characters)").arg(field).arg(limit);
+            const QJsonObject error{{QStringLiteral("resource"), QStringLiteral("Issue")},
+                                    {QStringLiteral("code"), QStringLiteral("custom")},
+                                    {QStringLiteral("field"), QLatin1String(field)},
+                                    {QStringLiteral("message"), reason}};
+            const QJsonObject answer{{QStringLiteral("message"), QStringLiteral("Validation Failed")},
+                                     {QStringLiteral("errors"), QJsonArray{error}},
+                                     {QStringLiteral("documentation_url"),
+                                      QStringLiteral("https://docs.github.com/rest/issues/issues#create-an-issue")},
+                                     {QStringLiteral("status"), QStringLiteral("422")}};
+            return FakeResponse::json(422, QJsonDocument(answer).toJson(QJsonDocument::Compact));
+        }
         return FakeResponse::fixture(201, QStringLiteral("rest-create-issue-201.json"));
+    }
     if (request.method == "POST" && path == "/graphql") {
         const QJsonObject body = request.json();
         const QString query = body.value(QStringLiteral("query")).toString();

@@ -96,8 +96,9 @@ public:
     bool waitForOpenConnections(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     // What the server answers when nothing is scripted: 201 with the recorded issue for issue
-    // creation, the recorded mutation answer, a small board list for the owner query (with the
-    // "organization" part null and its error, as GitHub answers for a user login), 404 elsewhere.
+    // creation (422 as GitHub answers when its title or body is too long), the recorded mutation
+    // answer, a small board list for the owner query (with the "organization" part null and its
+    // error, as GitHub answers for a user login), 404 elsewhere.
     static FakeResponse defaultAnswer(const RecordedRequest& request);
     static QByteArray fixture(const QString& fileName);
 

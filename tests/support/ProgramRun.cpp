@@ -9,6 +9,11 @@ namespace jw::test {
 
 QString programPath()
 {
+    return QStringLiteral(JW_BINARY_DIR "/tests/jotwarden-test");
+}
+
+QString shippedProgramPath()
+{
     return QStringLiteral(JW_BINARY_DIR "/jotwarden");
 }
 
@@ -76,11 +81,11 @@ QStringList logLinesOf(const QByteArray& output)
     return lines;
 }
 
-RunningCopy::RunningCopy(const QProcessEnvironment& environment)
+RunningCopy::RunningCopy(const QProcessEnvironment& environment, const QString& program)
 {
     m_process.setProcessEnvironment(environment);
     m_process.setStandardErrorFile(QProcess::nullDevice());
-    m_process.start(programPath(), {});
+    m_process.start(program, {});
     m_process.waitForStarted();
 }
 

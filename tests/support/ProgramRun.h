@@ -9,8 +9,11 @@
 
 namespace jw::test {
 
-// Runs the real jotwarden binary with a private home, data and runtime folder, offscreen, and
-// collects its output. By default the child cannot reach a keyring, so it starts without a token.
+// The program built for the tests, which takes the fake server's address from the environment.
+QString programPath();
+
+// Runs the real program (its tests' build) with a private home, data and runtime folder,
+// offscreen, and collects its output. By default the child cannot reach a keyring, so it starts without a token.
 // Runs share nothing, so each may hold the program's one-copy lock.
 class ProgramRun
 {
@@ -43,7 +46,7 @@ private:
 class RunningCopy
 {
 public:
-    explicit RunningCopy(const QProcessEnvironment& environment);
+    explicit RunningCopy(const QProcessEnvironment& environment, const QString& program = programPath());
     ~RunningCopy();
 
     // Waits until the copy has logged `line` (without the prefix); false when it did not, or ended.
@@ -63,6 +66,7 @@ private:
 // Logged lines (without the "[Jotwarden] " prefix) of the program's standard output.
 QStringList logLinesOf(const QByteArray& output);
 
-QString programPath();
+// The program as users run it, which `make run` starts.
+QString shippedProgramPath();
 
 } // namespace jw::test

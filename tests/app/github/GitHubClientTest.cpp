@@ -237,6 +237,84 @@ INSTANTIATE_TEST_SUITE_P(
                  "GitHub refused the request (HTTP 429): You have exceeded a secondary rate limit")),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Titles against GitHub's limit of 256 code points, which the fake server enforces as GitHub does.
+struct TitleCase
+{
+    const char* name;
+    QString title;
+    QString sentTitle; // empty: sent as it is, with the body unchanged
+};
+
+void PrintTo(const TitleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class GitHubClientTitleTest : public GitHubClientTest, public ::testing::WithParamInterface<TitleCase>
+{};
+
+TEST_P(GitHubClientTitleTest, FitsTheLimitAndTheBodyStartsWithTheWholeTitle)
+{
+    const TitleCase& c = GetParam();
+    GitHubClient client(server.baseUrl());
+    const QString body = QStringLiteral("more\n\n---\n`src/a.cpp:12`");
+    const auto result =
+        awaitTask(client.createIssue(QStringLiteral("octo"), QStringLiteral("demo"), c.title, body, kToken));
+    ASSERT_TRUE(result && result->ok()) << (result ? result->error().description.toStdString() : "hung");
+    ASSERT_EQ(server.requests().size(), 1);
+    const QJsonObject sent = server.requests().first().json();
+    if (c.sentTitle.isEmpty()) {
+        EXPECT_EQ(sent.value(QStringLiteral("title")).toString(), c.title);
+        EXPECT_EQ(sent.value(QStringLiteral("body")).toString(), body);
+        return;
+    }
+    EXPECT_EQ(sent.value(QStringLiteral("title")).toString().toStdString(), c.sentTitle.toStdString());
+    EXPECT_EQ(sent.value(QStringLiteral("body")).toString(), c.title + QLatin1Char('\n') + body);
+}
+
+const QString kGrin = QString::fromUcs4(U"\U0001F600");
+const QString kEllipsis(QChar(0x2026));
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles,
+    GitHubClientTitleTest,
+    ::testing::Values(
+        TitleCase{"AtTheLimit",
+                  QStringLiteral("fix") + QStringLiteral(" parser").repeated(36) + QStringLiteral("!"),
+                  {}},
+        // Two UTF-16 units, one character to GitHub.
+        TitleCase{"AstralCharactersCountOnce", kGrin.repeated(256), {}},
+        TitleCase{"CutAfterTheLastWholeWord",
+                  QStringLiteral("fix") + QStringLiteral(" parser").repeated(50),
+                  QStringLiteral("fix") + QStringLiteral(" parser").repeated(36) + kEllipsis},
+        TitleCase{"CutBeforeABlankRun",
+                  QString(250, QLatin1Char('a')) + QStringLiteral("    ") + QString(10, QLatin1Char('b')),
+                  QString(250, QLatin1Char('a')) + kEllipsis},
+        TitleCase{"OneLongWordIsCutInside", QString(300, QLatin1Char('x')), QString(255, QLatin1Char('x')) + kEllipsis},
+        TitleCase{"NoCharacterIsSplit", kGrin.repeated(300), kGrin.repeated(255) + kEllipsis},
+        // An accent on the letter at the cut goes with it.
+        TitleCase{"NoLetterLosesItsAccent",
+                  QString(254, QLatin1Char('x')) + QStringLiteral("e\u0301\u0301") + QStringLiteral("tail"),
+                  QString(254, QLatin1Char('x')) + kEllipsis}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(GitHubClientTest, ABodyOverTheLimitKeepsItsLastParagraphAndFits)
+{
+    GitHubClient client(server.baseUrl());
+    const QString title = QStringLiteral("split") + QStringLiteral(" this").repeated(60);
+    const QString place = QStringLiteral("\n\n---\n`src/a.cpp:12`");
+    const QString body = QStringLiteral("lorem ipsum ").repeated(7000) + place;
+    const auto result =
+        awaitTask(client.createIssue(QStringLiteral("octo"), QStringLiteral("demo"), title, body, kToken));
+    ASSERT_TRUE(result && result->ok()) << (result ? result->error().description.toStdString() : "hung");
+    ASSERT_EQ(server.requests().size(), 1);
+    const QString sent = server.requests().first().json().value(QStringLiteral("body")).toString();
+    EXPECT_TRUE(sent.startsWith(title + QStringLiteral("\nlorem ipsum lorem")));
+    EXPECT_TRUE(sent.endsWith(QStringLiteral("ipsum") + kEllipsis + place)) << sent.right(40).toStdString();
+    EXPECT_LE(sent.size(), 65536);
+    EXPECT_GT(sent.size(), 65500);
+}
+
 TEST_F(GitHubClientTest, ADroppedConnectionFailsCleanly)
 {
     server.setAnswer("/repos/octo/demo/issues", FakeResponse::drop());

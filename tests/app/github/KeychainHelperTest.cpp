@@ -26,8 +26,9 @@ TEST(KeychainHelperRealAccount, RoundTripsReplacesAndIsReadableBySecretTool)
 
     EXPECT_FALSE(KeychainHelper::loadToken().has_value());
 
-    const QString first = QStringLiteral("  ghp_first token with blanks \t");
-    ASSERT_TRUE(KeychainHelper::saveToken(first).ok());
+    // Inner blanks stay; white space around it goes, a pasted line break too.
+    const QString first = QStringLiteral("ghp_first token with blanks");
+    ASSERT_TRUE(KeychainHelper::saveToken(QStringLiteral("  ") + first + QStringLiteral(" \t\r\n")).ok());
     EXPECT_EQ(KeychainHelper::loadToken(), first);
     EXPECT_EQ(test::secretToolLookup(account), first.toUtf8());
 

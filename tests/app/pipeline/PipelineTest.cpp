@@ -183,6 +183,24 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
               QStringLiteral("flaky test"));
 }
 
+// The fake server refuses a title over 256 characters as GitHub does; nothing is scripted here.
+TEST_F(Pipeline, ATitleTooLongForGitHubIsFiledCutWhileItsHashAndAnnotationKeepTheWholeText)
+{
+    launch();
+    const QString title = QStringLiteral("rework") + QStringLiteral(" the cache").repeated(40);
+    appendToFile(QStringLiteral("main.c"), "// TODO: " + title.toUtf8() + "\n");
+    ASSERT_TRUE(waitForStates(Kind::confirmed));
+    EXPECT_EQ(issueRequests(), 1);
+    const QString body = m_server.requests().first().json().value(QStringLiteral("body")).toString();
+    EXPECT_TRUE(body.startsWith(title + QStringLiteral("\n\n---\n`"))) << body.toStdString();
+    EXPECT_TRUE(
+        lines(readFile(QStringLiteral("main.c")))[1].startsWith("// TODO: " + title.toUtf8() + " (#1 https://"));
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.front()->contentHash(), TodoParser::contentHash(title));
+    EXPECT_EQ(stored.front()->title(), title);
+}
+
 TEST_F(Pipeline, ChecksBeforeCreationStopTheRun)
 {
     const QString plain = m_home.path() + QStringLiteral("/plain");

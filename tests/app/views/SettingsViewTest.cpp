@@ -175,9 +175,11 @@ TEST_F(SettingsViewTest, BlanksAndTabsLeaveSaveDisabledAndSurroundingBlanksAreNo
     // Typing a tab moves the focus, so tabs come in by setting the text.
     field->setText(QStringLiteral(" \t  \t"));
     EXPECT_FALSE(save->isEnabled());
+    field->setText(QStringLiteral("\r\n \n"));
+    EXPECT_FALSE(save->isEnabled());
     // Return in the field runs nothing.
     QTest::keyClick(field, Qt::Key_Return);
-    field->setText(QStringLiteral("  ghp_new\t \t"));
+    field->setText(QStringLiteral("  ghp_new\t \t\r\n"));
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_FALSE(env.appState.githubToken().has_value());
     ASSERT_TRUE(save->isEnabled());
@@ -193,11 +195,11 @@ TEST_F(SettingsViewTest, BlanksAndTabsLeaveSaveDisabledAndSurroundingBlanksAreNo
     EXPECT_EQ(one(QStringLiteral("tokenField")), nullptr);
 }
 
-TEST_F(SettingsViewTest, TrimmingKeepsLineBreaksAndInnerBlanks)
+TEST_F(SettingsViewTest, TrimmingTakesLineBreaksAndKeepsInnerBlanks)
 {
-    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral("\t a b \t")), QStringLiteral("a b"));
-    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral("\na\n ")), QStringLiteral("\na\n"));
-    EXPECT_EQ(SettingsView::trimBlanksAndTabs(QStringLiteral(" \t ")), QString());
+    EXPECT_EQ(KeychainHelper::trimmedToken(QStringLiteral("\t a b \t")), QStringLiteral("a b"));
+    EXPECT_EQ(KeychainHelper::trimmedToken(QStringLiteral("\na\n ")), QStringLiteral("a"));
+    EXPECT_EQ(KeychainHelper::trimmedToken(QStringLiteral(" \t ")), QString());
 }
 
 TEST_F(SettingsViewTest, ChangeOpensAnEmptyFieldThatStaysUntilASave)
