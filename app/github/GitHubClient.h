@@ -44,7 +44,8 @@ public:
 
     explicit GitHubClient(QUrl baseUrl = kDefaultBaseUrl);
 
-    // 404 gives repoNotFound(owner/repo), 403 rateLimited; every other failure is the HTTP layer's.
+    // 404 gives repoNotFound(owner/repo), a rate limit (403 or 429) rateLimited with when to try
+    // again; every other failure is the HTTP layer's.
     QCoro::Task<Expected<GitHubIssueResponse>>
     createIssue(QString owner,
                 QString repo,
