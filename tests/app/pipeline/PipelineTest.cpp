@@ -500,10 +500,16 @@ INSTANTIATE_TEST_SUITE_P(AnswerDelay, PipelineTiming, ::testing::Values(300, 200
 TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
 {
     launch();
-    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(11));
+    // A slow first answer: the second creation waits for it, on the same connection.
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(11).after(std::chrono::milliseconds(500)));
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(12));
+    int mostConnections = 0;
+    QObject::connect(&m_server, &FakeGitHubServer::requestReceived, &m_server, [&] {
+        mostConnections = std::max(mostConnections, m_server.openConnections());
+    });
     appendToFile(QStringLiteral("main.c"), "// TODO: first of two\nint a;\n// TODO: second of two\n");
     ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_EQ(mostConnections, 1) << "creations sent side by side";
     const auto stored = records();
     ASSERT_EQ(stored.size(), 2u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(QStringLiteral("main.c")).count("(#1") == 2; }, 5000));
