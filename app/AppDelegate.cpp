@@ -9,6 +9,9 @@
 #include "platform/Log.h"
 #include "platform/keychain/Keychain.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSet>
 
@@ -19,52 +22,28 @@
 
 namespace jw {
 
-namespace {
-
-// The TODOs of one save, or of files saved together (the watcher groups a burst over 0.25 s),
-// make one notice.
-constexpr std::chrono::milliseconds kKeyringNoticeGathering(500);
-
-QString todoCount(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 TODO") : QStringLiteral("%1 TODOs").arg(count);
-}
-
-QString keyringNotice(qsizetype count)
-{
-    return QStringLiteral("Keyring locked: ") + todoCount(count)
-           + (count == 1 ? QStringLiteral(" waits") : QStringLiteral(" wait"))
-           + QStringLiteral(" for it to be unlocked");
-}
-
-} // namespace
-
 AppDelegate::AppDelegate()
     : m_appState(std::make_unique<AppState>())
     , m_modelContainer(makeModelContainer())
 {
-    m_keyringNoticeTimer.setSingleShot(true);
-    m_keyringNoticeTimer.setInterval(kKeyringNoticeGathering);
-    connect(&m_keyringNoticeTimer, &QTimer::timeout, this, &AppDelegate::tellTheKeyringWait);
+    const QFileInfo store(m_modelContainer->filePath());
+    m_filingQueue.setFilePath(store.dir().filePath(store.completeBaseName() + QStringLiteral(".waiting.json")));
     // Queued: the kept TODOs run once whoever handed the token over has finished.
     connect(m_appState.get(),
             &AppState::githubTokenChanged,
             this,
             &AppDelegate::fileTodosKeptForTheToken,
             Qt::QueuedConnection);
+    connect(&m_filingQueue, &FilingQueue::released, this, [this](const ParsedTodo& todo, WaitReason reason) {
+        // Each goes through every check again: the watch switch and the repository are read now.
+        runTodo(todo, m_modelContainer->mainContext(), reason != WaitReason::token);
+    });
 }
 
 AppDelegate::~AppDelegate()
 {
     // The watcher's handler must not outlive the delegate it reports to.
     m_appState->setFileWatcher(nullptr);
-    if (!m_keptForToken.isEmpty()) {
-        QStringList where;
-        for (const ParsedTodo& todo : std::as_const(m_keptForToken))
-            where << todo.filePath + QLatin1Char(':') + QString::number(todo.lineNumber);
-        log(QStringLiteral("Quitting with %1 not filed while the keyring was locked: %2")
-                .arg(todoCount(m_keptForToken.size()), where.join(QStringLiteral(", "))));
-    }
 }
 
 void AppDelegate::setGitHubApiBaseUrl(const QUrl& baseUrl)
@@ -119,6 +98,7 @@ void AppDelegate::bootstrap()
 
     startWatching(context);
     setUpIsland();
+    offerWhatWaited(context);
 
     m_bootstrapRan = true;
     logBootstrapCompleteOnceSettled();
@@ -126,12 +106,14 @@ void AppDelegate::bootstrap()
 
 void AppDelegate::loadToken()
 {
+    m_tokenAsked = true;
     KeychainHelper::loadTokenInBackground(
         this,
         [this] {
             m_appState->setKeyringState(KeyringState::waitingForUnlock);
             log(QStringLiteral("Keyring is locked; the token will be loaded once it is unlocked"));
             m_tokenSettled = true;
+            m_filingQueue.setKeyringAnswered();
             logBootstrapCompleteOnceSettled();
         },
         [this](const TokenLoad& load) {
@@ -139,6 +121,13 @@ void AppDelegate::loadToken()
             if (load.status == KeychainStatus::notAvailable) {
                 m_appState->setKeyringState(KeyringState::notRunning);
                 log(QStringLiteral("Keyring not reachable: no Secret Service is running on the session bus"));
+                // It often starts after the program at log-in.
+                if (!std::exchange(m_watchingForKeyring, true))
+                    Keychain::whenServiceAppears(this, [this] {
+                        m_watchingForKeyring = false;
+                        log(QStringLiteral("A Secret Service appeared on the session bus; loading the token"));
+                        loadToken();
+                    });
             } else if (waited && load.status == KeychainStatus::interactionNotAllowed) {
                 m_appState->setKeyringState(KeyringState::stayedLocked);
                 log(QStringLiteral("Keyring stayed locked; the token was not loaded"));
@@ -151,6 +140,7 @@ void AppDelegate::loadToken()
                     log(QStringLiteral("Token loaded from the keyring once it was unlocked"));
             }
             m_tokenSettled = true;
+            m_filingQueue.setKeyringAnswered();
             logBootstrapCompleteOnceSettled();
         });
 }
@@ -164,47 +154,65 @@ void AppDelegate::logBootstrapCompleteOnceSettled()
         + (m_appState->githubToken() ? QStringLiteral("present") : QStringLiteral("missing")));
 }
 
-bool AppDelegate::keepUntilTheTokenComes(const ParsedTodo& todo)
+bool AppDelegate::keepIfItMustWait(const ParsedTodo& todo)
 {
     const KeyringState keyring = m_appState->keyringState();
-    const bool locked = keyring == KeyringState::waitingForUnlock || keyring == KeyringState::stayedLocked;
+    const bool tokenToCome = (m_tokenAsked && !m_tokenSettled) || keyring == KeyringState::waitingForUnlock
+                             || keyring == KeyringState::stayedLocked || keyring == KeyringState::notRunning;
     // Once TODOs wait, a new one takes its turn behind them, even when the token is just in.
-    if (m_keptForToken.isEmpty() && (m_appState->githubToken() || !locked))
-        return false;
-    m_keptForToken << todo;
-    if (!m_keyringNotice) {
-        if (!m_keyringNoticeTimer.isActive())
-            m_keyringNoticeTimer.start();
+    if ((!m_appState->githubToken() && tokenToCome) || m_filingQueue.holds(WaitReason::token)) {
+        m_filingQueue.keep(todo, WaitReason::token);
         return true;
     }
-    // Said once for this wait; only a notice still on screen takes the new count.
-    IslandPresenter* island = m_appState->islandController();
-    if (island && island->isVisible() && m_appState->islandState() == IslandState::error(*m_keyringNotice)) {
-        m_keyringNotice = keyringNotice(m_keptForToken.size());
-        m_appState->showIsland(IslandState::error(*m_keyringNotice));
+    if (const std::optional<WaitReason> hold = m_filingQueue.hold()) {
+        m_filingQueue.keep(todo, *hold);
+        return true;
     }
-    return true;
-}
-
-void AppDelegate::tellTheKeyringWait()
-{
-    if (m_keptForToken.isEmpty() || m_keyringNotice)
-        return;
-    m_keyringNotice = keyringNotice(m_keptForToken.size());
-    log(*m_keyringNotice);
-    m_appState->showIsland(IslandState::error(*m_keyringNotice));
+    return false;
 }
 
 void AppDelegate::fileTodosKeptForTheToken()
 {
-    if (!m_appState->githubToken() || m_keptForToken.isEmpty())
+    if (m_appState->githubToken() && m_filingQueue.holds(WaitReason::token))
+        m_filingQueue.release(WaitReason::token);
+}
+
+void AppDelegate::offerWhatWaited(store::ModelContext* context)
+{
+    QSet<QString> filed;
+    if (auto seen = context->fetch<SeenTodo>())
+        for (const auto& record : seen.value())
+            filed.insert(record->contentHash());
+    qsizetype offered = 0;
+    for (const ParsedTodo& stored : m_filingQueue.takeStored()) {
+        if (filed.contains(stored.contentHash))
+            continue;
+        QFile file(QFile::decodeName(stored.localPath));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        if (!isValidUtf8(bytes))
+            continue;
+        // The TODO as it stands now, on its line now; nothing when its text changed or it is gone.
+        std::optional<ParsedTodo> standing;
+        for (const ParsedTodo& t : TodoParser::parseUtf8(bytes, stored.filePath)) {
+            if (t.contentHash != stored.contentHash || t.isAnnotated)
+                continue;
+            if (!standing || t.lineNumber == stored.lineNumber)
+                standing = t;
+        }
+        if (!standing)
+            continue;
+        standing->localPath = stored.localPath;
+        // It waits for the token like one detected now, then takes its turn.
+        m_filingQueue.keep(*standing, WaitReason::token);
+        ++offered;
+    }
+    if (offered == 0)
         return;
-    m_keyringNoticeTimer.stop();
-    m_keyringNotice.reset();
-    // Each goes through every check again: the watch switch and the repository are read now.
-    const QList<ParsedTodo> kept = std::exchange(m_keptForToken, {});
-    for (const ParsedTodo& todo : kept)
-        handleDetectedTodo(todo, m_modelContainer->mainContext());
+    log(QStringLiteral("Offering again %1 left waiting when the program last ended")
+            .arg(offered == 1 ? QStringLiteral("1 TODO") : QStringLiteral("%1 TODOs").arg(offered)));
+    QMetaObject::invokeMethod(this, &AppDelegate::fileTodosKeptForTheToken, Qt::QueuedConnection);
 }
 
 void AppDelegate::startWatching(store::ModelContext* context)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppState.h"
+#include "app/FilingQueue.h"
 #include "app/detection/TodoParser.h"
 #include "app/github/GitHubClient.h"
 #include "app/github/GitHubProjectsClient.h"
@@ -10,7 +11,6 @@
 #include <QCoroTask>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -48,11 +48,14 @@ public:
     // The pipeline from a detected TODO to an issue, an annotated line and a record.
     void todoDetected(const ParsedTodo& todo, store::ModelContext* context);
     void handleDetectedTodo(const ParsedTodo& todo, store::ModelContext* context);
+    // A quiet run (one tried again after GitHub could not be reached or asked to wait) shows no
+    // detecting or creating, only how it ends.
     QCoro::Task<> processTodo(ParsedTodo todo,
                               RepoInfo repo,
                               QString token,
                               store::ModelContext* context,
-                              std::shared_ptr<WatchedDirectory> directory);
+                              std::shared_ptr<WatchedDirectory> directory,
+                              bool quiet = false);
     // Appends the issue reference to the line that holds the TODO with `contentHash`. The path is
     // the bytes the file system names the file by, which need not be UTF-8.
     void annotateSourceFile(const QByteArray& localPath,
@@ -71,11 +74,13 @@ private:
     // The start-up line waits for the keyring's first answer, so that it tells the truth.
     void logBootstrapCompleteOnceSettled();
 
-    // While the token is still to come from a locked keyring, detected TODOs wait here, in order,
-    // and run through the pipeline once a token arrives. True when `todo` was kept.
-    bool keepUntilTheTokenComes(const ParsedTodo& todo);
-    void tellTheKeyringWait();
+    // While the token is still to come from the keyring, or GitHub cannot take issues now, a
+    // detected TODO waits in the filing queue, behind those already waiting. True when kept.
+    bool keepIfItMustWait(const ParsedTodo& todo);
     void fileTodosKeptForTheToken();
+    void runTodo(const ParsedTodo& todo, store::ModelContext* context, bool quiet);
+    // At launch: the TODOs the last run left waiting, each again if it still stands in its file.
+    void offerWhatWaited(store::ModelContext* context);
 
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<store::ModelContainer> m_modelContainer;
@@ -83,13 +88,11 @@ private:
     GitHubClient m_gitHubClient;
     GitHubProjectsClient m_projectsClient;
     bool m_bootstrapRan = false;
+    bool m_tokenAsked = false;
     bool m_tokenSettled = false;
     bool m_bootstrapLogged = false;
-    QList<ParsedTodo> m_keptForToken;
-    // Gathers the TODOs detected together into one notice.
-    QTimer m_keyringNoticeTimer;
-    // The notice as last shown; absent until it is said for the current wait.
-    std::optional<QString> m_keyringNotice;
+    bool m_watchingForKeyring = false;
+    FilingQueue m_filingQueue{m_appState.get()};
 };
 
 } // namespace jw

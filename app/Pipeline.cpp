@@ -34,19 +34,29 @@ void AppDelegate::todoDetected(const ParsedTodo& todo, store::ModelContext* cont
 
 void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext* context)
 {
-    if (!m_appState->isWatchingEnabled())
+    runTodo(todo, context, false);
+}
+
+void AppDelegate::runTodo(const ParsedTodo& todo, store::ModelContext* context, bool quiet)
+{
+    if (!m_appState->isWatchingEnabled()) {
+        m_filingQueue.settle(todo.contentHash);
         return;
-    if (keepUntilTheTokenComes(todo))
+    }
+    if (keepIfItMustWait(todo))
         return;
     const std::optional<QString> token = m_appState->githubToken();
     if (!token) {
+        m_filingQueue.settle(todo.contentHash);
         m_appState->showIsland(IslandState::error(QStringLiteral("No GitHub token configured")));
         return;
     }
-    m_appState->showIsland(IslandState::detecting(todo.title));
+    if (!quiet)
+        m_appState->showIsland(IslandState::detecting(todo.title));
 
     const std::optional<RepoInfo> repo = RepoInfo::resolve(todo.localPath);
     if (!repo) {
+        m_filingQueue.settle(todo.contentHash);
         m_appState->showIsland(IslandState::error(QStringLiteral("Not a GitHub repository")));
         return;
     }
@@ -65,8 +75,8 @@ void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext
     QPointer<AppDelegate> self(this);
     const RepoInfo repoInfo = *repo;
     const QString tokenText = *token;
-    startTask([self, todo, repoInfo, tokenText, context, directory] {
-        return self ? self->processTodo(todo, repoInfo, tokenText, context, directory) : QCoro::Task<>();
+    startTask([self, todo, repoInfo, tokenText, context, directory, quiet] {
+        return self ? self->processTodo(todo, repoInfo, tokenText, context, directory, quiet) : QCoro::Task<>();
     });
 }
 
@@ -74,15 +84,30 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
                                        RepoInfo repo,
                                        QString token,
                                        store::ModelContext* context,
-                                       std::shared_ptr<WatchedDirectory> directory)
+                                       std::shared_ptr<WatchedDirectory> directory,
+                                       bool quiet)
 {
     QPointer<AppDelegate> self(this);
     // Woken early only by the application's end: then nothing is filed.
     const bool waited = co_await sleepFor(seconds(1.0));
     if (!waited || !self)
         co_return;
-    m_appState->showIsland(IslandState::creating(todo.title));
+    if (!quiet)
+        m_appState->showIsland(IslandState::creating(todo.title));
     const auto creatingShown = SteadyClock::now();
+
+    // One creation at a time, as GitHub asks, so a burst of TODOs does not trip its limits.
+    const bool turn = co_await m_filingQueue.waitForTurn();
+    if (!turn || !self)
+        co_return;
+    if (const std::optional<WaitReason> hold = m_filingQueue.hold()) {
+        // GitHub became unreachable, or asked to wait, while this one waited for its turn.
+        m_filingQueue.endTurn();
+        m_filingQueue.keep(todo, *hold);
+        if (!quiet)
+            m_filingQueue.showAgain();
+        co_return;
+    }
 
     // The clients are copied into the run, which may outlive a test's delegate.
     GitHubClient client = m_gitHubClient;
@@ -91,10 +116,28 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
     if (!self)
         co_return;
     if (!created) {
-        m_appState->showIsland(IslandState::error(created.error().description));
-        log(QStringLiteral("Error creating issue: ") + created.error().textualForm);
+        const Error& error = created.error();
+        // Kept only where sending again cannot file it twice: nothing left, or GitHub refused it
+        // for a rate limit. The hold starts before the next creation takes its turn.
+        if (error.retry == Error::Retry::whenReachable || error.retry == Error::Retry::afterRateLimit) {
+            if (error.retry == Error::Retry::whenReachable)
+                m_filingQueue.unreachable(todo);
+            else
+                m_filingQueue.rateLimited(todo, error.retryAt);
+            m_filingQueue.endTurn();
+            if (!quiet)
+                m_filingQueue.showAgain();
+            co_return;
+        }
+        m_filingQueue.endTurn();
+        m_filingQueue.settle(todo.contentHash);
+        m_appState->showIsland(IslandState::error(error.description));
+        log(QStringLiteral("Error creating issue: %1 (not filed: %2:%3)")
+                .arg(error.textualForm, todo.filePath, QString::number(todo.lineNumber)));
         co_return;
     }
+    m_filingQueue.endTurn();
+    m_filingQueue.filed(todo.contentHash);
     const GitHubIssueResponse issue = created.value();
 
     const auto onScreen = SteadyClock::now() - creatingShown;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -20,6 +21,17 @@ struct Error
     QString description;
     QString textualForm;
     std::optional<int> responseCode; // the HTTP status, when there was a response
+
+    // Whether the same request may be sent again later without acting twice.
+    enum class Retry
+    {
+        never,
+        whenReachable,  // nothing of the request left: the host was not reached
+        afterRateLimit, // GitHub refused it for a rate limit and did nothing
+    };
+    Retry retry = Retry::never;
+    // For a rate limit: when GitHub said it takes requests again, when it said.
+    std::optional<QDateTime> retryAt = std::nullopt;
 
     bool is(const QString& d, const QString& c) const { return domain == d && caseName == c; }
 };

@@ -157,8 +157,13 @@ QCoro::Task<Expected<GitHubIssueResponse>> GitHubClient::createIssue(QString own
         const bool statusFailure = error.is(HttpClient::kErrorDomain, HttpErrorCase::responseValidationFailed);
         if (statusFailure && error.responseCode == 404)
             co_return GitHubClientError::repoNotFound(owner + QLatin1Char('/') + repo);
-        if (statusFailure && error.responseCode == 403)
-            co_return GitHubClientError::rateLimited();
+        // A 403 is a rate limit only when GitHub says so; otherwise the token lacks access.
+        if (statusFailure && error.retry == Error::Retry::afterRateLimit) {
+            Error limited = GitHubClientError::rateLimited();
+            limited.retry = error.retry;
+            limited.retryAt = error.retryAt;
+            co_return limited;
+        }
         co_return error;
     }
     co_return GitHubIssueResponse::decode(response.value().body, response.value().statusCode);

@@ -44,8 +44,9 @@ public:
 
     explicit GitHubClient(QUrl baseUrl = kDefaultBaseUrl);
 
-    // 404 gives repoNotFound(owner/repo), 403 rateLimited; every other failure is the HTTP layer's.
-    // A title or body longer than GitHub takes is cut to fit, the whole title then heading the body.
+    // 404 gives repoNotFound(owner/repo), a rate limit (403 or 429) rateLimited with when to try
+    // again; every other failure is the HTTP layer's. A title or body longer than GitHub takes is
+    // cut to fit, the whole title then heading the body.
     QCoro::Task<Expected<GitHubIssueResponse>>
     createIssue(QString owner,
                 QString repo,

@@ -188,6 +188,24 @@ QString unreachableReason(QNetworkReply::NetworkError error, const QString& qtTe
     }
 }
 
+// Failures in which QtNetwork never had the connection it would send on.
+bool neverConnected(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::UnknownNetworkError: // no route to the host, among others
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 constexpr qsizetype kMaxMessageLength = 200;
 
 // GitHub's "message", then the "message" of each of its "errors", as one line of bounded length.
@@ -212,6 +230,35 @@ QString bodyMessage(const QByteArray& body)
         text = text.left(keep) + QChar(0x2026);
     }
     return text;
+}
+
+bool namesARateLimit(const QByteArray& body)
+{
+    return QJsonDocument::fromJson(body)
+        .object()
+        .value(QLatin1String("message"))
+        .toString()
+        .contains(QLatin1String("rate limit"), Qt::CaseInsensitive);
+}
+
+// GitHub's answer to too many requests: 403 or 429 with its rate-limit headers or a message that
+// names one. A 429 is one by definition.
+void classifyRateLimit(Error& error, int status, const QNetworkReply& reply, const QByteArray& body)
+{
+    if (status != 403 && status != 429)
+        return;
+    const QByteArray remaining = reply.rawHeader("x-ratelimit-remaining").trimmed();
+    const QByteArray retryAfter = reply.rawHeader("retry-after").trimmed();
+    const bool primary = remaining == "0";
+    if (!primary && retryAfter.isEmpty() && status != 429 && !namesARateLimit(body))
+        return;
+    error.retry = Error::Retry::afterRateLimit;
+    bool ok = false;
+    if (const qint64 seconds = retryAfter.toLongLong(&ok); ok && seconds >= 0) {
+        error.retryAt = QDateTime::currentDateTimeUtc().addSecs(seconds);
+    } else if (const qint64 reset = reply.rawHeader("x-ratelimit-reset").trimmed().toLongLong(&ok); primary && ok) {
+        error.retryAt = QDateTime::fromSecsSinceEpoch(reset, Qt::UTC);
+    }
 }
 
 // The log's form of a failure names the request's path; the token and any query stay out.
@@ -258,6 +305,7 @@ public:
     }
 
     qint64 size() const override { return m_data.size(); }
+    bool handedOut() const { return m_handedOut; }
     bool reset() override { return !m_handedOut && QIODevice::reset(); }
 
 protected:
@@ -334,6 +382,8 @@ QString HttpClient::statusFailureDescription(int status, const QByteArray& body)
     };
     if (status == 401)
         return QStringLiteral("GitHub refused the token ") + code + QStringLiteral("; change it in the panel");
+    if (status == 403 && !namesARateLimit(body))
+        return withMessage(QStringLiteral("The token lacks access ") + code);
     if (status == 410)
         return QStringLiteral("Issues are turned off for this repository ") + code;
     if (status == 422)
@@ -447,7 +497,10 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         if (networkError != QNetworkReply::NoError && !statusExplainsError) {
             const QString description = status ? transferErrorText(raw->errorString())
                                                : unreachable(unreachableReason(networkError, raw->errorString()));
-            co_return atRequest(makeError(HttpErrorCase::sessionTaskFailed, description, status), url);
+            Error error = makeError(HttpErrorCase::sessionTaskFailed, description, status);
+            if (!status && !upload->handedOut() && neverConnected(networkError))
+                error.retry = Error::Retry::whenReachable;
+            co_return atRequest(std::move(error), url);
         }
         if (!status)
             co_return atRequest(
@@ -474,11 +527,13 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         if (response.body.size() > kMaxResponseBytes)
             co_return atRequest(abortError(AbortReason::TooLarge, status), url);
 
-        if (*status < 200 || *status >= 300)
-            co_return atRequest(makeError(HttpErrorCase::responseValidationFailed,
-                                          statusFailureDescription(*status, response.body),
-                                          status),
-                                url);
+        if (*status < 200 || *status >= 300) {
+            Error error = makeError(HttpErrorCase::responseValidationFailed,
+                                    statusFailureDescription(*status, response.body),
+                                    status);
+            classifyRateLimit(error, *status, *raw, response.body);
+            co_return atRequest(std::move(error), url);
+        }
         if (validation == HttpValidation::StatusCodeAndContentType)
             if (auto failure = validateContentType(headers, response.contentType, response.body, *status))
                 co_return atRequest(*failure, url);

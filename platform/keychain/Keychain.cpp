@@ -5,6 +5,8 @@
 
 #include "platform/keychain/Keychain.h"
 
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QFileInfo>
 
@@ -284,6 +286,25 @@ int Keychain::probeStore()
 void Keychain::runInBackground(std::function<void()> work)
 {
     KeyringThread::instance().post(std::move(work));
+}
+
+void Keychain::whenServiceAppears(QObject* receiver, std::function<void()> appeared)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kServiceName),
+                                            bus,
+                                            QDBusServiceWatcher::WatchForRegistration,
+                                            receiver);
+    QObject::connect(watcher,
+                     &QDBusServiceWatcher::serviceRegistered,
+                     receiver,
+                     [watcher, appeared = std::move(appeared)] {
+                         watcher->disconnect();
+                         watcher->deleteLater();
+                         appeared();
+                     });
 }
 
 } // namespace jw

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -53,6 +54,10 @@ public:
     // What store would meet: success, interactionRequired (the default collection is locked or
     // must first be created behind a prompt), notAvailable.
     static int probeStore();
+
+    // Calls `appeared` once, on the GUI thread, when something takes the Secret Service's name on
+    // the session bus; never once `receiver` is gone. Nothing happens without a session bus.
+    static void whenServiceAppears(QObject* receiver, std::function<void()> appeared);
 
     // Runs `work` on the keyring's own thread, after every call handed over before it. That
     // thread lives as long as the process: a call may be waiting on a prompt when the program

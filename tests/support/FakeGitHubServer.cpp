@@ -148,9 +148,9 @@ FakeGitHubServer::~FakeGitHubServer()
     }
 }
 
-bool FakeGitHubServer::start()
+bool FakeGitHubServer::start(quint16 port)
 {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress::LocalHost, port);
 }
 
 void FakeGitHubServer::close()

@@ -75,7 +75,8 @@ public:
     explicit FakeGitHubServer(QObject* parent = nullptr);
     ~FakeGitHubServer() override;
 
-    bool start();
+    // On `port`, or on any free one.
+    bool start(quint16 port = 0);
     // Stops listening; open connections stay until their clients close them.
     void close();
     quint16 port() const;

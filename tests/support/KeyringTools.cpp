@@ -153,8 +153,13 @@ bool PrivateSessionBus::nameHasOwner(const QString& name) const
 PrivateKeyring::PrivateKeyring()
     : m_daemon(std::make_unique<QProcess>())
 {
+    (void)start();
+}
+
+bool PrivateKeyring::start()
+{
     if (!m_bus.isRunning())
-        return;
+        return false;
     // The daemon keeps its keyrings under the data home and its sockets in the runtime folder.
     QProcessEnvironment env = m_bus.environment();
     const QString root = m_bus.folder();
@@ -168,13 +173,18 @@ PrivateKeyring::PrivateKeyring()
         QStringLiteral("gnome-keyring-daemon"),
         {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
     if (!m_daemon->waitForStarted(10000))
-        return;
+        return false;
     m_daemon->write(kPassword.toUtf8());
     m_daemon->closeWriteChannel();
-    (void)QTest::qWaitFor([this] { return m_bus.nameHasOwner(kSecrets); }, kToolMs);
+    return QTest::qWaitFor([this] { return m_bus.nameHasOwner(kSecrets); }, kToolMs);
 }
 
 PrivateKeyring::~PrivateKeyring()
+{
+    stop();
+}
+
+void PrivateKeyring::stop()
 {
     if (m_daemon->state() != QProcess::NotRunning) {
         m_daemon->terminate();
@@ -182,6 +192,7 @@ PrivateKeyring::~PrivateKeyring()
             m_daemon->kill();
         m_daemon->waitForFinished(10000);
     }
+    (void)QTest::qWaitFor([this] { return !m_bus.nameHasOwner(kSecrets); }, kToolMs);
 }
 
 bool PrivateKeyring::isRunning() const

@@ -76,6 +76,10 @@ public:
     ~PrivateKeyring();
 
     bool isRunning() const;
+    // Ends the daemon, its keyrings left on disk, and starts it again on the same bus, as a
+    // keyring that starts after the program at log-in.
+    void stop();
+    bool start();
     const PrivateSessionBus& bus() const { return m_bus; }
     QProcessEnvironment environment() const { return m_bus.environment(); }
 

@@ -1,5 +1,8 @@
 #include "tests/support/ProgramRun.h"
 
+#include "app/models/Schema.h"
+#include "app/models/WatchedDirectory.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,6 +35,19 @@ ProgramRun::ProgramRun()
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                  QStringLiteral("unix:path=") + home() + QStringLiteral("/no-bus"));
     m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+}
+
+bool ProgramRun::watch(const QString& directory)
+{
+    store::ModelConfiguration config = jotwardenConfiguration();
+    config.filePath = storePath();
+    if (!QDir().mkpath(dataHome() + QStringLiteral("/jotwarden")))
+        return false;
+    auto container = store::ModelContainer::open(jotwardenSchema(), config);
+    if (!container)
+        return false;
+    container.value()->mainContext()->insert(std::make_shared<WatchedDirectory>(directory, true));
+    return container.value()->mainContext()->save().ok();
 }
 
 int ProgramRun::run(const QString& untilLine, std::chrono::seconds timeout)

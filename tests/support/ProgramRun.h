@@ -25,6 +25,8 @@ public:
     QString dataHome() const { return m_home.path() + QStringLiteral("/data"); }
     QString storePath() const { return dataHome() + QStringLiteral("/jotwarden/Jotwarden.store"); }
     QProcessEnvironment& environment() { return m_env; }
+    // Makes the store with `directory` (a path ending in "/") as its one watched directory.
+    bool watch(const QString& directory);
 
     // Starts the program and waits until it logs `untilLine` (then stops it) or exits by itself.
     // Returns the exit code when it exited by itself, -1 when it was stopped.

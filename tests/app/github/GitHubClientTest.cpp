@@ -199,9 +199,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "rateLimited",
                    "GitHub API rate limit exceeded",
                    "rateLimited"},
-        StatusCase{"ForbiddenOtherCause",
+        httpCase("ForbiddenOtherCause",
+                 403,
+                 R"({"message":"Resource not accessible by personal access token"})",
+                 "The token lacks access (HTTP 403): Resource not accessible by personal access token"),
+        StatusCase{"ForbiddenSecondaryRateLimit",
                    403,
-                   R"({"message":"Resource not accessible by integration"})",
+                   R"({"message":"You have exceeded a secondary rate limit. Please wait a few minutes."})",
                    kGh,
                    "rateLimited",
                    "GitHub API rate limit exceeded",
@@ -232,9 +236,16 @@ INSTANTIATE_TEST_SUITE_P(
         httpCase("ServerError", 500, "", "GitHub is unavailable (HTTP 500)"),
         httpCase("BadGateway", 502, "<html>Unicorn!</html>", "GitHub is unavailable (HTTP 502)"),
         httpCase("OtherRefusal",
-                 429,
-                 R"({"message":"You have exceeded a secondary rate limit"})",
-                 "GitHub refused the request (HTTP 429): You have exceeded a secondary rate limit")),
+                 400,
+                 R"({"message":"Problems parsing JSON"})",
+                 "GitHub refused the request (HTTP 400): Problems parsing JSON"),
+        StatusCase{"TooManyRequests",
+                   429,
+                   R"({"message":"You have exceeded a secondary rate limit"})",
+                   kGh,
+                   "rateLimited",
+                   "GitHub API rate limit exceeded",
+                   "rateLimited"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Titles against GitHub's limit of 256 code points, which the fake server enforces as GitHub does.
@@ -323,6 +334,8 @@ TEST_F(GitHubClientTest, ADroppedConnectionFailsCleanly)
     EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
     EXPECT_FALSE(result.error().responseCode.has_value());
     EXPECT_FALSE(result.error().description.isEmpty());
+    // The request may have reached GitHub: sending it again could file the issue twice.
+    EXPECT_EQ(result.error().retry, Error::Retry::never);
 }
 
 TEST_F(GitHubClientTest, ARefusedConnectionFailsCleanly)
@@ -334,6 +347,7 @@ TEST_F(GitHubClientTest, ARefusedConnectionFailsCleanly)
     EXPECT_EQ(result.error().caseName, HttpErrorCase::sessionTaskFailed);
     EXPECT_EQ(result.error().description, QStringLiteral("GitHub could not be reached: connection refused"));
     EXPECT_EQ(result.error().textualForm, result.error().description + kIssuesPath);
+    EXPECT_EQ(result.error().retry, Error::Retry::whenReachable);
 }
 
 TEST_F(GitHubClientTest, AFailedTlsHandshakeSaysGitHubCouldNotBeReached)
@@ -352,6 +366,7 @@ TEST_F(GitHubClientTest, AFailedTlsHandshakeSaysGitHubCouldNotBeReached)
     EXPECT_TRUE(result.error().description.startsWith(QStringLiteral("GitHub could not be reached: TLS")))
         << result.error().description.toStdString();
     EXPECT_FALSE(result.error().description.contains(QStringLiteral("127.0.0.1")));
+    EXPECT_EQ(result.error().retry, Error::Retry::whenReachable);
 }
 
 TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
@@ -362,6 +377,7 @@ TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().caseName, HttpErrorCase::timedOut);
     EXPECT_EQ(result.error().description, QStringLiteral("GitHub could not be reached: the request timed out"));
+    EXPECT_EQ(result.error().retry, Error::Retry::never);
 }
 
 TEST_F(GitHubClientTest, CancellingAbortsTheRequest)

@@ -82,7 +82,7 @@ void PipelineFixture::TearDown()
     KeychainHelper::setAccountForTesting(std::nullopt);
 }
 
-void PipelineFixture::launch()
+void PipelineFixture::launch(bool waitForToken)
 {
     m_delegate = std::make_unique<AppDelegate>();
     m_delegate->setGitHubApiBaseUrl(m_server.baseUrl());
@@ -100,7 +100,7 @@ void PipelineFixture::launch()
         ASSERT_TRUE(context->save().ok());
     }
     m_delegate->applicationDidFinishLaunching();
-    if (!m_storesToken)
+    if (!m_storesToken || !waitForToken)
         return;
     // The token comes from the keyring off the GUI thread, shortly after start-up.
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_delegate->appState()->githubToken().has_value(); }, 30000));

@@ -22,8 +22,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Creates the delegate and runs the start-up sequence (the watcher scans what exists).
-    void launch();
+    // Creates the delegate and runs the start-up sequence (the watcher scans what exists); then,
+    // unless told not to, waits for the token.
+    void launch(bool waitForToken = true);
 
     // Cleared by a test whose keyring is its own: no token is stored here, the program's own
     // account is used, and launch() does not wait for a token.

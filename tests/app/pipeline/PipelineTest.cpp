@@ -6,6 +6,7 @@
 #include "app/views/NotchViewModel.h"
 #include "platform/AtomicFile.h"
 #include "tests/app/pipeline/PipelineFixture.h"
+#include "tests/support/ManualClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 
 #include <fcntl.h>
@@ -40,7 +42,160 @@ protected:
     {
         return m_delegate->modelContainer()->mainContext()->fetch<SeenTodo>().value();
     }
+
+    // Moves `clock` on in small steps, letting real work (requests, timers) run between them.
+    static bool runClockUntil(ManualClock& clock, const std::function<bool()>& done)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                clock.advance(0.25);
+                return done();
+            },
+            30000);
+    }
+    static bool waitsFor(const ManualClock& clock, double seconds, double tolerance = 0.01)
+    {
+        const auto pending = clock.pending();
+        return std::any_of(pending.begin(), pending.end(), [&](double s) { return std::abs(s - seconds) < tolerance; });
+    }
+    bool waitForLogPrefix(const QString& prefix)
+    {
+        return QTest::qWaitFor([&] { return !m_log.lines().filter(prefix).isEmpty(); }, 20000);
+    }
 };
+
+// Nothing reached GitHub (a loopback port with nothing listening): both TODOs wait, are tried
+// again after 5 s and then 10 s, and are each filed once the server is up there.
+TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers)
+{
+    launch();
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    ManualClock clock;
+
+    appendToFile(QStringLiteral("main.c"), "// TODO: first\n// TODO: second\n");
+    // Both runs are in their first second.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.pending().size() == 2; }, 20000));
+    clock.advance(1);
+    const QString notice = QStringLiteral("GitHub could not be reached: 2 TODOs wait");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_log.contains(notice); }, 20000))
+        << m_log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_shown.last(), IslandState::error(notice));
+    EXPECT_TRUE(waitsFor(clock, 5));
+    clock.advance(5);
+    clock.advance(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waitsFor(clock, 10); }, 20000));
+    EXPECT_EQ(kinds().count(Kind::error), 1);
+
+    FakeGitHubServer comingUp;
+    ASSERT_TRUE(comingUp.start(port));
+    comingUp.enqueue(issueAnswer(1));
+    comingUp.enqueue(issueAnswer(2));
+    ASSERT_TRUE(
+        runClockUntil(clock, [&] { return m_log.lines().filter(QStringLiteral("Issue created")).size() == 2; }));
+    EXPECT_EQ(comingUp.requests().size(), 2);
+    EXPECT_EQ(readFile(QStringLiteral("main.c")).count(" (#"), 2);
+    EXPECT_EQ(m_log.count(notice), 1);
+    EXPECT_EQ(m_log.lines().filter(QStringLiteral("Error creating issue")).size(), 0);
+    // The tries again are quiet: each TODO's steps were shown once, and each confirmation.
+    EXPECT_EQ(kinds().count(Kind::detecting), 2);
+    EXPECT_EQ(kinds().count(Kind::confirmed), 2);
+}
+
+// GitHub's rate-limit answers, with their real headers: nothing more is sent until the time
+// they name, then each TODO is filed once.
+struct RateLimitCase
+{
+    const char* name;
+    int status;
+    QByteArray header;
+    qint64 value; // seconds from now
+    QByteArray message;
+    double wait; // seconds the program waits
+};
+
+void PrintTo(const RateLimitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RateLimit : public Pipeline, public ::testing::WithParamInterface<RateLimitCase>
+{};
+
+TEST_P(RateLimit, SendsNothingUntilTheTimeGitHubNamesThenFilesEachOnce)
+{
+    const RateLimitCase& c = GetParam();
+    launch();
+    ManualClock clock;
+    FakeResponse limited =
+        FakeResponse::json(c.status, QByteArrayLiteral("{\"message\":\"") + c.message + QByteArrayLiteral("\"}"));
+    if (c.header == "x-ratelimit-reset")
+        limited.withHeader("x-ratelimit-limit", "5000").withHeader("x-ratelimit-remaining", "0");
+    if (!c.header.isEmpty())
+        limited.withHeader(
+            c.header,
+            QByteArray::number(c.header == "retry-after" ? c.value : QDateTime::currentSecsSinceEpoch() + c.value));
+    m_server.enqueue("/repos/octo/demo/issues", limited);
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(1));
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(2));
+
+    appendToFile(QStringLiteral("main.c"), "// TODO: first\n// TODO: second\n");
+    // Both runs are in their first second.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.pending().size() == 2; }, 20000));
+    clock.advance(1);
+    ASSERT_TRUE(waitForLogPrefix(QStringLiteral("GitHub API rate limit exceeded: 2 TODOs wait until ")))
+        << m_log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(waitsFor(clock, c.wait, 2.0)) << ::testing::PrintToString(clock.pending());
+    EXPECT_EQ(issueRequests(), 1);
+    clock.advance(c.wait - 3);
+    appendToFile(QStringLiteral("main.c"), "// TODO: third\n");
+    ASSERT_TRUE(waitForLogPrefix(QStringLiteral("TODO detected: \"third\"")));
+    clock.runQueued();
+    EXPECT_EQ(issueRequests(), 1);
+
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(3));
+    ASSERT_TRUE(
+        runClockUntil(clock, [&] { return m_log.lines().filter(QStringLiteral("Issue created")).size() == 3; }));
+    EXPECT_EQ(issueRequests(), 4);
+    EXPECT_EQ(readFile(QStringLiteral("main.c")).count(" (#"), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers,
+    RateLimit,
+    ::testing::Values(
+        RateLimitCase{"PrimaryUntilTheReset", 403, "x-ratelimit-reset", 120, "API rate limit exceeded", 120},
+        RateLimitCase{"SecondaryRetryAfter", 403, "retry-after", 30, "secondary rate limit", 30},
+        RateLimitCase{"SecondaryByItsMessage",
+                      403,
+                      "",
+                      0,
+                      "You have exceeded a secondary rate limit. Please wait a few minutes",
+                      60},
+        RateLimitCase{"TooManyRequests", 429, "retry-after", 45, "", 45}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A TODO written while the keyring is still answering at start waits for the token instead of
+// ending in "No GitHub token configured".
+TEST_F(Pipeline, ATodoBeforeTheKeyringsFirstAnswerWaitsForTheToken)
+{
+    writeFile(QStringLiteral("main.c"), "// TODO: early\n");
+    launch(false);
+    const QList<ParsedTodo> todos =
+        TodoParser::parse(QStringLiteral("// TODO: early\n"), file(QStringLiteral("main.c")));
+    ASSERT_EQ(todos.size(), 1);
+    ParsedTodo early = todos.first();
+    early.localPath = QFile::encodeName(early.filePath);
+    ASSERT_FALSE(m_delegate->appState()->githubToken().has_value());
+    m_delegate->handleDetectedTodo(early, m_delegate->modelContainer()->mainContext());
+
+    ASSERT_TRUE(waitForStates(Kind::confirmed)) << m_log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(kinds().contains(Kind::error));
+    EXPECT_EQ(issueRequests(), 1);
+}
 
 TEST_F(Pipeline, EditorSavesBecomeIssuesAnnotatedLinesAndRecords)
 {
@@ -159,7 +314,8 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
     appendToFile(QStringLiteral("main.c"), "// TODO: flaky\n");
     ASSERT_TRUE(waitForStates(Kind::error));
     EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("Repository not found: octo/demo")));
-    EXPECT_TRUE(m_log.contains(QStringLiteral("Error creating issue: repoNotFound(\"octo/demo\")")));
+    EXPECT_TRUE(m_log.contains(
+        QStringLiteral("Error creating issue: repoNotFound(\"octo/demo\") (not filed: %1:2)").arg(file("main.c"))));
     EXPECT_EQ(readFile(QStringLiteral("main.c")), before + "// TODO: flaky\n");
     EXPECT_TRUE(records().empty());
     EXPECT_TRUE(m_delegate->appState()->recentIssues().isEmpty());
@@ -171,8 +327,9 @@ TEST_F(Pipeline, FailedCreationShowsTheErrorAndIsFiledOnlyOnceItsTextChanges)
     EXPECT_EQ(issueRequests(), 2);
     EXPECT_EQ(m_server.requests().last().json().value(QStringLiteral("title")).toString(), QStringLiteral("other"));
     EXPECT_EQ(m_shown.last(), IslandState::error(QStringLiteral("GitHub is unavailable (HTTP 500)")));
-    EXPECT_TRUE(m_log.contains(
-        QStringLiteral("Error creating issue: GitHub is unavailable (HTTP 500) [POST /repos/octo/demo/issues]")));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Error creating issue: GitHub is unavailable (HTTP 500) [POST "
+                                              "/repos/octo/demo/issues] (not filed: %1:3)")
+                                   .arg(file("main.c"))));
 
     // Once its text changes it counts as new.
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(8));
@@ -365,10 +522,16 @@ INSTANTIATE_TEST_SUITE_P(AnswerDelay, PipelineTiming, ::testing::Values(300, 200
 TEST_F(Pipeline, TwoTodosInOneWriteGiveTwoIssuesOnTheirOwnLines)
 {
     launch();
-    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(11));
+    // A slow first answer: the second creation waits for it, on the same connection.
+    m_server.enqueue("/repos/octo/demo/issues", issueAnswer(11).after(std::chrono::milliseconds(500)));
     m_server.enqueue("/repos/octo/demo/issues", issueAnswer(12));
+    int mostConnections = 0;
+    QObject::connect(&m_server, &FakeGitHubServer::requestReceived, &m_server, [&] {
+        mostConnections = std::max(mostConnections, m_server.openConnections());
+    });
     appendToFile(QStringLiteral("main.c"), "// TODO: first of two\nint a;\n// TODO: second of two\n");
     ASSERT_TRUE(waitForStates(Kind::confirmed, 2));
+    EXPECT_EQ(mostConnections, 1) << "creations sent side by side";
     const auto stored = records();
     ASSERT_EQ(stored.size(), 2u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(QStringLiteral("main.c")).count("(#1") == 2; }, 5000));
