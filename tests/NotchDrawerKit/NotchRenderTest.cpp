@@ -111,6 +111,63 @@ TEST(NotchView, ExpandedDrawsABlackNotchWithWhiteContentHangingFromTheTop)
     EXPECT_EQ(countLight(image, QRect(kPanelCentre - 100, 0, 200, 30)), 0);
 }
 
+TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
+{
+    ScreenScope scope(notchedScreen());
+    auto d =
+        std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [] {
+            auto* content = new QWidget;
+            content->setFixedSize(200, 60);
+            auto put = [content](int row, const QString& styleSheet, std::optional<QColor> palette) {
+                auto* l = new QLabel(QStringLiteral("WWWWWWWWWWWWWWWWWW"), content);
+                l->setStyleSheet(styleSheet);
+                if (palette) {
+                    QPalette p = l->palette();
+                    p.setColor(QPalette::WindowText, *palette);
+                    l->setPalette(p);
+                }
+                l->setGeometry(0, row * 15, 200, 15);
+            };
+            put(0, {}, QColor(255, 0, 0));
+            put(1, QStringLiteral("font-size: 12px;"), QColor(255, 0, 0));
+            put(2, QStringLiteral("color: rgb(0, 255, 0);"), std::nullopt);
+            put(3, QStringLiteral("font-size: 12px;"), std::nullopt);
+            return content;
+        });
+    runTo(*d, NotchDrawerState::expanded);
+    const QImage image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    // The content sits centred below the 32-point notch strip.
+    auto count = [&](int row, auto is) {
+        int n = 0;
+        for (int y = 32 + row * 15; y < 32 + row * 15 + 15; ++y)
+            for (int x = kPanelCentre - 100; x < kPanelCentre + 100; ++x)
+                n += is(image.pixel(x, y));
+        return n;
+    };
+    auto red = [](QRgb p) {
+        return qRed(p) > 180 && qGreen(p) < 60 && qBlue(p) < 60;
+    };
+    auto green = [](QRgb p) {
+        return qGreen(p) > 180 && qRed(p) < 60 && qBlue(p) < 60;
+    };
+    EXPECT_GT(count(0, red), 100) << "palette";
+    EXPECT_GT(count(1, red), 100) << "palette with a style sheet of its own";
+    EXPECT_GT(count(2, green), 100) << "style sheet colour";
+    EXPECT_GT(count(3, isLight), 100) << "white by default, style sheet or not";
+    EXPECT_EQ(count(0, isLight) + count(1, isLight) + count(2, isLight), 0);
+
+    // The default is given back outside a notch, and not by a panel closing behind a new one.
+    QLabel* plain = d->expandedContent()->findChildren<QLabel*>().last();
+    Call hide(d->hide());
+    ASSERT_TRUE(hide.wait());
+    EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
+    runTo(*d, NotchDrawerState::expanded);
+    Call again(d->hide());
+    runTo(*d, NotchDrawerState::expanded);
+    ASSERT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
+}
+
 TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)
 {
     ScreenScope scope(notchedScreen());
