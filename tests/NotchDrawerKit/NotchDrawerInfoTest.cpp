@@ -436,39 +436,25 @@ TEST(NotchDrawerInfoViews, TextsLongerThanTheirRoomEndInAnEllipsisInsideIt)
     for (bool notched : {true, false}) {
         SCOPED_TRACE(notched ? "notch" : "floating card");
         ScreenScope scope(notched ? notchedScreen() : plainScreen());
-        auto i = std::make_unique<NotchDrawerInfo>(symbol(),
-                                                   text,
-                                                   text,
-                                                   std::nullopt,
-                                                   std::nullopt,
-                                                   NotchDrawerHoverBehavior::hapticOnHover,
-                                                   NotchDrawerStyle::automatic());
-        run(*i, NotchDrawerState::expanded);
-        auto* view = infoView(*i);
-        QWidget* panel = i->internalNotchDrawer()->panel();
-        const QPoint origin = view->mapTo(panel, QPoint(0, 0));
-        ASSERT_GE(origin.x(), 0);
-        ASSERT_LE(origin.x() + view->width(), panel->width()) << "the row stays inside the panel";
+        NotchDrawerInfo i(symbol(), text, text, {}, {}, {}, NotchDrawerStyle::automatic());
+        run(i, NotchDrawerState::expanded);
+        auto* view = infoView(i);
+        QWidget* panel = i.internalNotchDrawer()->panel();
+        const QPoint at = view->mapTo(panel, QPoint(0, 0));
+        ASSERT_TRUE(panel->rect().contains(QRect(at, view->size()))) << "the row stays inside the panel";
         const QImage image = panel->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        // Just right of the row, inside the card's inset.
-        const int background = qGray(image.pixel(origin.x() + view->width() + 5, origin.y() + 20));
+        const int background = qGray(image.pixel(at.x() + view->width() + 5, at.y() + 20));
         auto ink = [&](int x, int y) {
             return std::abs(qGray(image.pixel(x, y)) - background) > 40;
         };
         for (const QRectF& rect : {view->titleRect(), view->descriptionRect()}) {
             EXPECT_LE(rect.right(), view->width());
-            const QRect line(origin.x() + int(rect.left()),
-                             origin.y() + int(rect.top()),
-                             view->width() - int(rect.left()),
-                             int(std::ceil(rect.height())));
-            int right = -1, top = line.bottom(), bottom = line.top();
-            for (int y = line.top(); y <= line.bottom(); ++y)
-                for (int x = line.left(); x <= line.right(); ++x)
-                    if (ink(x, y)) {
-                        right = std::max(right, x);
-                        top = std::min(top, y);
-                        bottom = std::max(bottom, y);
-                    }
+            // The last column of ink in the line, and how high the line's ink reaches.
+            int right = -1, top = 1000, bottom = -1;
+            for (int y = at.y() + int(rect.top()); y < at.y() + int(std::ceil(rect.bottom())); ++y)
+                for (int x = at.x() + int(rect.left()); x < at.x() + view->width(); ++x)
+                    if (ink(x, y))
+                        right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
             ASSERT_GE(right, 0);
             int lastGlyphTop = top;
             while (lastGlyphTop < bottom && !ink(right, lastGlyphTop) && !ink(right - 1, lastGlyphTop))

@@ -118,43 +118,38 @@ TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
         std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [] {
             auto* content = new QWidget;
             content->setFixedSize(200, 60);
-            auto put = [content](int row, const QString& styleSheet, std::optional<QColor> palette) {
+            // Rows: red palette; red palette and a style sheet; green style sheet; a style sheet alone.
+            const char* sheets[] = {"", "font-size: 12px;", "color: rgb(0, 255, 0);", "font-size: 12px;"};
+            for (int row = 0; row < 4; ++row) {
                 auto* l = new QLabel(QStringLiteral("WWWWWWWWWWWWWWWWWW"), content);
-                l->setStyleSheet(styleSheet);
-                if (palette) {
+                l->setStyleSheet(QString::fromLatin1(sheets[row]));
+                if (row < 2) {
                     QPalette p = l->palette();
-                    p.setColor(QPalette::WindowText, *palette);
+                    p.setColor(QPalette::WindowText, Qt::red);
                     l->setPalette(p);
                 }
                 l->setGeometry(0, row * 15, 200, 15);
-            };
-            put(0, {}, QColor(255, 0, 0));
-            put(1, QStringLiteral("font-size: 12px;"), QColor(255, 0, 0));
-            put(2, QStringLiteral("color: rgb(0, 255, 0);"), std::nullopt);
-            put(3, QStringLiteral("font-size: 12px;"), std::nullopt);
+            }
             return content;
         });
     runTo(*d, NotchDrawerState::expanded);
     const QImage image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    // The content sits centred below the 32-point notch strip.
-    auto count = [&](int row, auto is) {
+    // Pixels of a row (the content hangs below the 32-point notch strip) close to a colour.
+    auto count = [&](int row, QColor c) {
         int n = 0;
         for (int y = 32 + row * 15; y < 32 + row * 15 + 15; ++y)
-            for (int x = kPanelCentre - 100; x < kPanelCentre + 100; ++x)
-                n += is(image.pixel(x, y));
+            for (int x = kPanelCentre - 100; x < kPanelCentre + 100; ++x) {
+                const QColor p(image.pixel(x, y));
+                n +=
+                    std::abs(p.red() - c.red()) + std::abs(p.green() - c.green()) + std::abs(p.blue() - c.blue()) < 120;
+            }
         return n;
     };
-    auto red = [](QRgb p) {
-        return qRed(p) > 180 && qGreen(p) < 60 && qBlue(p) < 60;
-    };
-    auto green = [](QRgb p) {
-        return qGreen(p) > 180 && qRed(p) < 60 && qBlue(p) < 60;
-    };
-    EXPECT_GT(count(0, red), 100) << "palette";
-    EXPECT_GT(count(1, red), 100) << "palette with a style sheet of its own";
-    EXPECT_GT(count(2, green), 100) << "style sheet colour";
-    EXPECT_GT(count(3, isLight), 100) << "white by default, style sheet or not";
-    EXPECT_EQ(count(0, isLight) + count(1, isLight) + count(2, isLight), 0);
+    EXPECT_GT(count(0, Qt::red), 100) << "palette";
+    EXPECT_GT(count(1, Qt::red), 100) << "palette under a style sheet of its own";
+    EXPECT_GT(count(2, Qt::green), 100) << "style sheet colour";
+    EXPECT_GT(count(3, Qt::white), 100) << "the default, under a style sheet too";
+    EXPECT_EQ(count(0, Qt::white) + count(1, Qt::white) + count(2, Qt::white), 0);
 
     // The default is given back outside a notch, and not by a panel closing behind a new one.
     QLabel* plain = d->expandedContent()->findChildren<QLabel*>().last();
