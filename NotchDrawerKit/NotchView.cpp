@@ -118,7 +118,8 @@ private:
             style->polish(widget);
     }
 
-    // Gives the white default in the roles the caller has not set, or takes it back.
+    // Gives the white default in the roles the caller has not set, or takes it back. A given
+    // role that no longer holds white is the caller's now.
     static void give(QWidget* widget, bool white)
     {
         const QList<int> given = widget->property(kGivenRoles).value<QList<int>>();
@@ -129,8 +130,10 @@ private:
             for (int r = 0; r < QPalette::NColorRoles; ++r) {
                 const auto group = QPalette::ColorGroup(g);
                 const auto role = QPalette::ColorRole(r);
-                if (current.isBrushSet(group, role) && !given.contains(r))
-                    palette.setBrush(group, role, current.brush(group, role));
+                const QBrush& brush = current.brush(group, role);
+                const bool ours = given.contains(r) && brush == QBrush(Qt::white);
+                if (current.isBrushSet(group, role) && !ours)
+                    palette.setBrush(group, role, brush);
             }
         if (white) {
             for (auto role : kForegroundRoles)
