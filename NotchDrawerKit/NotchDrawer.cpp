@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <utility>
+
 namespace jw {
 namespace {
 
@@ -164,11 +166,18 @@ QCoro::Task<> NotchDrawer::compact(QScreen* screen, bool skipHide)
 
 QCoro::Task<> NotchDrawer::showState(QScreen* screen, NotchDrawerState target, bool skipHide)
 {
+    // Cancelling the close resumes the hide's caller here, before this call has begun: a hide
+    // that caller starts at once is overtaken by this call too, rather than closing its panel.
+    const Guard g = guard();
+    const bool resuming = std::exchange(m_resumingOvertakenHide, true);
     cancelPendingClose();
+    // That caller may also have released the notch.
+    if (!g.get())
+        co_return;
+    m_resumingOvertakenHide = resuming;
     if (needsNewPanel(screen))
         createPanel(screen);
     const quint64 call = beginCall();
-    const Guard g = guard();
     startTask([g, target, skipHide, call] { return animateTo(g, target, skipHide, call); });
     co_await sleepFor(seconds(kShowPause));
 }
@@ -207,6 +216,11 @@ QCoro::Task<> NotchDrawer::hide()
 
 void NotchDrawer::performHide(std::function<void()> completion)
 {
+    if (m_resumingOvertakenHide) {
+        if (completion)
+            completion();
+        return;
+    }
     const quint64 call = beginCall();
     // The callers of a held hide that this one overtakes are resumed when this one ends: the
     // notch is then hidden and closed, or shown again by a later expand or compact.

@@ -109,6 +109,7 @@ public:
     // Hides now (or, held while hovered, once the pointer leaves) and calls `completion` when
     // the panel has closed, or when a later expand or compact overtakes the hide (or cancels
     // its close). A later hide takes over a held one's completion and calls it when it ends.
+    // A hide started from a completion that an expand or compact runs is overtaken by it too.
     void performHide(std::function<void()> completion);
     // The pointer's hovering as the notch view reports it. While hidden only a leave counts.
     void setHovering(bool hovering);
@@ -171,6 +172,8 @@ private:
     double m_menubarHeight = 0;
     bool m_isHovering = false;
     quint64 m_lastCall = 0;
+    // While an expand or compact resumes the caller of the hide whose close it cancels.
+    bool m_resumingOvertakenHide = false;
     // The hide waiting for the pointer to leave, with the callers it will resume.
     struct HeldHide
     {

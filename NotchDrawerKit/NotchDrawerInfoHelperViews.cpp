@@ -334,13 +334,18 @@ double NotchDrawerInfo::InfoView::textLeft() const
     return m_icon ? m_icon->sizeHint().width() + kSpacing : 0;
 }
 
+double NotchDrawerInfo::InfoView::textRoom() const
+{
+    return std::max(0.0, width() - textLeft());
+}
+
 QRectF NotchDrawerInfo::InfoView::titleRect() const
 {
     const QSizeF title = titleSize();
     const QSizeF description = descriptionSize();
     const bool hasDescription = m_notchDrawer && m_notchDrawer->description();
     const double block = title.height() + (hasDescription ? kTextSpacing + description.height() : 0);
-    return QRectF(textLeft(), (kHeight - block) / 2, title.width(), title.height());
+    return QRectF(textLeft(), (kHeight - block) / 2, std::min(title.width(), textRoom()), title.height());
 }
 
 QRectF NotchDrawerInfo::InfoView::descriptionRect() const
@@ -349,7 +354,10 @@ QRectF NotchDrawerInfo::InfoView::descriptionRect() const
         return {};
     const QRectF title = titleRect();
     const QSizeF description = descriptionSize();
-    return QRectF(textLeft(), title.bottom() + kTextSpacing, description.width(), description.height());
+    return QRectF(textLeft(),
+                  title.bottom() + kTextSpacing,
+                  std::min(description.width(), textRoom()),
+                  description.height());
 }
 
 QSize NotchDrawerInfo::InfoView::sizeHint() const
@@ -372,14 +380,16 @@ void NotchDrawerInfo::InfoView::paintEvent(QPaintEvent*)
     texts(&title, &description);
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setFont(headlineFont(this));
-    painter.setPen(titleColor());
-    painter.drawText(titleRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title);
-    if (m_notchDrawer && m_notchDrawer->description()) {
-        painter.setFont(caption2Font(this));
-        painter.setPen(descriptionColor());
-        painter.drawText(descriptionRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, description);
-    }
+    // A text longer than the row's room ends in an ellipsis rather than being cut off.
+    auto draw = [&](const QFont& font, const QColor& color, const QRectF& rect, const QString& text) {
+        painter.setFont(font);
+        painter.setPen(color);
+        const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, rect.width(), Qt::TextSingleLine);
+        painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    };
+    draw(headlineFont(this), titleColor(), titleRect(), title);
+    if (m_notchDrawer && m_notchDrawer->description())
+        draw(caption2Font(this), descriptionColor(), descriptionRect(), description);
 }
 
 // Compact sides

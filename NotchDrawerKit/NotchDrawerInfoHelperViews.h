@@ -68,7 +68,8 @@ public:
 
     QColor titleColor() const;
     QColor descriptionColor() const;
-    // Where the texts are drawn, in this widget.
+    // Where the texts are drawn, in this widget: no wider than the room beside the icon, where
+    // a longer text ends in an ellipsis.
     QRectF titleRect() const;
     QRectF descriptionRect() const;
 
@@ -84,6 +85,7 @@ private:
     QSizeF titleSize() const;
     QSizeF descriptionSize() const;
     double textLeft() const;
+    double textRoom() const;
 
     QPointer<NotchDrawerInfo> m_notchDrawer;
     Label::View* m_icon = nullptr;

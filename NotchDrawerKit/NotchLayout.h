@@ -5,6 +5,8 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <algorithm>
+
 namespace jw {
 
 // Sizes of the notch-shaped view, from the notch object's published state and the measured
@@ -90,6 +92,8 @@ struct NotchlessLayout
     double yOffset = 0;
 
     static double cornerRadiusFor(NotchDrawerStyle storedStyle);
+    // The widest content whose card, with its margins, still fits the panel.
+    static double contentRoom(double panelWidth) { return std::max(0.0, panelWidth - 2 * (kMargin + kSafeAreaInset)); }
     static NotchlessLayout
     compute(QSizeF expandedContent, NotchDrawerStyle storedStyle, NotchDrawerState state, double notchHeight);
 

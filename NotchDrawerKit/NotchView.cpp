@@ -6,9 +6,11 @@
 #include "NotchDrawerKit/NotchEnvironment.h"
 #include "NotchDrawerKit/NotchShape.h"
 
+#include <QChildEvent>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,16 +21,135 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void makeForegroundWhite(QWidget* widget)
+constexpr QPalette::ColorRole kForegroundRoles[] = {QPalette::WindowText,
+                                                    QPalette::Text,
+                                                    QPalette::ButtonText,
+                                                    QPalette::BrightText};
+constexpr const char* kGivenRoles = "_jw_notchForegroundRoles";
+// The notch whose default a content widget has: a panel closing after the contents moved on to
+// the next one must not take the default back.
+constexpr const char* kGivenBy = "_jw_notchForegroundBy";
+
+// Everything inside the black notch defaults to white. The default goes through the palette,
+// so that a caller's palette and a caller's style sheet both win over it. A widget with a style
+// sheet (its own or an ancestor's) takes no palette from its parents, though: it is given the
+// default on its own palette, in the roles its caller left alone, beneath its style sheet, and
+// the default is taken back when the contents leave the notch.
+class WhiteForeground : public QObject
 {
-    QPalette palette = widget->palette();
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText})
-        palette.setColor(role, Qt::white);
-    widget->setPalette(palette);
-    // Contents with style sheets of their own take no palette from their parents, but they do
-    // take a parent's style sheet colour.
-    widget->setStyleSheet(QStringLiteral("color: white;"));
-}
+public:
+    explicit WhiteForeground(QWidget* view)
+        : QObject(view)
+    {
+        QPalette palette = view->palette();
+        for (auto role : kForegroundRoles)
+            palette.setColor(role, Qt::white);
+        view->setPalette(palette);
+    }
+
+    ~WhiteForeground() override
+    {
+        for (const QPointer<QWidget>& widget : std::as_const(m_watched)) {
+            if (!widget)
+                continue;
+            widget->removeEventFilter(this);
+            if (owns(widget)) {
+                widget->setProperty(kGivenBy, QVariant());
+                apply(widget, false);
+            }
+        }
+    }
+
+    void watch(QWidget* widget)
+    {
+        if (!widget || m_watched.contains(widget))
+            return;
+        m_watched.append(widget);
+        widget->setProperty(kGivenBy, QVariant::fromValue(quintptr(this)));
+        widget->installEventFilter(this);
+        for (QObject* child : widget->children())
+            watch(qobject_cast<QWidget*>(child));
+        apply(widget, true);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (!owns(widget))
+            return false;
+        switch (event->type()) {
+        case QEvent::ChildAdded:
+            // A new child is not whole yet; one moved in is looked at after the move.
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()))
+                QTimer::singleShot(0, this, [this, child = QPointer<QWidget>(child)] { watch(child); });
+            break;
+        case QEvent::Polish:
+            // Not polished yet: the style sheet goes over what is set now.
+            if (widget->testAttribute(Qt::WA_StyleSheet))
+                give(widget, true);
+            break;
+        case QEvent::StyleChange:
+            // A style sheet set or changed on a polished widget.
+            apply(widget, true);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    bool owns(const QWidget* widget) const { return widget->property(kGivenBy).value<quintptr>() == quintptr(this); }
+
+    // Gives the white default to a widget with a style sheet (or takes it back) beneath the
+    // style sheet, which a polished widget has applied already.
+    static void apply(QWidget* widget, bool white)
+    {
+        const bool styled = widget->testAttribute(Qt::WA_StyleSheet);
+        if (!(white && styled) && !widget->property(kGivenRoles).isValid())
+            return;
+        const bool polished = styled && widget->testAttribute(Qt::WA_WState_Polished);
+        QStyle* style = widget->style();
+        if (polished)
+            style->unpolish(widget);
+        give(widget, white && styled);
+        if (polished)
+            style->polish(widget);
+    }
+
+    // Gives the white default in the roles the caller has not set, or takes it back. A given
+    // role that no longer holds white is the caller's now.
+    static void give(QWidget* widget, bool white)
+    {
+        const QList<int> given = widget->property(kGivenRoles).value<QList<int>>();
+        const QPalette current = widget->palette();
+        QPalette palette;
+        QList<int> giving;
+        for (int g = 0; g < QPalette::NColorGroups; ++g)
+            for (int r = 0; r < QPalette::NColorRoles; ++r) {
+                const auto group = QPalette::ColorGroup(g);
+                const auto role = QPalette::ColorRole(r);
+                const QBrush& brush = current.brush(group, role);
+                const bool ours = given.contains(r) && brush == QBrush(Qt::white);
+                if (current.isBrushSet(group, role) && !ours)
+                    palette.setBrush(group, role, brush);
+            }
+        if (white) {
+            for (auto role : kForegroundRoles)
+                if (!palette.isBrushSet(QPalette::Active, role)) {
+                    palette.setColor(role, Qt::white);
+                    giving.append(role);
+                }
+        }
+        if (giving.isEmpty() && given.isEmpty())
+            return;
+        widget->setProperty(kGivenRoles, giving.isEmpty() ? QVariant() : QVariant::fromValue(giving));
+        widget->setPalette(palette);
+    }
+
+    QList<QPointer<QWidget>> m_watched;
+};
 
 // The shape's rectangle with the straight sides of its body (the top radius in from each edge)
 // on whole device pixels, where they would otherwise be soft columns of half-covered pixels. A
@@ -50,12 +171,13 @@ NotchView::NotchView(NotchDrawer* drawer, FrameAnimator* animator, QWidget* pare
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_TranslucentBackground);
-    // Everything inside the black notch defaults to white.
-    makeForegroundWhite(this);
+    auto* foreground = new WhiteForeground(this);
 
     adopt(m_leading, drawer->compactLeadingContent(), ScaleModifier{0, 1, UnitPoint::trailing()});
     adopt(m_trailing, drawer->compactTrailingContent(), ScaleModifier{0, 1, UnitPoint::leading()});
     adopt(m_expanded, drawer->expandedContent(), ScaleModifier{1, 0.6, UnitPoint::top()});
+    for (const Element* e : {&m_leading, &m_trailing, &m_expanded})
+        foreground->watch(e->content);
     EnvironmentValues::setNotchSection(m_leading.box, NotchDrawerSection::compactLeading);
     EnvironmentValues::setNotchSection(m_trailing.box, NotchDrawerSection::compactTrailing);
 

@@ -53,7 +53,7 @@ NotchlessLayout NotchlessView::targetLayout() const
 {
     if (!m_drawer)
         return {};
-    return NotchlessLayout::compute(NotchSurface::idealSize(m_content),
+    return NotchlessLayout::compute(NotchSurface::idealSize(m_content, NotchlessLayout::contentRoom(width())),
                                     m_drawer->style(),
                                     m_drawer->state(),
                                     m_drawer->notchSize().height());

@@ -1,5 +1,6 @@
-// Renders an info notch offscreen, expanded and compact, with a progress label at 60 %, and
-// writes PNG files next to this program (build/bench/screenshots/info-notch/).
+// Renders an info notch offscreen, expanded and compact, with a progress label at 60 % and with
+// texts longer than its room, and writes PNG files next to this program
+// (build/bench/screenshots/info-notch/).
 #include "NotchDrawerKit/FrameAnimator.h"
 #include "NotchDrawerKit/NotchContentView.h"
 #include "NotchDrawerKit/NotchDrawer.h"
@@ -49,12 +50,23 @@ void save(NotchDrawer& d, const QString& dir, const QString& name)
     std::printf("%s/%s.png\n", qPrintable(dir), qPrintable(name));
 }
 
-std::unique_ptr<NotchDrawerInfo> make(NotchDrawerStyle style, const NotchDrawerInfo::Label::Binding& progress)
+// 160 characters each, far wider than the row's room on an 800-point screen.
+const QString kLongTitle = QStringLiteral(
+    "Created issue #4242: move the watcher's cache out of the main thread, keep the parser's hashes stable "
+    "across line endings, and stop filing old TODOs twice, ever");
+const QString kLongDescription =
+    QStringLiteral("tallowmere/jot-warden-with-a-very-long-repository-name-that-goes-on - added to the board Jotwarden "
+                   "Roadmap, the column In progress, by the pipeline today at 12h");
+
+std::unique_ptr<NotchDrawerInfo> make(NotchDrawerStyle style,
+                                      const NotchDrawerInfo::Label::Binding& progress,
+                                      const QString& title = QStringLiteral("Created issue #42"),
+                                      const QString& description = QStringLiteral("tallowmere/jot-warden"))
 {
     return std::make_unique<NotchDrawerInfo>(
         NotchDrawerInfo::Label(QStringLiteral("checkmark.circle.fill"), QColor(52, 199, 89)),
-        QStringLiteral("Created issue #42"),
-        QStringLiteral("tallowmere/jot-warden"),
+        title,
+        description,
         std::nullopt,
         NotchDrawerInfo::Label(progress, std::nullopt),
         NotchDrawerHoverBehavior::hapticOnHover,
@@ -109,6 +121,12 @@ int main(int argc, char** argv)
         settle(d);
         save(d, dir, QStringLiteral("info-notch-compact-own-leading"));
     }
+    {
+        auto info = make(NotchDrawerStyle::standardNotch(), progress, kLongTitle, kLongDescription);
+        QCoro::waitFor(info->expand(screen));
+        settle(*info->internalNotchDrawer());
+        save(*info->internalNotchDrawer(), dir, QStringLiteral("info-notch-expanded-long-texts"));
+    }
 
     ScreenGeometry::setOverride([](const QScreen*) { return std::optional(plainScreen()); });
     {
@@ -117,6 +135,12 @@ int main(int argc, char** argv)
         QCoro::waitFor(info->expand(screen));
         settle(d);
         save(d, dir, QStringLiteral("info-floating-expanded"));
+    }
+    {
+        auto info = make(NotchDrawerStyle::automatic(), progress, kLongTitle, kLongDescription);
+        QCoro::waitFor(info->expand(screen));
+        settle(*info->internalNotchDrawer());
+        save(*info->internalNotchDrawer(), dir, QStringLiteral("info-floating-expanded-long-texts"));
     }
     return 0;
 }

@@ -429,6 +429,41 @@ TEST(NotchDrawerInfoViews, RowLayoutWithAndWithoutIconAndDescription)
     EXPECT_NEAR((row->titleRect().top() + row->descriptionRect().bottom()) / 2, 20, 0.01);
 }
 
+TEST(NotchDrawerInfoViews, TextsLongerThanTheirRoomEndInAnEllipsisInsideIt)
+{
+    // 160 characters whose glyphs all reach up to the cap height, unlike the dots of an ellipsis.
+    const QString text = QStringLiteral("Fill ").repeated(32);
+    for (bool notched : {true, false}) {
+        SCOPED_TRACE(notched ? "notch" : "floating card");
+        ScreenScope scope(notched ? notchedScreen() : plainScreen());
+        NotchDrawerInfo i(symbol(), text, text, {}, {}, {}, NotchDrawerStyle::automatic());
+        run(i, NotchDrawerState::expanded);
+        auto* view = infoView(i);
+        QWidget* panel = i.internalNotchDrawer()->panel();
+        const QPoint at = view->mapTo(panel, QPoint(0, 0));
+        ASSERT_TRUE(panel->rect().contains(QRect(at, view->size()))) << "the row stays inside the panel";
+        const QImage image = panel->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const int background = qGray(image.pixel(at.x() + view->width() + 5, at.y() + 20));
+        auto ink = [&](int x, int y) {
+            return std::abs(qGray(image.pixel(x, y)) - background) > 40;
+        };
+        for (const QRectF& rect : {view->titleRect(), view->descriptionRect()}) {
+            EXPECT_LE(rect.right(), view->width());
+            // The last column of ink in the line, and how high the line's ink reaches.
+            int right = -1, top = 1000, bottom = -1;
+            for (int y = at.y() + int(rect.top()); y < at.y() + int(std::ceil(rect.bottom())); ++y)
+                for (int x = at.x() + int(rect.left()); x < at.x() + view->width(); ++x)
+                    if (ink(x, y))
+                        right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+            ASSERT_GE(right, 0);
+            int lastGlyphTop = top;
+            while (lastGlyphTop < bottom && !ink(right, lastGlyphTop) && !ink(right - 1, lastGlyphTop))
+                ++lastGlyphTop;
+            EXPECT_GE(lastGlyphTop, bottom - (bottom - top) / 3) << "the last glyph is a dot on the baseline";
+        }
+    }
+}
+
 TEST(NotchDrawerInfoViews, ANewLabelInACompactSideRunsTheTransitionEvenWhenEqual)
 {
     ScreenScope scope(notchedScreen());

@@ -111,6 +111,58 @@ TEST(NotchView, ExpandedDrawsABlackNotchWithWhiteContentHangingFromTheTop)
     EXPECT_EQ(countLight(image, QRect(kPanelCentre - 100, 0, 200, 30)), 0);
 }
 
+TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
+{
+    ScreenScope scope(notchedScreen());
+    auto d =
+        std::make_unique<NotchDrawer>(NotchDrawerHoverBehavior::hapticOnHover, NotchDrawerStyle::standardNotch(), [] {
+            auto* content = new QWidget;
+            content->setFixedSize(200, 60);
+            // Rows: red palette; red palette and a style sheet; green style sheet; a style sheet alone.
+            const char* sheets[] = {"", "font-size: 12px;", "color: rgb(0, 255, 0);", "font-size: 12px;"};
+            for (int row = 0; row < 4; ++row) {
+                auto* l = new QLabel(QStringLiteral("WWWWWWWWWWWWWWWWWW"), content);
+                l->setStyleSheet(QString::fromLatin1(sheets[row]));
+                if (row < 2) {
+                    QPalette p = l->palette();
+                    p.setColor(QPalette::WindowText, Qt::red);
+                    l->setPalette(p);
+                }
+                l->setGeometry(0, row * 15, 200, 15);
+            }
+            return content;
+        });
+    runTo(*d, NotchDrawerState::expanded);
+    const QImage image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    // Pixels of a row (the content hangs below the 32-point notch strip) close to a colour.
+    auto count = [&](int row, QColor c) {
+        int n = 0;
+        for (int y = 32 + row * 15; y < 32 + row * 15 + 15; ++y)
+            for (int x = kPanelCentre - 100; x < kPanelCentre + 100; ++x) {
+                const QColor p(image.pixel(x, y));
+                n +=
+                    std::abs(p.red() - c.red()) + std::abs(p.green() - c.green()) + std::abs(p.blue() - c.blue()) < 120;
+            }
+        return n;
+    };
+    EXPECT_GT(count(0, Qt::red), 100) << "palette";
+    EXPECT_GT(count(1, Qt::red), 100) << "palette under a style sheet of its own";
+    EXPECT_GT(count(2, Qt::green), 100) << "style sheet colour";
+    EXPECT_GT(count(3, Qt::white), 100) << "the default, under a style sheet too";
+    EXPECT_EQ(count(0, Qt::white) + count(1, Qt::white) + count(2, Qt::white), 0);
+
+    // The default is given back outside a notch, and not by a panel closing behind a new one.
+    QLabel* plain = d->expandedContent()->findChildren<QLabel*>().last();
+    Call hide(d->hide());
+    ASSERT_TRUE(hide.wait());
+    EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
+    runTo(*d, NotchDrawerState::expanded);
+    Call again(d->hide());
+    runTo(*d, NotchDrawerState::expanded);
+    ASSERT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
+    EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
+}
+
 TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)
 {
     ScreenScope scope(notchedScreen());
