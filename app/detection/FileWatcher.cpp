@@ -213,10 +213,13 @@ bool FileWatcher::hasSeenHash(const QString& hash) const
 QStringList FileWatcher::directoriesMissingWatches() const
 {
     QStringList missing;
-    for (size_t i = 0; i < m_streams.size(); ++i) {
-        if (m_streams[i]->missesWatches())
-            missing << m_streamDirectories.at(qsizetype(i));
-    }
+    // One wait for the queue, not one per stream: each stream's own look then runs inline.
+    m_queue->sync([&] {
+        for (size_t i = 0; i < m_streams.size(); ++i) {
+            if (m_streams[i]->missesWatches())
+                missing << m_streamDirectories.at(qsizetype(i));
+        }
+    });
     return missing;
 }
 

@@ -41,8 +41,9 @@ public:
     // one event stream per existing directory.
     void start(const QStringList& directories, bool initialScan);
     void stop();
-    // Takes the text the owner wrote into a file, so that its next event compares against it; kept
-    // out while the cache differs in its TODOs, as it does while a save's event is still to come.
+    // Takes the text the owner wrote into a file for a file not cached yet. A cached entry stays:
+    // the reference changes no TODO's digest, and an entry that differs in its TODOs from the text
+    // is one whose save's event is still to come and must be compared then.
     void updateCache(const QByteArray& localPath, const QString& content);
     // The owner's seed, on its thread, before the first start.
     void setSeenHashes(QSet<QString> hashes);
