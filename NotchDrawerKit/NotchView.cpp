@@ -82,7 +82,11 @@ protected:
         case QEvent::ChildAdded:
             // A new child is not whole yet; one moved in is looked at after the move.
             if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()))
-                QTimer::singleShot(0, this, [this, child = QPointer<QWidget>(child)] { watch(child); });
+                QTimer::singleShot(0, this, [this, child = QPointer<QWidget>(child)] {
+                    // By now the child may have moved on, to the contents of a newer notch even.
+                    if (child && child->parentWidget() && owns(child->parentWidget()))
+                        watch(child);
+                });
             break;
         case QEvent::Polish:
             // Not polished yet: the style sheet goes over what is set now.
