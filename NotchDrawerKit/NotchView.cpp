@@ -88,6 +88,10 @@ protected:
                         watch(child);
                 });
             break;
+        case QEvent::ChildRemoved:
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()))
+                release(child);
+            break;
         case QEvent::Polish:
             // Not polished yet: the style sheet goes over what is set now.
             if (widget->testAttribute(Qt::WA_StyleSheet))
@@ -104,6 +108,20 @@ protected:
     }
 
 private:
+    // Takes the default back from a widget leaving the contents, and from its descendants.
+    void release(QWidget* widget)
+    {
+        if (!owns(widget))
+            return;
+        m_watched.removeAll(widget);
+        widget->removeEventFilter(this);
+        widget->setProperty(kGivenBy, QVariant());
+        for (QObject* child : widget->children())
+            if (auto* w = qobject_cast<QWidget*>(child))
+                release(w);
+        apply(widget, false);
+    }
+
     bool owns(const QWidget* widget) const { return widget->property(kGivenBy).value<quintptr>() == quintptr(this); }
 
     // Gives the white default to a widget with a style sheet (or takes it back) beneath the

@@ -170,6 +170,11 @@ TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
     EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
     image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     EXPECT_GT(count(3, Qt::white), 100) << "a label added as the panel was replaced";
+
+    // Moved out of the contents, a label loses the default while the notch is still up.
+    QWidget outside;
+    plain->setParent(&outside);
+    EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
 }
 
 TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)
