@@ -62,6 +62,8 @@ public:
 
     void watch(QWidget* widget)
     {
+        // A notch that stays up while its contents come and go would otherwise only grow the list.
+        m_watched.removeAll(nullptr);
         if (!widget || m_watched.contains(widget))
             return;
         m_watched.append(widget);
