@@ -543,7 +543,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField = new QLineEdit(m_entryRow);
     m_tokenField->setObjectName(QStringLiteral("tokenField"));
     m_tokenField->setEchoMode(QLineEdit::Password);
-    m_tokenField->setPlaceholderText(tr("ghp_..."));
+    m_tokenField->setPlaceholderText(QStringLiteral("ghp_..."));
     m_tokenField->setFont(style::monospaced(style::caption(font())));
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -630,7 +630,7 @@ QWidget* SettingsView::buildFooter()
     connect(m_quitButton, &QPushButton::clicked, this, &SettingsView::quit);
     row->addWidget(m_quitButton);
     row->addStretch(1);
-    QLabel* version = label(tr("v2.0.0"), style::caption2(font()), Tone::quaternary, palette(), footer);
+    QLabel* version = label(QStringLiteral("v2.0.0"), style::caption2(font()), Tone::quaternary, palette(), footer);
     version->setObjectName(QStringLiteral("version"));
     row->addWidget(version);
     return footer;
