@@ -312,6 +312,8 @@ SettingsView::SettingsView(AppState* appState,
     if (m_appState) {
         connect(m_appState, &AppState::isWatchingEnabledChanged, this, &SettingsView::refreshHeader);
         connect(m_appState, &AppState::githubTokenChanged, this, [this] {
+            // Another token may see boards the last one could not.
+            m_ownerFetches->empty.clear();
             refreshToken();
             for (const DirectoryRow& row : std::as_const(m_rows))
                 row.picker->setToken(m_appState->githubToken());

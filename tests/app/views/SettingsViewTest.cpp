@@ -900,6 +900,13 @@ TEST_F(SettingsViewTest, BoardsAreFetchedOncePerOwnerAndAnEmptyAnswerIsKeptUntil
     EXPECT_TRUE(server.waitForRequests(3));
     ASSERT_TRUE(reopenTillIdle(2));
     EXPECT_EQ(server.requests().size(), 3);
+
+    // Another token may see boards the last one could not: both owners are asked again, once.
+    env.appState.setGithubToken(QStringLiteral("ghp_other"));
+    ASSERT_TRUE(reopenTillIdle(1));
+    EXPECT_TRUE(server.waitForRequests(5));
+    ASSERT_TRUE(reopenTillIdle(2));
+    EXPECT_EQ(server.requests().size(), 5);
 }
 
 // ---- translation ----
