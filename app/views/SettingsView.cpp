@@ -200,7 +200,9 @@ QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font,
 {
     auto* l = new QLabel(parent);
     const int size = QFontMetrics(font).height();
-    l->setPixmap(Symbols::pixmap(name, QSize(size, size), color, l->devicePixelRatioF()));
+    // No colour: a tone given next draws the symbol.
+    if (color.isValid())
+        l->setPixmap(Symbols::pixmap(name, QSize(size, size), color, l->devicePixelRatioF()));
     l->setFixedSize(size, size);
     l->setProperty("symbol", name);
     return l;
@@ -265,7 +267,7 @@ groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget
     titleRow->setSpacing(4);
     QFont bold = style::caption(body);
     bold.setBold(true);
-    QLabel* titleSymbol = symbolLabel(symbol, style::primary(box->palette()), bold, box);
+    QLabel* titleSymbol = symbolLabel(symbol, QColor(), bold, box);
     applyTone(titleSymbol, Tone::primary, box->palette());
     titleRow->addWidget(titleSymbol);
     QLabel* titleLabel = label(title, bold, Tone::primary, box->palette(), box);
@@ -666,7 +668,6 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
         plainSymbolButton(QStringLiteral("xmark.circle.fill"), Tone::secondaryLevel, palette(), caption, row);
     remove->setObjectName(QStringLiteral("removeDirectoryButton"));
     remove->setToolTip(tr("Remove"));
-    remove->setAccessibleName(tr("Remove %1").arg(directory->displayPath()));
     std::weak_ptr<WatchedDirectory> weak = directory;
     connect(remove, &QToolButton::clicked, this, [this, weak] {
         if (auto d = weak.lock())
