@@ -62,6 +62,8 @@ public:
 
     void watch(QWidget* widget)
     {
+        // A notch that stays up while its contents come and go would otherwise only grow the list.
+        m_watched.removeAll(nullptr);
         if (!widget || m_watched.contains(widget))
             return;
         m_watched.append(widget);
@@ -82,7 +84,15 @@ protected:
         case QEvent::ChildAdded:
             // A new child is not whole yet; one moved in is looked at after the move.
             if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()))
-                QTimer::singleShot(0, this, [this, child = QPointer<QWidget>(child)] { watch(child); });
+                QTimer::singleShot(0, this, [this, child = QPointer<QWidget>(child)] {
+                    // By now the child may have moved on, to the contents of a newer notch even.
+                    if (child && child->parentWidget() && owns(child->parentWidget()))
+                        watch(child);
+                });
+            break;
+        case QEvent::ChildRemoved:
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child()))
+                release(child);
             break;
         case QEvent::Polish:
             // Not polished yet: the style sheet goes over what is set now.
@@ -100,6 +110,20 @@ protected:
     }
 
 private:
+    // Takes the default back from a widget leaving the contents, and from its descendants.
+    void release(QWidget* widget)
+    {
+        if (!owns(widget))
+            return;
+        m_watched.removeAll(widget);
+        widget->removeEventFilter(this);
+        widget->setProperty(kGivenBy, QVariant());
+        for (QObject* child : widget->children())
+            if (auto* w = qobject_cast<QWidget*>(child))
+                release(w);
+        apply(widget, false);
+    }
+
     bool owns(const QWidget* widget) const { return widget->property(kGivenBy).value<quintptr>() == quintptr(this); }
 
     // Gives the white default to a widget with a style sheet (or takes it back) beneath the

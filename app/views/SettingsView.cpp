@@ -200,7 +200,9 @@ QLabel* symbolLabel(const QString& name, const QColor& color, const QFont& font,
 {
     auto* l = new QLabel(parent);
     const int size = QFontMetrics(font).height();
-    l->setPixmap(Symbols::pixmap(name, QSize(size, size), color, l->devicePixelRatioF()));
+    // No colour: a tone given next draws the symbol.
+    if (color.isValid())
+        l->setPixmap(Symbols::pixmap(name, QSize(size, size), color, l->devicePixelRatioF()));
     l->setFixedSize(size, size);
     l->setProperty("symbol", name);
     return l;
@@ -265,7 +267,7 @@ groupBox(const QString& title, const QString& symbol, const QFont& body, QWidget
     titleRow->setSpacing(4);
     QFont bold = style::caption(body);
     bold.setBold(true);
-    QLabel* titleSymbol = symbolLabel(symbol, style::primary(box->palette()), bold, box);
+    QLabel* titleSymbol = symbolLabel(symbol, QColor(), bold, box);
     applyTone(titleSymbol, Tone::primary, box->palette());
     titleRow->addWidget(titleSymbol);
     QLabel* titleLabel = label(title, bold, Tone::primary, box->palette(), box);
@@ -312,6 +314,8 @@ SettingsView::SettingsView(AppState* appState,
     if (m_appState) {
         connect(m_appState, &AppState::isWatchingEnabledChanged, this, &SettingsView::refreshHeader);
         connect(m_appState, &AppState::githubTokenChanged, this, [this] {
+            // Another token may see boards the last one could not.
+            m_ownerFetches->empty.clear();
             refreshToken();
             for (const DirectoryRow& row : std::as_const(m_rows))
                 row.picker->setToken(m_appState->githubToken());
@@ -543,7 +547,7 @@ QGroupBox* SettingsView::buildTokenBox()
     m_tokenField = new QLineEdit(m_entryRow);
     m_tokenField->setObjectName(QStringLiteral("tokenField"));
     m_tokenField->setEchoMode(QLineEdit::Password);
-    m_tokenField->setPlaceholderText(tr("ghp_..."));
+    m_tokenField->setPlaceholderText(QStringLiteral("ghp_..."));
     m_tokenField->setFont(style::monospaced(style::caption(font())));
     m_tokenField->setClearButtonEnabled(false);
     connect(m_tokenField, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -630,7 +634,7 @@ QWidget* SettingsView::buildFooter()
     connect(m_quitButton, &QPushButton::clicked, this, &SettingsView::quit);
     row->addWidget(m_quitButton);
     row->addStretch(1);
-    QLabel* version = label(tr("v2.0.0"), style::caption2(font()), Tone::quaternary, palette(), footer);
+    QLabel* version = label(QStringLiteral("v2.0.0"), style::caption2(font()), Tone::quaternary, palette(), footer);
     version->setObjectName(QStringLiteral("version"));
     row->addWidget(version);
     return footer;
@@ -664,7 +668,6 @@ QWidget* SettingsView::makeDirectoryRow(const std::shared_ptr<WatchedDirectory>&
         plainSymbolButton(QStringLiteral("xmark.circle.fill"), Tone::secondaryLevel, palette(), caption, row);
     remove->setObjectName(QStringLiteral("removeDirectoryButton"));
     remove->setToolTip(tr("Remove"));
-    remove->setAccessibleName(tr("Remove %1").arg(directory->displayPath()));
     std::weak_ptr<WatchedDirectory> weak = directory;
     connect(remove, &QToolButton::clicked, this, [this, weak] {
         if (auto d = weak.lock())

@@ -298,23 +298,26 @@ TEST(NotchDrawer, ExpandSoonAfterHideCancelsTheCloseAndResumesTheHidesCaller)
     EXPECT_TRUE(d->panel()->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
 
-    // The resumed caller hides again at once, from inside the expand that overtook it: that
-    // hide is overtaken as well, and the expand's panel stays.
-    int outer = 0, nested = 0;
-    d->performHide([&] {
-        ++outer;
-        d->performHide([&] { ++nested; });
-    });
-    clock.advance(0.2);
-    Call again(d->expand(screen()));
-    clock.advance(2);
-    EXPECT_TRUE(again.done());
-    EXPECT_EQ(outer, 1);
-    EXPECT_EQ(nested, 1);
-    EXPECT_EQ(d->state(), NotchDrawerState::expanded);
-    ASSERT_NE(d->panel(), nullptr);
-    EXPECT_TRUE(d->panel()->isVisible());
-    EXPECT_TRUE(clock.pending().empty());
+    // The resumed caller hides again at once, from inside the expand or compact that overtook
+    // it: that hide is overtaken as well, and the overtaking call's panel stays.
+    for (NotchDrawerState target : {NotchDrawerState::expanded, NotchDrawerState::compact}) {
+        SCOPED_TRACE(target == NotchDrawerState::expanded ? "expand" : "compact");
+        int outer = 0, nested = 0;
+        d->performHide([&] {
+            ++outer;
+            d->performHide([&] { ++nested; });
+        });
+        clock.advance(0.2);
+        Call again(target == NotchDrawerState::expanded ? d->expand(screen()) : d->compact(screen()));
+        clock.advance(2);
+        EXPECT_TRUE(again.done());
+        EXPECT_EQ(outer, 1);
+        EXPECT_EQ(nested, 1);
+        EXPECT_EQ(d->state(), target);
+        ASSERT_NE(d->panel(), nullptr);
+        EXPECT_TRUE(d->panel()->isVisible());
+        EXPECT_TRUE(clock.pending().empty());
+    }
     bringTo(*d, clock, NotchDrawerState::hidden);
     bringTo(*d, clock, NotchDrawerState::expanded);
     EXPECT_NE(d->panel(), nullptr) << "later calls still show it";

@@ -133,7 +133,7 @@ TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
             return content;
         });
     runTo(*d, NotchDrawerState::expanded);
-    const QImage image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QImage image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     // Pixels of a row (the content hangs below the 32-point notch strip) close to a colour.
     auto count = [&](int row, QColor c) {
         int n = 0;
@@ -158,9 +158,23 @@ TEST(NotchView, ACallersPaletteAndStyleSheetColoursWinOverTheWhiteDefault)
     EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
     runTo(*d, NotchDrawerState::expanded);
     Call again(d->hide());
+    // A styled label added in the same turn, in the place of the plain one: the closing panel
+    // hears of it first, but the new one keeps it.
+    plain->hide();
+    auto* added = new QLabel(QStringLiteral("WWWWWWWWWWWWWWWWWW"), d->expandedContent());
+    added->setStyleSheet(QStringLiteral("font-size: 12px;"));
+    added->setGeometry(plain->geometry());
+    added->show();
     runTo(*d, NotchDrawerState::expanded);
     ASSERT_TRUE(QTest::qWaitFor([] { return panelCount() == 1; }, 5000));
     EXPECT_EQ(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
+    image = d->panel()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(count(3, Qt::white), 100) << "a label added as the panel was replaced";
+
+    // Moved out of the contents, a label loses the default while the notch is still up.
+    QWidget outside;
+    plain->setParent(&outside);
+    EXPECT_NE(plain->palette().color(QPalette::WindowText), QColor(Qt::white));
 }
 
 TEST(NotchContentView, TheShadowKeepsItsWholeHaloWhenDrawnAtTwiceThePixelDensity)

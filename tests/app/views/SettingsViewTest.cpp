@@ -900,15 +900,26 @@ TEST_F(SettingsViewTest, BoardsAreFetchedOncePerOwnerAndAnEmptyAnswerIsKeptUntil
     EXPECT_TRUE(server.waitForRequests(3));
     ASSERT_TRUE(reopenTillIdle(2));
     EXPECT_EQ(server.requests().size(), 3);
+
+    // Another token may see boards the last one could not: both owners are asked again, once.
+    env.appState.setGithubToken(QStringLiteral("ghp_other"));
+    ASSERT_TRUE(reopenTillIdle(1));
+    EXPECT_TRUE(server.waitForRequests(5));
+    ASSERT_TRUE(reopenTillIdle(2));
+    EXPECT_EQ(server.requests().size(), 5);
 }
 
 // ---- translation ----
 
-// Wraps every text it is asked for: a fixed text shown bare never reached it.
+// Wraps every text it is asked for in the views' own contexts: a fixed text shown bare never
+// reached it there.
 struct WrappingTranslator : QTranslator
 {
-    QString translate(const char*, const char* source, const char*, int) const override
+    QString translate(const char* context, const char* source, const char*, int) const override
     {
+        const QByteArray c(context);
+        if (c != "jw::SettingsView" && c != "jw::ProjectDropdownButton")
+            return {};
         return QStringLiteral("[%1]").arg(QString::fromUtf8(source));
     }
     bool isEmpty() const override { return false; }
@@ -925,7 +936,8 @@ TEST_F(SettingsViewTest, FixedTextsGoThroughTheTranslator)
                           + one<QLineEdit>(QStringLiteral("tokenField"))->placeholderText()
                           + view->projectPickers().value(0)->menu()->actions().value(0)->text();
     QCoreApplication::removeTranslator(&translator);
-    EXPECT_EQ(texts, QStringLiteral("[Jot Warden][v2.0.0][ghp_...][Refresh Projects]"));
+    // A version number and the token's prefix are no texts to translate.
+    EXPECT_EQ(texts, QStringLiteral("[Jot Warden]v2.0.0ghp_...[Refresh Projects]"));
 }
 
 // ---- relative dates ----
