@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -49,6 +50,31 @@ bool sameStamps(const struct stat& st, const FileSnapshot& read)
 {
     return st.st_dev == read.device && st.st_ino == read.inode && st.st_size == read.size
            && modifiedNs(st) == read.modifiedNs;
+}
+
+// The kernel refuses a read lease exactly while someone holds the file open for writing. Where it
+// refuses leases altogether (a file system without them) no writer can be told.
+bool writerHolds(int fd)
+{
+    // A writer opening the file breaks the lease and signals: SIGIO would end the process,
+    // SIGURG is ignored unless handled.
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
+        return false;
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        return false;
+    }
+    return errno == EAGAIN;
+}
+
+bool writerHolds(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    const bool held = writerHolds(fd);
+    ::close(fd);
+    return held;
 }
 
 // Timestamps tick coarsely: a same-size save within one tick shows only in the bytes.
@@ -114,7 +140,7 @@ Outcome replaceFile(const QByteArray& localPath, const QByteArray& bytes, const 
     if (!S_ISREG(original.st_mode))
         return failed(QStringLiteral("%1 is not a regular file").arg(QFile::decodeName(targetPath)));
     if (read) {
-        if (!sameStamps(original, *read))
+        if (read->beingWritten || !sameStamps(original, *read))
             return {Replacement::changed, {}};
         // Decided by the file's owner and mode, not by what root may do.
         if (original.st_uid != ::geteuid())
@@ -162,8 +188,9 @@ Outcome replaceFile(const QByteArray& localPath, const QByteArray& bytes, const 
     if (ok && read) {
         struct stat now;
         // Stamped after the bytes, so that a save during the comparison shows where the tick allows.
+        // A writer still holding the file would finish its save into the replaced one.
         changed = !holdsExactly(targetPath, read->bytes) || ::stat(targetPath.constData(), &now) != 0
-                  || !sameStamps(now, *read);
+                  || !sameStamps(now, *read) || writerHolds(targetPath);
         ok = !changed;
     }
     if (ok && ::rename(tempPath.constData(), targetPath.constData()) != 0) {
@@ -200,6 +227,7 @@ std::optional<FileSnapshot> readFileSnapshot(const QByteArray& localPath)
     // Stamped before reading: a change during the read then shows as a change.
     struct stat st;
     QFile file;
+    const bool beingWritten = writerHolds(fd);
     if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return std::nullopt;
@@ -212,6 +240,7 @@ std::optional<FileSnapshot> readFileSnapshot(const QByteArray& localPath)
     snapshot.inode = st.st_ino;
     snapshot.size = st.st_size;
     snapshot.modifiedNs = modifiedNs(st);
+    snapshot.beingWritten = beingWritten;
     return snapshot;
 }
 

@@ -24,6 +24,8 @@ struct FileSnapshot
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    // A writer held it open: what was read may be part of a save still going on.
+    bool beingWritten = false;
 };
 
 // Reads the whole file at `localPath` (through a symbolic link); nothing when it cannot be read.
@@ -40,8 +42,9 @@ enum class Replacement
 };
 
 // As writeFileAtomically, but only over the file `read` was taken of while it still holds what was
-// read: same inode, size, modification time and bytes, checked again just before the rename, so that
-// a save meanwhile is never replaced by older content. A file its owner made read-only, one owned by
+// read: same inode, size, modification time and bytes, and no writer holding it open, checked again
+// just before the rename, so that a save meanwhile or still going on is never replaced by older
+// content. A file its owner made read-only, one owned by
 // another user, or one with more than one hard link is left as it is: replacing it would undo that.
 Replacement replaceUnchangedFile(const QByteArray& localPath, const FileSnapshot& read, const QByteArray& bytes);
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace jw {
@@ -135,18 +136,26 @@ public:
     explicit ReadLease(int fd)
         : m_fd(fd)
     {
+        take();
+    }
+    void take()
+    {
+        release();
+        m_writerHoldsFile = false;
         // A writer's open breaks the lease and signals its holder: SIGIO would end the process,
         // SIGURG is ignored unless handled. The writer waits until the lease is let go.
-        if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
+        if (::fcntl(m_fd, F_SETSIG, SIGURG) != 0)
             return;
-        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+        if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0)
             m_held = true;
         else
             m_writerHoldsFile = errno == EAGAIN;
     }
-    ~ReadLease()
+    ~ReadLease() { release(); }
+    // A writer's open waits for as long as the lease is held: it is let go once the bytes are in.
+    void release()
     {
-        if (m_held)
+        if (std::exchange(m_held, false))
             ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
     }
     ReadLease(const ReadLease&) = delete;
@@ -195,7 +204,7 @@ void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return;
-    const ReadLease lease(fd);
+    ReadLease lease(fd);
     if (lease.writerHoldsFile()) {
         out.beingWritten = true;
         return;
@@ -207,6 +216,7 @@ void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
     if (st.st_size > kChunkBytes) {
         qint64 total = 0;
         const Streamed verdict = streamFile(fd, buffer, total);
+        lease.release();
         out.tooLarge = verdict == Streamed::TooLarge;
         if (verdict == Streamed::Invalid || verdict == Streamed::TooLarge)
             return;
@@ -217,8 +227,16 @@ void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
         }
         if (::lseek(fd, 0, SEEK_SET) != 0)
             return;
+        // Leased again for the second read: a writer may have opened it in between.
+        lease.take();
+        if (lease.writerHoldsFile()) {
+            out.beingWritten = true;
+            return;
+        }
     }
-    if (!readAll(fd, st.st_size, buffer, out.tooLarge) || !isValidUtf8(buffer))
+    const bool whole = readAll(fd, st.st_size, buffer, out.tooLarge);
+    lease.release();
+    if (!whole || !isValidUtf8(buffer))
         return;
     if (buffer.startsWith("\xEF\xBB\xBF"))
         buffer.remove(0, 3);

@@ -296,7 +296,12 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
     {
         QByteArray path;
         EventFlags flags;
+        int rechecks = 0;
     };
+
+    // The kernel lets go of a closed file within moments; a writer left after that is another
+    // one, whose own close reports the file.
+    static constexpr int kMaxRechecks = 4;
 
     // What setting up a tree does with the files it finds.
     enum class Contents
@@ -973,14 +978,15 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         // A writer may hold a file open since its event came (an editor writing anew a file it
         // renamed away): the receiver would read it half-written. It is reported at the close. A
         // writer whose close came may not have let go of the file yet (the kernel tells of the
-        // close first, and a file system may flush it in between): that one is looked at again.
+        // close first, and a file system may flush it in between): that one is looked at again,
+        // a few times.
         std::vector<Pending> later;
         for (Pending& p : batch) {
             if (!(p.flags & kEventFlagItemIsFile)
                 || !(p.flags & (kEventFlagItemCreated | kEventFlagItemRenamed | kEventFlagItemModified))
                 || openWriters(AT_FDCWD, p.path.constData()) != Writers::Some)
                 continue;
-            if (p.flags & kEventFlagItemModified)
+            if ((p.flags & kEventFlagItemModified) && p.rechecks < kMaxRechecks)
                 later.push_back(std::exchange(p, Pending{p.path, 0}));
             else
                 holdUntilClosed(p.path);
@@ -990,8 +996,10 @@ struct EventStream::State : std::enable_shared_from_this<EventStream::State>
         batchIndex.clear();
         std::erase_if(events, [](const Pending& p) { return p.flags == 0; });
         const Clock::time_point now = Clock::now();
-        for (Pending& p : later)
+        for (Pending& p : later) {
             add(p.path, p.flags);
+            batch[batchIndex.value(p.path)].rechecks = p.rechecks + 1;
+        }
         if (!later.empty())
             arm(now + latency, now);
         if (events.empty())

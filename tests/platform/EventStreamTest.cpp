@@ -274,6 +274,22 @@ TEST_F(EventStreamTest, FilesOfAMovedInDirectoryAreReportedOnceNoWriterHoldsThem
     EXPECT_EQ(waitFor(path("d/held.c")), kEventFlagItemCreated | kEventFlagItemModified | kEventFlagItemIsFile);
 }
 
+// A file that another writer keeps open (a server's database or log) is looked at again only
+// briefly after a close: then that writer's close reports it, and nothing polls until then.
+TEST_F(EventStreamTest, AWriteToAFileAnotherWriterHoldsIsReportedAtThatClose)
+{
+    write(path("log.c"), "0\n");
+    startStream();
+    const int server = ::open(QFile::encodeName(path("log.c")).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(server, 0);
+    write(path("log.c"), "1\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stream->filesAwaitingClose().contains(QFile::encodeName(path("log.c"))); },
+                                kWaitMs));
+    EXPECT_FALSE(sawPathContaining("log.c"));
+    ::close(server);
+    EXPECT_TRUE(waitFor(path("log.c"), kEventFlagItemModified | kEventFlagItemIsFile));
+}
+
 // The directory a missing root is awaited in, and the one above that, keep going away and coming
 // back while the stream looks at them. Once they hold still, the root's arrival is still seen.
 TEST_F(EventStreamTest, MissingRootArrivingAfterItsParentsKeptChangingIsWatched)

@@ -731,6 +731,24 @@ TEST_F(Annotation, ASaveWhileAnnotatingIsKept)
     EXPECT_EQ(readFile(QStringLiteral("restless.c")).toStdString(), "// TODO: restless\nx;\nx;\nx;\n");
     EXPECT_TRUE(m_log.contains(QStringLiteral("Left ") + file(QStringLiteral("restless.c"))
                                + QStringLiteral(":1 without the issue reference: the file kept changing")));
+
+    // An editor saving in pieces, pausing after the first one (which still holds the TODO): its
+    // later pieces would go to the file that the reference replaced.
+    writeFile(QStringLiteral("pieces.c"), "// TODO: pieces\nint a;\n");
+    int editor = -1;
+    onReplace([&](const QByteArray& path, int n) {
+        if (n == 1) {
+            editor = ::open(path.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            EXPECT_EQ(::write(editor, "// TODO: pieces\n", 16), 16);
+        }
+    });
+    annotate(QStringLiteral("pieces.c"), 1, QStringLiteral("pieces"));
+    ASSERT_GE(editor, 0);
+    EXPECT_EQ(::write(editor, "int a;\nint b;\n", 14), 14);
+    ::close(editor);
+    EXPECT_EQ(readFile(QStringLiteral("pieces.c")).toStdString(), "// TODO: pieces\nint a;\nint b;\n");
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Left ") + file(QStringLiteral("pieces.c"))
+                               + QStringLiteral(":1 without the issue reference: the file kept changing")));
 }
 
 // A TODO saved while its file is being annotated is still found by the save's own event, however
