@@ -309,7 +309,12 @@ void Keychain::whenServiceAppears(QObject* receiver, std::function<void()> appea
     QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered, receiver, fire);
     // The service may have taken its name after the caller learnt it was missing and before the
     // watch began; no signal comes for that.
-    if (const QDBusConnectionInterface* daemon = bus.interface(); daemon && daemon->isServiceRegistered(name))
+    // Once for each owner: one that holds the name yet answers as if missing would else be asked
+    // again without end.
+    static QString reportedOwner;
+    const QDBusConnectionInterface* daemon = bus.interface();
+    const QString owner = daemon ? daemon->serviceOwner(name).value() : QString();
+    if (!owner.isEmpty() && owner != std::exchange(reportedOwner, owner))
         QMetaObject::invokeMethod(watcher, fire, Qt::QueuedConnection);
 }
 

@@ -81,6 +81,11 @@ TEST_F(KeychainTest, AServiceAlreadyRunningWhenTheWatchStartsCountsAsAppearing)
     EXPECT_TRUE(QTest::qWaitFor([&] { return appeared > 0; }, 10000));
     QCoreApplication::processEvents();
     EXPECT_EQ(appeared, 1);
+
+    // The same owner again (one that answers as if missing): only a new registration counts.
+    Keychain::whenServiceAppears(&receiver, [&appeared] { ++appeared; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(appeared, 1);
 }
 
 // The calls run in a child process whose session bus address is `address`; the child exits 0
