@@ -188,24 +188,6 @@ QString unreachableReason(QNetworkReply::NetworkError error, const QString& qtTe
     }
 }
 
-// Failures in which QtNetwork never had the connection it would send on.
-bool neverConnected(QNetworkReply::NetworkError error)
-{
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::SslHandshakeFailedError:
-    case QNetworkReply::UnknownNetworkError: // no route to the host, among others
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 constexpr qsizetype kMaxMessageLength = 200;
 
 // GitHub's "message", then the "message" of each of its "errors", as one line of bounded length.
@@ -479,8 +461,14 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
         const std::optional<int> status = statusAttribute.isValid() && statusAttribute.toInt() > 0
                                               ? std::optional<int>(statusAttribute.toInt())
                                               : std::nullopt;
-        if (*reason != AbortReason::None)
-            co_return atRequest(abortError(*reason, status), url);
+        // Without a status and with the body never read, GitHub cannot have acted on the request.
+        const bool nothingSent = !status && !upload->handedOut();
+        if (*reason != AbortReason::None) {
+            Error error = abortError(*reason, status);
+            if (nothingSent && *reason == AbortReason::TimedOut)
+                error.retry = Error::Retry::whenReachable;
+            co_return atRequest(std::move(error), url);
+        }
 
         const QNetworkReply::NetworkError networkError = raw->error();
         // QtNetwork reports an unacceptable status as an error too; anything else (such as a failed
@@ -498,7 +486,7 @@ QCoro::Task<Expected<HttpResponse>> HttpClient::postJson(QUrl url,
             const QString description = status ? transferErrorText(raw->errorString())
                                                : unreachable(unreachableReason(networkError, raw->errorString()));
             Error error = makeError(HttpErrorCase::sessionTaskFailed, description, status);
-            if (!status && !upload->handedOut() && neverConnected(networkError))
+            if (nothingSent)
                 error.retry = Error::Retry::whenReachable;
             co_return atRequest(std::move(error), url);
         }

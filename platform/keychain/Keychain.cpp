@@ -6,6 +6,7 @@
 #include "platform/keychain/Keychain.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QDir>
 #include <QFileInfo>
@@ -293,18 +294,28 @@ void Keychain::whenServiceAppears(QObject* receiver, std::function<void()> appea
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kServiceName),
-                                            bus,
-                                            QDBusServiceWatcher::WatchForRegistration,
-                                            receiver);
-    QObject::connect(watcher,
-                     &QDBusServiceWatcher::serviceRegistered,
-                     receiver,
-                     [watcher, appeared = std::move(appeared)] {
-                         watcher->disconnect();
-                         watcher->deleteLater();
-                         appeared();
-                     });
+    const QString name = QString::fromLatin1(kServiceName);
+    auto* watcher = new QDBusServiceWatcher(name, bus, QDBusServiceWatcher::WatchForRegistration, receiver);
+    // Both the signal and the check below may report the same appearance. Not a disconnect of
+    // all the watcher's signals: that also cuts QtDBus's own watch on its destruction.
+    auto once = std::make_shared<std::function<void()>>(std::move(appeared));
+    auto fire = [watcher, once] {
+        if (!*once)
+            return;
+        const std::function<void()> call = std::exchange(*once, nullptr);
+        watcher->deleteLater();
+        call();
+    };
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered, receiver, fire);
+    // The service may have taken its name after the caller learnt it was missing and before the
+    // watch began; no signal comes for that.
+    // Once for each owner: one that holds the name yet answers as if missing would else be asked
+    // again without end.
+    static QString reportedOwner;
+    const QDBusConnectionInterface* daemon = bus.interface();
+    const QString owner = daemon ? daemon->serviceOwner(name).value() : QString();
+    if (!owner.isEmpty() && owner != std::exchange(reportedOwner, owner))
+        QMetaObject::invokeMethod(watcher, fire, Qt::QueuedConnection);
 }
 
 } // namespace jw

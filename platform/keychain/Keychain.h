@@ -56,7 +56,8 @@ public:
     static int probeStore();
 
     // Calls `appeared` once, on the GUI thread, when something takes the Secret Service's name on
-    // the session bus; never once `receiver` is gone. Nothing happens without a session bus.
+    // the session bus, or soon when it already has it (once for each owner of the name); never
+    // once `receiver` is gone. Nothing happens without a session bus.
     static void whenServiceAppears(QObject* receiver, std::function<void()> appeared);
 
     // Runs `work` on the keyring's own thread, after every call handed over before it. That

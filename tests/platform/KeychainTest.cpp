@@ -3,6 +3,8 @@
 #include "tests/support/KeyringTools.h"
 #include "tests/support/PrivateSession.h"
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -66,6 +68,24 @@ TEST_F(KeychainTest, OtherAccountsAreSeparateItems)
     EXPECT_EQ(Keychain::copyMatching(other).status, KeychainStatus::itemNotFound);
     EXPECT_EQ(Keychain::deleteItem(other), KeychainStatus::itemNotFound);
     EXPECT_EQ(Keychain::copyMatching(account).data, "mine");
+}
+
+// The service may take its name between the answer that it is missing and the start of the
+// watch; no registration signal comes then.
+TEST_F(KeychainTest, AServiceAlreadyRunningWhenTheWatchStartsCountsAsAppearing)
+{
+    QObject receiver;
+    int appeared = 0;
+    Keychain::whenServiceAppears(&receiver, [&appeared] { ++appeared; });
+    EXPECT_EQ(appeared, 0); // queued, like the registration signal
+    EXPECT_TRUE(QTest::qWaitFor([&] { return appeared > 0; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(appeared, 1);
+
+    // The same owner again (one that answers as if missing): only a new registration counts.
+    Keychain::whenServiceAppears(&receiver, [&appeared] { ++appeared; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(appeared, 1);
 }
 
 // The calls run in a child process whose session bus address is `address`; the child exits 0

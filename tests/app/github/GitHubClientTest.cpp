@@ -380,6 +380,25 @@ TEST_F(GitHubClientTest, AServerThatNeverAnswersTimesOut)
     EXPECT_EQ(result.error().retry, Error::Retry::never);
 }
 
+TEST_F(GitHubClientTest, AConnectThatTimesOutIsRetriedOnceReachable)
+{
+    // A listener with no room left: the kernel drops further handshakes, as an upstream that
+    // never answers does.
+    QTcpServer full;
+    full.setListenBacklogSize(0);
+    ASSERT_TRUE(full.listen(QHostAddress::LocalHost));
+    full.pauseAccepting();
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, full.serverPort());
+    ASSERT_TRUE(filler.waitForConnected(5000));
+
+    HttpClient::setInactivityTimeout(300ms);
+    const auto result = createIssue(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(full.serverPort())));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().caseName, HttpErrorCase::timedOut);
+    EXPECT_EQ(result.error().retry, Error::Retry::whenReachable);
+}
+
 TEST_F(GitHubClientTest, CancellingAbortsTheRequest)
 {
     server.enqueue(FakeResponse::neverAnswer());

@@ -237,6 +237,7 @@ TEST_F(RepoInfoWorkTreeTest, NoOriginGivesNothingAndGitsComplaintStaysOffOurStde
 
 TEST_F(RepoInfoWorkTreeTest, ARemoteOnAnotherHostGivesNothing)
 {
+    useSshConfig(""); // ssh is asked what the host stands for; never with the developer's config
     setOrigin(QStringLiteral("git@gitlab.com:octo/demo.git"));
     EXPECT_FALSE(RepoInfo::resolve(file(QStringLiteral("a.cpp"))).has_value());
 }
