@@ -1,11 +1,13 @@
 #include "app/AppDelegate.h"
 
+#include "app/detection/TreeScanner.h"
 #include "app/github/ErrorText.h"
 #include "app/github/KeychainHelper.h"
 #include "app/models/AppSettings.h"
 #include "app/models/Schema.h"
 #include "app/models/SeenTodo.h"
 #include "app/models/WatchedDirectory.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/keychain/Keychain.h"
 
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <utility>
 
 namespace jw {
@@ -179,18 +182,35 @@ void AppDelegate::fileTodosKeptForTheToken()
 
 void AppDelegate::offerWhatWaited(store::ModelContext* context)
 {
+    // By place too: of two TODOs of one text, one may be filed while the other waits.
     QSet<QString> filed;
+    const auto key = [](const QString& hash, const QString& path, qint64 line) {
+        return hash + QLatin1Char('\n') + path + QLatin1Char('\n') + QString::number(line);
+    };
     if (auto seen = context->fetch<SeenTodo>())
         for (const auto& record : seen.value())
-            filed.insert(record->contentHash());
+            filed.insert(key(record->contentHash(), record->filePath(), record->lineNumber()));
     qsizetype offered = 0;
     for (const ParsedTodo& stored : m_filingQueue.takeStored()) {
-        if (filed.contains(stored.contentHash))
+        if (filed.contains(key(stored.contentHash, stored.filePath, stored.lineNumber)))
             continue;
-        QFile file(QFile::decodeName(stored.localPath));
-        if (!file.open(QIODevice::ReadOnly))
+        const auto dropped = [&](const QString& why) {
+            log(QStringLiteral("Not offering again %1:%2: %3")
+                    .arg(stored.filePath, QString::number(stored.lineNumber), why));
+        };
+        // The watcher's cap: a larger file is never read whole on the GUI thread.
+        struct stat st;
+        if (::stat(stored.localPath.constData(), &st) == 0 && st.st_size > TreeScanner::kMaxFileBytes) {
+            dropped(QStringLiteral("the file is larger than 32 MiB"));
             continue;
-        const QByteArray bytes = file.readAll();
+        }
+        // Opened by its bytes: a name that is not UTF-8 has no text that opens it.
+        const std::optional<FileSnapshot> read = readFileSnapshot(stored.localPath);
+        if (!read) {
+            dropped(QStringLiteral("the file cannot be read"));
+            continue;
+        }
+        const QByteArray& bytes = read->bytes;
         if (!isValidUtf8(bytes))
             continue;
         // The TODO as it stands now, on its line now; nothing when its text changed or it is gone.

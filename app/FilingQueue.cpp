@@ -14,6 +14,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <utility>
 
 namespace jw {
 
@@ -46,6 +47,16 @@ QString reasonName(WaitReason reason)
     return {};
 }
 
+bool sameTodo(const ParsedTodo& a, const ParsedTodo& b)
+{
+    return a.contentHash == b.contentHash && a.localPath == b.localPath && a.lineNumber == b.lineNumber;
+}
+
+QString place(const ParsedTodo& todo)
+{
+    return todo.filePath + QLatin1Char(':') + QString::number(todo.lineNumber);
+}
+
 std::chrono::seconds doubled(std::chrono::seconds delay, std::chrono::seconds cap)
 {
     return std::min(delay * 2, cap);
@@ -71,8 +82,8 @@ FilingQueue::~FilingQueue()
     for (const WaitReason reason : {WaitReason::token, WaitReason::network, WaitReason::rateLimit}) {
         QStringList where;
         for (const Entry& e : std::as_const(m_entries))
-            if (e.reason == reason)
-                where << e.todo.filePath + QLatin1Char(':') + QString::number(e.todo.lineNumber);
+            if (e.reason == reason && !e.released)
+                where << place(e.todo);
         if (where.isEmpty())
             continue;
         QString why;
@@ -102,6 +113,13 @@ FilingQueue::~FilingQueue()
         log(QStringLiteral("Quitting with %1 not filed while %2: %3")
                 .arg(todoCount(where.size()), why, where.join(QStringLiteral(", "))));
     }
+    QStringList due;
+    for (const Entry& e : std::as_const(m_entries))
+        if (e.released)
+            due << place(e.todo);
+    if (!due.isEmpty())
+        log(QStringLiteral("Quitting before sending %1, left for the next launch: %2")
+                .arg(todoCount(due.size()), due.join(QStringLiteral(", "))));
 }
 
 void FilingQueue::setFilePath(const QString& path)
@@ -145,9 +163,8 @@ QList<ParsedTodo> FilingQueue::takeStored()
 
 void FilingQueue::keep(const ParsedTodo& todo, WaitReason reason)
 {
-    auto found = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
-        return e.todo.contentHash == todo.contentHash;
-    });
+    auto found =
+        std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return sameTodo(e.todo, todo); });
     if (found == m_entries.end()) {
         m_entries << Entry{todo, reason, false};
     } else {
@@ -194,12 +211,34 @@ void FilingQueue::release(WaitReason reason)
         Q_EMIT released(todo, reason);
 }
 
-void FilingQueue::settle(const QString& contentHash)
+void FilingQueue::onItsWay(const ParsedTodo& todo)
 {
-    const auto before = m_entries.size();
-    m_entries.removeIf([&](const Entry& e) { return e.released && e.todo.contentHash == contentHash; });
-    if (m_entries.size() != before)
+    // One released from a wait is listed already.
+    if (std::any_of(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return sameTodo(e.todo, todo); }))
+        return;
+    m_entries << Entry{todo, std::nullopt, true};
+    save();
+}
+
+void FilingQueue::sending(const ParsedTodo& todo)
+{
+    removeReleased(todo);
+}
+
+void FilingQueue::removeReleased(const ParsedTodo& todo)
+{
+    if (m_entries.removeIf([&](const Entry& e) { return e.released && sameTodo(e.todo, todo); }) > 0)
         save();
+}
+
+void FilingQueue::settle(const ParsedTodo& todo)
+{
+    removeReleased(todo);
+    // The wait is over for good: the next one is said anew.
+    if (std::none_of(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.released; })) {
+        m_noticeTimer.stop();
+        m_notice.reset();
+    }
 }
 
 void FilingQueue::unreachable(const ParsedTodo& todo)
@@ -221,16 +260,18 @@ void FilingQueue::rateLimited(const ParsedTodo& todo, std::optional<QDateTime> u
     } else {
         m_nextRateLimitWait = doubled(m_nextRateLimitWait, kLastRateLimitWait);
     }
+    // A clock far behind GitHub's, or an absurd answer, must not hold everything for days.
+    delay = std::min<std::chrono::nanoseconds>(delay, kLongestWait);
     m_holdUntil =
         QDateTime::currentDateTime().addMSecs(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count());
     holdFor(WaitReason::rateLimit, delay);
     keep(todo, WaitReason::rateLimit);
 }
 
-void FilingQueue::filed(const QString& contentHash)
+void FilingQueue::filed(const ParsedTodo& todo)
 {
-    m_entries.removeIf([&](const Entry& e) { return e.todo.contentHash == contentHash; });
-    save();
+    if (m_entries.removeIf([&](const Entry& e) { return sameTodo(e.todo, todo); }) > 0)
+        save();
     m_nextNetworkRetry = kFirstNetworkRetry;
     m_nextRateLimitWait = kFirstRateLimitWait;
     // GitHub answers again: a later wait is said anew.
@@ -322,19 +363,18 @@ void FilingQueue::watchReachability()
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
     }
     QNetworkInformation* info = QNetworkInformation::instance();
-    if (!info)
+    // A lambda is never a unique connection: one made per outage would pile up.
+    if (!info || std::exchange(m_watchingReachability, true))
         return;
-    connect(
-        info,
-        &QNetworkInformation::reachabilityChanged,
-        this,
-        [this](QNetworkInformation::Reachability reachability) {
-            // Try at once, not at the end of the delay.
-            if (reachability == QNetworkInformation::Reachability::Online && m_hold == WaitReason::network
-                && m_holdWake)
-                m_holdWake->cancel();
-        },
-        Qt::UniqueConnection);
+    connect(info,
+            &QNetworkInformation::reachabilityChanged,
+            this,
+            [this](QNetworkInformation::Reachability reachability) {
+                // Try at once, not at the end of the delay.
+                if (reachability == QNetworkInformation::Reachability::Online && m_hold == WaitReason::network
+                    && m_holdWake)
+                    m_holdWake->cancel();
+            });
 }
 
 void FilingQueue::tellTheWait()
@@ -348,7 +388,9 @@ void FilingQueue::tellTheWait()
 
 QString FilingQueue::notice(WaitReason reason) const
 {
-    const qsizetype count = m_entries.size();
+    // Those on their way that never had to wait are not said to wait.
+    const qsizetype count =
+        std::count_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return e.reason.has_value(); });
     switch (reason) {
     case WaitReason::token:
         switch (m_state->keyringState()) {
@@ -381,15 +423,18 @@ void FilingQueue::save() const
         return;
     }
     QJsonArray todos;
-    for (const Entry& e : m_entries)
-        todos.append(QJsonObject{
+    for (const Entry& e : m_entries) {
+        QJsonObject o{
             {QStringLiteral("contentHash"), e.todo.contentHash},
             {QStringLiteral("filePath"), e.todo.filePath},
             {QStringLiteral("localPath"), QString::fromLatin1(e.todo.localPath.toBase64())},
             {QStringLiteral("lineNumber"), e.todo.lineNumber},
             {QStringLiteral("title"), e.todo.title},
-            {QStringLiteral("reason"), reasonName(e.reason)},
-        });
+        };
+        if (e.reason)
+            o.insert(QStringLiteral("reason"), reasonName(*e.reason));
+        todos.append(o);
+    }
     const QByteArray bytes =
         QJsonDocument(QJsonObject{{QStringLiteral("version"), 1}, {QStringLiteral("todos"), todos}}).toJson();
     // Whole or not at all: a run that ends mid-write leaves the last complete list.

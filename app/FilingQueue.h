@@ -37,6 +37,8 @@ public:
     static constexpr std::chrono::seconds kLastNetworkRetry{300};
     static constexpr std::chrono::seconds kFirstRateLimitWait{60};
     static constexpr std::chrono::seconds kLastRateLimitWait{960};
+    // The longest any one wait lasts before GitHub is asked again, whatever time it named.
+    static constexpr std::chrono::hours kLongestWait{1};
 
     explicit FilingQueue(AppState* state, QObject* parent = nullptr);
     // Lists on the log what still waits.
@@ -51,8 +53,15 @@ public:
     // The keyring has given its first answer: a token wait is no longer for that answer.
     void setKeyringAnswered() { m_keyringAnswered = true; }
 
-    // Keeps `todo` (again, if it was released) until its reason passes.
+    // Keeps `todo` (again, if it was released) until its reason passes. TODOs are told apart by
+    // their hash, file and line: two of one text are two.
     void keep(const ParsedTodo& todo, WaitReason reason);
+    // Lists `todo`, through the checks and on its way to GitHub, until its request is sent: a run
+    // that ends first leaves it to the next.
+    void onItsWay(const ParsedTodo& todo);
+    // The request for `todo` leaves now. Whether GitHub took it cannot be known if the run ends
+    // before the answer, so it is no longer listed; a failure that is tried again keeps it anew.
+    void sending(const ParsedTodo& todo);
     // Whether TODOs kept for `reason` wait still, not yet released.
     bool holds(WaitReason reason) const;
     // What holds every creation back now: GitHub unreachable or a rate limit.
@@ -60,8 +69,8 @@ public:
     // Hands each TODO kept for `reason` on through `released`; they stay listed until they settle.
     void release(WaitReason reason);
     // A released TODO was filed, or dropped at a check: it no longer waits. One kept again
-    // meanwhile stays.
-    void settle(const QString& contentHash);
+    // meanwhile stays. Once none waits still, the next wait is said anew.
+    void settle(const ParsedTodo& todo);
 
     // After a creation that never reached GitHub: keeps `todo` and tries again after a delay
     // that grows with each failure, or at once when the network comes back.
@@ -70,7 +79,7 @@ public:
     // `until` (or a wait that grows with each such refusal, when GitHub named no time).
     void rateLimited(const ParsedTodo& todo, std::optional<QDateTime> until);
     // GitHub took an issue: the waits start short again.
-    void filed(const QString& contentHash);
+    void filed(const ParsedTodo& todo);
     // For a run that showed its steps and then had to wait: the island says the wait again.
     void showAgain();
 
@@ -88,7 +97,8 @@ private:
     struct Entry
     {
         ParsedTodo todo;
-        WaitReason reason;
+        // Absent for one on its way that never had to wait.
+        std::optional<WaitReason> reason;
         bool released = false;
     };
 
@@ -100,6 +110,7 @@ private:
     void tellTheWait();
     QString notice(WaitReason reason) const;
     void save() const;
+    void removeReleased(const ParsedTodo& todo);
 
     AppState* m_state;
     bool m_keyringAnswered = false;
@@ -110,6 +121,7 @@ private:
     quint64 m_holdGeneration = 0;
     std::optional<CancellationToken> m_holdWake;
     std::optional<QDateTime> m_holdUntil;
+    bool m_watchingReachability = false;
     std::chrono::seconds m_nextNetworkRetry = kFirstNetworkRetry;
     std::chrono::seconds m_nextRateLimitWait = kFirstRateLimitWait;
 

@@ -40,14 +40,14 @@ void AppDelegate::handleDetectedTodo(const ParsedTodo& todo, store::ModelContext
 void AppDelegate::runTodo(const ParsedTodo& todo, store::ModelContext* context, bool quiet)
 {
     if (!m_appState->isWatchingEnabled()) {
-        m_filingQueue.settle(todo.contentHash);
+        m_filingQueue.settle(todo);
         return;
     }
     if (keepIfItMustWait(todo))
         return;
     const std::optional<QString> token = m_appState->githubToken();
     if (!token) {
-        m_filingQueue.settle(todo.contentHash);
+        m_filingQueue.settle(todo);
         m_appState->showIsland(IslandState::error(QStringLiteral("No GitHub token configured")));
         return;
     }
@@ -56,7 +56,7 @@ void AppDelegate::runTodo(const ParsedTodo& todo, store::ModelContext* context, 
 
     const std::optional<RepoInfo> repo = RepoInfo::resolve(todo.localPath);
     if (!repo) {
-        m_filingQueue.settle(todo.contentHash);
+        m_filingQueue.settle(todo);
         m_appState->showIsland(IslandState::error(QStringLiteral("Not a GitHub repository")));
         return;
     }
@@ -75,6 +75,7 @@ void AppDelegate::runTodo(const ParsedTodo& todo, store::ModelContext* context, 
     QPointer<AppDelegate> self(this);
     const RepoInfo repoInfo = *repo;
     const QString tokenText = *token;
+    m_filingQueue.onItsWay(todo);
     startTask([self, todo, repoInfo, tokenText, context, directory, quiet] {
         return self ? self->processTodo(todo, repoInfo, tokenText, context, directory, quiet) : QCoro::Task<>();
     });
@@ -88,7 +89,8 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
                                        bool quiet)
 {
     QPointer<AppDelegate> self(this);
-    // Woken early only by the application's end: then nothing is filed.
+    // Woken early only by the application's end: then nothing is filed, and the queue's file
+    // leaves it to the next launch.
     const bool waited = co_await sleepFor(seconds(1.0));
     if (!waited || !self)
         co_return;
@@ -112,6 +114,7 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
     // The clients are copied into the run, which may outlive a test's delegate.
     GitHubClient client = m_gitHubClient;
     GitHubProjectsClient projectsClient = m_projectsClient;
+    m_filingQueue.sending(todo);
     const auto created = co_await client.createIssue(repo.owner, repo.repo, todo.title, todo.issueBody(), token);
     if (!self)
         co_return;
@@ -130,14 +133,14 @@ QCoro::Task<> AppDelegate::processTodo(ParsedTodo todo,
             co_return;
         }
         m_filingQueue.endTurn();
-        m_filingQueue.settle(todo.contentHash);
+        m_filingQueue.settle(todo);
         m_appState->showIsland(IslandState::error(error.description));
         log(QStringLiteral("Error creating issue: %1 (not filed: %2:%3)")
                 .arg(error.textualForm, todo.filePath, QString::number(todo.lineNumber)));
         co_return;
     }
     m_filingQueue.endTurn();
-    m_filingQueue.filed(todo.contentHash);
+    m_filingQueue.filed(todo);
     const GitHubIssueResponse issue = created.value();
 
     const auto onScreen = SteadyClock::now() - creatingShown;

@@ -64,8 +64,8 @@ protected:
     }
 };
 
-// Nothing reached GitHub (a loopback port with nothing listening): both TODOs wait, are tried
-// again after 5 s and then 10 s, and are each filed once the server is up there.
+// Nothing reached GitHub (a loopback port with nothing listening): the TODOs (two of one text) wait, are tried
+// again after 5 s and then 10 s, and each is filed once the server is up there.
 TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers)
 {
     launch();
@@ -76,11 +76,11 @@ TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers
     m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
     ManualClock clock;
 
-    appendToFile(QStringLiteral("main.c"), "// TODO: first\n// TODO: second\n");
-    // Both runs are in their first second.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.pending().size() == 2; }, 20000));
+    appendToFile(QStringLiteral("main.c"), "// TODO: first\n// TODO: second\n// TODO: second\n");
+    // All runs are in their first second.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.pending().size() == 3; }, 20000));
     clock.advance(1);
-    const QString notice = QStringLiteral("GitHub could not be reached: 2 TODOs wait");
+    const QString notice = QStringLiteral("GitHub could not be reached: 3 TODOs wait");
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_log.contains(notice); }, 20000))
         << m_log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(m_shown.last(), IslandState::error(notice));
@@ -94,15 +94,44 @@ TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers
     ASSERT_TRUE(comingUp.start(port));
     comingUp.enqueue(issueAnswer(1));
     comingUp.enqueue(issueAnswer(2));
+    comingUp.enqueue(issueAnswer(3));
     ASSERT_TRUE(
-        runClockUntil(clock, [&] { return m_log.lines().filter(QStringLiteral("Issue created")).size() == 2; }));
-    EXPECT_EQ(comingUp.requests().size(), 2);
-    EXPECT_EQ(readFile(QStringLiteral("main.c")).count(" (#"), 2);
+        runClockUntil(clock, [&] { return m_log.lines().filter(QStringLiteral("Issue created")).size() == 3; }));
+    EXPECT_EQ(comingUp.requests().size(), 3);
+    EXPECT_EQ(readFile(QStringLiteral("main.c")).count(" (#"), 3);
     EXPECT_EQ(m_log.count(notice), 1);
     EXPECT_EQ(m_log.lines().filter(QStringLiteral("Error creating issue")).size(), 0);
     // The tries again are quiet: each TODO's steps were shown once, and each confirmation.
-    EXPECT_EQ(kinds().count(Kind::detecting), 2);
-    EXPECT_EQ(kinds().count(Kind::confirmed), 2);
+    EXPECT_EQ(kinds().count(Kind::detecting), 3);
+    EXPECT_EQ(kinds().count(Kind::confirmed), 3);
+}
+
+// The wait ends in a refusal that is not tried again: the next outage is said anew.
+TEST_F(Pipeline, AfterAWaitEndsInARefusalTheNextOutageIsSaid)
+{
+    launch();
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    ManualClock clock;
+
+    appendToFile(QStringLiteral("main.c"), "// TODO: refused\n");
+    const QString notice = QStringLiteral("GitHub could not be reached: 1 TODO waits");
+    ASSERT_TRUE(runClockUntil(clock, [&] { return m_log.contains(notice); }));
+    {
+        FakeGitHubServer comingUp;
+        ASSERT_TRUE(comingUp.start(port));
+        FakeResponse refused = FakeResponse::json(422, R"({"message":"Validation Failed"})");
+        refused.closeConnection = true;
+        comingUp.enqueue(refused);
+        ASSERT_TRUE(
+            runClockUntil(clock, [&] { return !m_log.lines().filter(QStringLiteral("Error creating")).isEmpty(); }));
+    }
+    appendToFile(QStringLiteral("main.c"), "// TODO: next outage\n");
+    ASSERT_TRUE(runClockUntil(clock, [&] { return m_log.count(notice) == 2; }))
+        << m_log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 // GitHub's rate-limit answers, with their real headers: nothing more is sent until the time
@@ -175,7 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
                       0,
                       "You have exceeded a secondary rate limit. Please wait a few minutes",
                       60},
-        RateLimitCase{"TooManyRequests", 429, "retry-after", 45, "", 45}),
+        RateLimitCase{"TooManyRequests", 429, "retry-after", 45, "", 45},
+        // A clock far behind, or an absurd answer: an hour at most, then GitHub is asked again.
+        RateLimitCase{"AnHourAtMost", 403, "retry-after", 40 * 24 * 3600, "secondary rate limit", 3600}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A TODO written while the keyring is still answering at start waits for the token instead of
