@@ -62,18 +62,24 @@ protected:
     {
         return QTest::qWaitFor([&] { return !m_log.lines().filter(prefix).isEmpty(); }, 20000);
     }
+    // Launches against a loopback port with nothing listening: nothing ever reaches it.
+    void launchAgainstAClosedPort(quint16& port)
+    {
+        launch();
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+        probe.close();
+        m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    }
 };
 
 // Nothing reached GitHub (a loopback port with nothing listening): the TODOs (two of one text) wait, are tried
 // again after 5 s and then 10 s, and each is filed once the server is up there.
 TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers)
 {
-    launch();
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    quint16 port = 0;
+    ASSERT_NO_FATAL_FAILURE(launchAgainstAClosedPort(port));
     ManualClock clock;
 
     appendToFile(QStringLiteral("main.c"), "// TODO: first\n// TODO: second\n// TODO: second\n");
@@ -109,12 +115,8 @@ TEST_F(Pipeline, TodosWaitWhileGitHubCannotBeReachedAndAreFiledOnceWhenItAnswers
 // The wait ends in a refusal that is not tried again: the next outage is said anew.
 TEST_F(Pipeline, AfterAWaitEndsInARefusalTheNextOutageIsSaid)
 {
-    launch();
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    m_delegate->setGitHubApiBaseUrl(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    quint16 port = 0;
+    ASSERT_NO_FATAL_FAILURE(launchAgainstAClosedPort(port));
     ManualClock clock;
 
     appendToFile(QStringLiteral("main.c"), "// TODO: refused\n");
