@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/ReadLease.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -52,19 +54,9 @@ bool sameStamps(const struct stat& st, const FileSnapshot& read)
            && modifiedNs(st) == read.modifiedNs;
 }
 
-// The kernel refuses a read lease exactly while someone holds the file open for writing. Where it
-// refuses leases altogether (a file system without them) no writer can be told.
 bool writerHolds(int fd)
 {
-    // A writer opening the file breaks the lease and signals: SIGIO would end the process,
-    // SIGURG is ignored unless handled.
-    if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
-        return false;
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
-        return false;
-    }
-    return errno == EAGAIN;
+    return ReadLease(fd).writers() == Writers::Some;
 }
 
 bool writerHolds(const QByteArray& path)

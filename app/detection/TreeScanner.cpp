@@ -1,5 +1,7 @@
 #include "app/detection/TreeScanner.h"
 
+#include "platform/ReadLease.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -127,48 +129,6 @@ Streamed streamFile(int fd, QByteArray& buffer, qint64& total)
     return tag ? Streamed::MayHoldTodo : Streamed::NoTodo;
 }
 
-// While the reader holds a read lease, no writer can open the file: the text cannot change under
-// it. The kernel refuses the lease while anyone holds the file open for writing; where it refuses
-// leases altogether (another owner's file, some file systems) the file is read without one.
-class ReadLease
-{
-public:
-    explicit ReadLease(int fd)
-        : m_fd(fd)
-    {
-        take();
-    }
-    void take()
-    {
-        release();
-        m_writerHoldsFile = false;
-        // A writer's open breaks the lease and signals its holder: SIGIO would end the process,
-        // SIGURG is ignored unless handled. The writer waits until the lease is let go.
-        if (::fcntl(m_fd, F_SETSIG, SIGURG) != 0)
-            return;
-        if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0)
-            m_held = true;
-        else
-            m_writerHoldsFile = errno == EAGAIN;
-    }
-    ~ReadLease() { release(); }
-    // A writer's open waits for as long as the lease is held: it is let go once the bytes are in.
-    void release()
-    {
-        if (std::exchange(m_held, false))
-            ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
-    }
-    ReadLease(const ReadLease&) = delete;
-    ReadLease& operator=(const ReadLease&) = delete;
-
-    bool writerHoldsFile() const { return m_writerHoldsFile; }
-
-private:
-    int m_fd;
-    bool m_held = false;
-    bool m_writerHoldsFile = false;
-};
-
 // Reads the rest of the file into buffer; false when it fails or holds more than the bound.
 bool readAll(int fd, qint64 sizeHint, QByteArray& buffer, bool& tooLarge)
 {
@@ -205,7 +165,7 @@ void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return;
     ReadLease lease(fd);
-    if (lease.writerHoldsFile()) {
+    if (lease.writers() == Writers::Some) {
         out.beingWritten = true;
         return;
     }
@@ -229,7 +189,7 @@ void readOpen(int fd, TreeScanner::File& out, QByteArray& buffer)
             return;
         // Leased again for the second read: a writer may have opened it in between.
         lease.take();
-        if (lease.writerHoldsFile()) {
+        if (lease.writers() == Writers::Some) {
             out.beingWritten = true;
             return;
         }

@@ -1,6 +1,7 @@
 #include "platform/fsevents/EventStream.h"
 
 #include "platform/Log.h"
+#include "platform/ReadLease.h"
 #include "platform/SerialQueue.h"
 
 #include <QDir>
@@ -90,13 +91,6 @@ bool isDirectory(const QByteArray& path, struct stat* st)
     return ::stat(path.constData(), st) == 0 && S_ISDIR(st->st_mode);
 }
 
-enum class Writers
-{
-    None,
-    Some,
-    Unknown
-};
-
 // Opens a name only as far as the dentry cache resolves it. Right after a rename or unlink the old
 // name is not there, and a full lookup would wait on the directory lock that the rename holds
 // while the file system finishes it (removing the file it replaced may wait on the journal for
@@ -123,24 +117,13 @@ bool lstatCached(const char* path, struct stat* st)
     return ok;
 }
 
-// Whether anyone holds the file open for writing: the kernel grants a read lease exactly when
-// nobody does. Unknown where leases are refused (another owner's file, a file system without).
+// Whether anyone holds the file open for writing.
 Writers openWriters(int dirFd, const char* name)
 {
     const int fd = openCached(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0)
         return Writers::Unknown;
-    Writers writers = Writers::Unknown;
-    // A writer opening the file while the lease is held breaks it, and that signals the holder:
-    // SIGIO would end the process, SIGURG is ignored unless handled.
-    if (::fcntl(fd, F_SETSIG, SIGURG) == 0) {
-        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-            ::fcntl(fd, F_SETLEASE, F_UNLCK);
-            writers = Writers::None;
-        } else if (errno == EAGAIN) {
-            writers = Writers::Some;
-        }
-    }
+    const Writers writers = ReadLease(fd).writers();
     ::close(fd);
     return writers;
 }
