@@ -164,13 +164,11 @@ void FileWatcher::updateCache(const QByteArray& localPath, const QString& conten
     m_queue->async([this, alive, localPath, content] {
         if (alive.expired())
             return;
-        DigestSet handed = TodoParser::digests(TodoParser::parse(content, QString()));
-        // The owner read the file afresh to write it: TODOs there that the cache lacks (or lacks no
-        // longer) come from a save whose event is still to be handled, and are compared then.
-        const auto known = m_fileCache.constFind(localPath);
-        if (known != m_fileCache.cend() && *known != handed)
+        // A cached entry stays, unparsed: the reference changes no TODO's digest, and TODOs the
+        // entry lacks (or lacks no longer) come from a save whose event is still to be handled.
+        if (m_fileCache.contains(localPath))
             return;
-        m_fileCache.insert(localPath, std::move(handed));
+        m_fileCache.insert(localPath, TodoParser::digests(TodoParser::parse(content, QString())));
     });
 }
 
