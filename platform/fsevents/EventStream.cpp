@@ -187,7 +187,7 @@ public:
         const QSet<int> held = std::move(it->second.held);
         m_readers.erase(it);
         for (const int wd : held)
-            release(wd);
+            release(id, wd);
     }
 
     // inotify_add_watch for one reader; errno tells why it failed.
@@ -198,7 +198,7 @@ public:
         const auto it = m_readers.find(id);
         if (wd >= 0 && it != m_readers.end() && !it->second.held.contains(wd)) {
             it->second.held.insert(wd);
-            ++m_holders[wd];
+            m_holders[wd].push_back(id);
         }
         errno = error;
         return wd;
@@ -208,7 +208,7 @@ public:
     {
         const auto it = m_readers.find(id);
         if (it != m_readers.end() && it->second.held.remove(wd))
-            release(wd);
+            release(id, wd);
     }
 
 private:
@@ -219,12 +219,13 @@ private:
         QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { onReadable(); });
     }
 
-    void release(int wd)
+    void release(int id, int wd)
     {
         const auto it = m_holders.find(wd);
         if (it == m_holders.end())
             return;
-        if (--*it == 0) {
+        std::erase(*it, id);
+        if (it->empty()) {
             m_holders.erase(it);
             inotify_rm_watch(m_fd, wd);
         }
@@ -241,8 +242,20 @@ private:
                 break; // EAGAIN: drained
             for (ssize_t offset = 0; offset < n;) {
                 const auto* e = reinterpret_cast<const inotify_event*>(buffer + offset);
-                for (auto& [id, reader] : m_readers)
-                    reader.triggered |= reader.handle(e);
+                // Each event to the streams holding its watch; one without (an overflow) to all. A
+                // copy: a reader's handling may add or drop watches, or stop its stream.
+                std::vector<int> to;
+                if (e->wd < 0) {
+                    for (const auto& [id, reader] : m_readers)
+                        to.push_back(id);
+                } else {
+                    to = m_holders.value(e->wd);
+                }
+                for (const int id : to) {
+                    const auto it = m_readers.find(id);
+                    if (it != m_readers.end())
+                        it->second.triggered |= it->second.handle(e);
+                }
                 if (e->mask & IN_IGNORED) {
                     m_holders.remove(e->wd);
                     for (auto& [id, reader] : m_readers)
@@ -266,7 +279,7 @@ private:
 
     int m_fd;
     QSocketNotifier* m_notifier;
-    QHash<int, int> m_holders; // watch descriptor -> readers holding it
+    QHash<int, std::vector<int>> m_holders; // watch descriptor -> the readers holding it
     std::map<int, Reader> m_readers;
     int m_nextId = 1;
 };
